@@ -1,0 +1,1 @@
+// Keeps the application library buildable before its first unit lands.
