@@ -114,8 +114,13 @@ TEST(PromoPicture, ComposesTextAtTheNinePositions) {
             ASSERT_FALSE(ink.isEmpty());
             EXPECT_TRUE(cell.adjusted(-1, -1, 1, 1).contains(ink)) << h << v;
             EXPECT_GT(ink.width(), m.width() / 2) << h << v;
-            QColor c = img.pixelColor(ink.center());
-            (void)c;
+            bool red = false; // the font colour 0x000000FF is pure red
+            for (int y = ink.top(); y <= ink.bottom() && !red; ++y)
+                for (int x = ink.left(); x <= ink.right() && !red; ++x) {
+                    QColor c = img.pixelColor(x, y);
+                    red = c.red() > 200 && c.green() < 60 && c.blue() < 60;
+                }
+            EXPECT_TRUE(red) << h << v;
         }
 }
 

@@ -32,6 +32,9 @@ extern "C" size_t TavlinFuzzSeedCount() {
     return 3;
 }
 
+#ifdef __clang__
+#pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
+#endif
 extern "C" const std::vector<uint8_t>& TavlinFuzzSeed(size_t i) {
     static const std::vector<std::string> texts = {
         "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=44=6F=65;=4A=6F;;;\r\n"
