@@ -84,18 +84,16 @@ TMessageBoxScript& TMessageBoxScript::Answer(TMsgResult answer) {
 }
 
 TMsgResult TMessageBoxScript::Take(TMsgDlgType type, TMsgButtons buttons, const QString& title, const QString& text) {
-    TMsgResult answer;
-    if (queue_.empty()) {
-        ++unexpected_;
-        answer = buttons == TMsgButtons::YesNo ? TMsgResult::No : TMsgResult::OK;
-    } else {
-        answer = queue_.front();
-        queue_.erase(queue_.begin());
-        // An OK box can only be acknowledged.
-        if (buttons == TMsgButtons::OK)
-            answer = TMsgResult::OK;
-        else if (answer == TMsgResult::OK)
-            answer = TMsgResult::Yes;
+    TMsgResult answer = TMsgResult::OK;
+    // An OK box can only be acknowledged, so only questions take answers from the queue.
+    if (buttons == TMsgButtons::YesNo) {
+        if (queue_.empty()) {
+            ++unexpected_;
+            answer = TMsgResult::No;
+        } else {
+            answer = queue_.front() == TMsgResult::No ? TMsgResult::No : TMsgResult::Yes;
+            queue_.erase(queue_.begin());
+        }
     }
     asked_.push_back(TMsgRecord{type, buttons, title, text, answer});
     return answer;

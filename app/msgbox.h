@@ -46,8 +46,8 @@ public:
     TMessageBoxScript(const TMessageBoxScript&) = delete;
     TMessageBoxScript& operator=(const TMessageBoxScript&) = delete;
 
-    // Queues the answer for the next box. A box asked with an empty queue gets No for a
-    // question and OK otherwise, and counts as unexpected.
+    // Queues the answer for the next Yes/No question. OK boxes are acknowledged without
+    // taking an answer. A question asked with an empty queue gets No and counts as unexpected.
     TMessageBoxScript& Answer(TMsgResult answer);
     const std::vector<TMsgRecord>& Asked() const { return asked_; }
     int Unexpected() const { return unexpected_; }
