@@ -29,6 +29,14 @@
 
 namespace {
 
+bool NeedsQuotes(const std::u16string& v) {
+    if (v.empty())
+        return false;
+    if (v.front() <= u' ' || v.back() <= u' ')
+        return true;
+    return v.size() >= 2 && v.front() == v.back() && (v.front() == u'"' || v.front() == u'\'');
+}
+
 // One open language file and section, shared by all lookups of one form.
 class TLangFile {
 public:
@@ -42,8 +50,13 @@ public:
         std::u16string stored = ini_.ReadString(section_, k, u"");
         if (!stored.empty())
             return QString::fromStdU16String(stored);
+        std::u16string value = defaultText.toStdU16String();
+        // Profile reads trim blanks and strip one pair of quotes; quote such texts so
+        // that a caption ending in a blank reads back with it.
+        if (NeedsQuotes(value))
+            value = u"\"" + value + u"\"";
         try {
-            ini_.WriteString(section_, k, defaultText.toStdU16String());
+            ini_.WriteString(section_, k, value);
         } catch (const std::exception&) {
             // A read-only or unusable file leaves the built-in text in use.
         }

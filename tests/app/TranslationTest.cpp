@@ -74,6 +74,13 @@ TEST_F(TranslationTest, TextLookupFillsTheFileAndKeepsTranslations) {
     EXPECT_EQ(Stored("Deutsch", "STR_STATUS_OK"), "Erfolg");
     EXPECT_EQ(TranslateText("", "as is"), "as is");
 
+    // Texts with blanks or quotes at their ends come back exactly as built in.
+    Translator().SetLanguageName("English");
+    EXPECT_EQ(TranslateText("laTitleKey", "Accepted devices for campaign "), "Accepted devices for campaign ");
+    EXPECT_EQ(TranslateText("laTitleKey", "changed"), "Accepted devices for campaign ");
+    EXPECT_EQ(TranslateText("quotedKey", "'quoted'"), "'quoted'");
+    EXPECT_EQ(TranslateText("quotedKey", "x"), "'quoted'");
+
     // A new, empty language section fills with every key met.
     Store("Русский", "STR_TEXT", "Текст");
     Translator().SetLanguageName("Русский");
