@@ -17,7 +17,9 @@ QString KeyPath(const char* leaf) {
            QStringLiteral("\\") + QString::fromUtf8(leaf);
 }
 
-std::u16string U16(const QString& s) { return s.toStdU16String(); }
+std::u16string U16(const QString& s) {
+    return s.toStdU16String();
+}
 
 // The four connection values in the order the edits show them.
 struct ValueEdit {
@@ -27,8 +29,12 @@ struct ValueEdit {
 
 } // namespace
 
-QString SettingsKeyPath() { return KeyPath("Settings"); }
-QString DefaultKeyPath() { return KeyPath("Default"); }
+QString SettingsKeyPath() {
+    return KeyPath("Settings");
+}
+QString DefaultKeyPath() {
+    return KeyPath("Default");
+}
 
 QString DefaultDatabasePath() {
     QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
@@ -76,13 +82,27 @@ TfmDbSettings::TfmDbSettings(QWidget* owner) : QDialog(owner), ui_(std::make_uni
 
 TfmDbSettings::~TfmDbSettings() = default;
 
-QLineEdit* TfmDbSettings::edServer() const { return ui_->edServer; }
-QLineEdit* TfmDbSettings::edPath() const { return ui_->edPath; }
-QLineEdit* TfmDbSettings::edUserName() const { return ui_->edUserName; }
-QLineEdit* TfmDbSettings::edPassword() const { return ui_->edPassword; }
-QPushButton* TfmDbSettings::btOK() const { return ui_->btOK; }
-QPushButton* TfmDbSettings::btCancel() const { return ui_->btCancel; }
-QPushButton* TfmDbSettings::btRestoreDefault() const { return ui_->btRestoreDefault; }
+QLineEdit* TfmDbSettings::edServer() const {
+    return ui_->edServer;
+}
+QLineEdit* TfmDbSettings::edPath() const {
+    return ui_->edPath;
+}
+QLineEdit* TfmDbSettings::edUserName() const {
+    return ui_->edUserName;
+}
+QLineEdit* TfmDbSettings::edPassword() const {
+    return ui_->edPassword;
+}
+QPushButton* TfmDbSettings::btOK() const {
+    return ui_->btOK;
+}
+QPushButton* TfmDbSettings::btCancel() const {
+    return ui_->btCancel;
+}
+QPushButton* TfmDbSettings::btRestoreDefault() const {
+    return ui_->btRestoreDefault;
+}
 
 void TfmDbSettings::FormCreate() {
     ui_->edPath->setText(QDir::toNativeSeparators(DefaultDatabasePath()));

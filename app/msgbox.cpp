@@ -66,17 +66,25 @@ void WarningOK(QWidget* parent, const QString& text) {
     MessageDlg(parent, text, TMsgDlgType::Warning, TMsgButtons::OK);
 }
 
-void ErrorOK(QWidget* parent, const QString& text) { MessageDlg(parent, text, TMsgDlgType::Error, TMsgButtons::OK); }
+void ErrorOK(QWidget* parent, const QString& text) {
+    MessageDlg(parent, text, TMsgDlgType::Error, TMsgButtons::OK);
+}
 
 void InformationOK(QWidget* parent, const QString& text) {
     MessageDlg(parent, text, TMsgDlgType::Information, TMsgButtons::OK);
 }
 
-void ShowException(QWidget* parent, const std::exception& e) { ErrorOK(parent, QString::fromUtf8(e.what())); }
+void ShowException(QWidget* parent, const std::exception& e) {
+    ErrorOK(parent, QString::fromUtf8(e.what()));
+}
 
-TMessageBoxScript::TMessageBoxScript() : previous_(currentScript) { currentScript = this; }
+TMessageBoxScript::TMessageBoxScript() : previous_(currentScript) {
+    currentScript = this;
+}
 
-TMessageBoxScript::~TMessageBoxScript() { currentScript = previous_; }
+TMessageBoxScript::~TMessageBoxScript() {
+    currentScript = previous_;
+}
 
 TMessageBoxScript& TMessageBoxScript::Answer(TMsgResult answer) {
     queue_.push_back(answer);

@@ -70,6 +70,10 @@ const std::array<StrKey, STR_KEY_COUNT>& AllStrKeys() {
     return keys;
 }
 
-QString BoolToYesNo(bool value) { return value ? QStringLiteral("Yes") : QStringLiteral("No"); }
+QString BoolToYesNo(bool value) {
+    return value ? QStringLiteral("Yes") : QStringLiteral("No");
+}
 
-bool YesNoToBool(const QString& text) { return text == QLatin1String("Yes"); }
+bool YesNoToBool(const QString& text) {
+    return text == QLatin1String("Yes");
+}

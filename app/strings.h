@@ -21,7 +21,9 @@ inline constexpr StrKey STR_CAMPAIGN_NAME{"STR_CAMPAIGN_NAME", "You must provide
 inline constexpr StrKey STR_CAMPAIGN_RUNNING{"STR_CAMPAIGN_RUNNING", "Campaign is running"};
 inline constexpr StrKey STR_CAMPAING_NAME{"STR_CAMPAING_NAME", "Campaign name"};
 inline constexpr StrKey STR_CLOSE_APP{"STR_CLOSE_APP", "Are you sure you want to close the application?"};
-inline constexpr StrKey STR_CONFIG_DATABASE{"STR_CONFIG_DATABASE", "Unable to connect to the database. Do you want to configure the database connection settings?"};
+inline constexpr StrKey STR_CONFIG_DATABASE{
+    "STR_CONFIG_DATABASE",
+    "Unable to connect to the database. Do you want to configure the database connection settings?"};
 inline constexpr StrKey STR_CONNECTING{"STR_CONNECTING", "Connecting"};
 inline constexpr StrKey STR_COUPON_NOT_FOUND{"STR_COUPON_NOT_FOUND", "Counpon was not found."};
 inline constexpr StrKey STR_DELETE_CAMPAIGN{"STR_DELETE_CAMPAIGN", "Are you sure you want to delete campaign?"};
@@ -29,9 +31,12 @@ inline constexpr StrKey STR_DELETE_DEVICE{"STR_DELETE_DEVICE", "Are you sure you
 inline constexpr StrKey STR_DETECTED{"STR_DETECTED", "Detected"};
 inline constexpr StrKey STR_DEVICE_MAC{"STR_DEVICE_MAC", "Device MAC"};
 inline constexpr StrKey STR_DEVICE_NAME{"STR_DEVICE_NAME", "Device name"};
-inline constexpr StrKey STR_DISCARD_CHANGES{"STR_DISCARD_CHANGES", "All the changes you made will be discarded. Are you sure you want to discard all the changes?"};
+inline constexpr StrKey STR_DISCARD_CHANGES{
+    "STR_DISCARD_CHANGES",
+    "All the changes you made will be discarded. Are you sure you want to discard all the changes?"};
 inline constexpr StrKey STR_DISCOVERING{"STR_DISCOVERING", "Searching for devices"};
-inline constexpr StrKey STR_ENUM_RADIOS_ERROR{"STR_ENUM_RADIOS_ERROR", "Unable to enumerated Bluetooth dongles. Check your hardware."};
+inline constexpr StrKey STR_ENUM_RADIOS_ERROR{"STR_ENUM_RADIOS_ERROR",
+                                              "Unable to enumerated Bluetooth dongles. Check your hardware."};
 inline constexpr StrKey STR_EXPIRED{"STR_EXPIRED", "Expired"};
 inline constexpr StrKey STR_FILE_NAME{"STR_FILE_NAME", "You must provide a valid file name."};
 inline constexpr StrKey STR_FINISH{"STR_FINISH", "&Finish"};
@@ -43,7 +48,8 @@ inline constexpr StrKey STR_NO_ACTIVE_CAMPAIGN{"STR_NO_ACTIVE_CAMPAIGN", "No act
 inline constexpr StrKey STR_NO_RADIOS{"STR_NO_RADIOS", "No Bluetooth dongles were found."};
 inline constexpr StrKey STR_PROCESSING_CAMPAIGN{"STR_PROCESSING_CAMPAIGN", "Sending campaign %s"};
 inline constexpr StrKey STR_PROMO{"STR_PROMO", "Promotion"};
-inline constexpr StrKey STR_RESTART_TO_APPLY{"STR_RESTART_TO_APPLY", "You must restart the application to apply the changes."};
+inline constexpr StrKey STR_RESTART_TO_APPLY{"STR_RESTART_TO_APPLY",
+                                             "You must restart the application to apply the changes."};
 inline constexpr StrKey STR_RUNNING{"STR_RUNNING", "Running"};
 inline constexpr StrKey STR_SCHED_CONT{"STR_SCHED_CONT", "Continuous"};
 inline constexpr StrKey STR_SCHED_DAYS{"STR_SCHED_DAYS", "Days of week"};
@@ -72,12 +78,14 @@ inline constexpr StrKey STR_STOPPED{"STR_STOPPED", "Stopped"};
 inline constexpr StrKey STR_TEXT{"STR_TEXT", "Text"};
 inline constexpr StrKey STR_TYPE_FILE{"STR_TYPE_FILE", "File"};
 inline constexpr StrKey STR_TYPE_UNKNOWN{"STR_TYPE_UNKNOWN", "Unknown"};
-inline constexpr StrKey STR_UNABLE_ADD_CMPAIGN{"STR_UNABLE_ADD_CMPAIGN", "Unable to cretae new campaign. Check campaign settings."};
+inline constexpr StrKey STR_UNABLE_ADD_CMPAIGN{"STR_UNABLE_ADD_CMPAIGN",
+                                               "Unable to cretae new campaign. Check campaign settings."};
 inline constexpr StrKey STR_UNABLE_CONNECT{"STR_UNABLE_CONNECT", "Unable connect: %s"};
 inline constexpr StrKey STR_UNABLE_DICOVER{"STR_UNABLE_DICOVER", "Unale to start searching for remote devices."};
 inline constexpr StrKey STR_UNABLE_SEND{"STR_UNABLE_SEND", "Unable to send a file: %s"};
 inline constexpr StrKey STR_UNABLE_START{"STR_UNABLE_START", "Unable to start sender."};
-inline constexpr StrKey STR_UNABLE_UPD_CMPAIGN{"STR_UNABLE_UPD_CMPAIGN", "Unable to update campaign. Check campaign settings."};
+inline constexpr StrKey STR_UNABLE_UPD_CMPAIGN{"STR_UNABLE_UPD_CMPAIGN",
+                                               "Unable to update campaign. Check campaign settings."};
 inline constexpr StrKey STR_UNSUPPORTED_CAMP_TYPE{"STR_UNSUPPORTED_CAMP_TYPE", "Unknown or unsupported campaign type."};
 inline constexpr StrKey STR_USED{"STR_USED", "Already used"};
 inline constexpr StrKey STR_VALID_TILL{"STR_VALID_TILL", "Valid till"};

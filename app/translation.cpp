@@ -179,7 +179,9 @@ QString TTranslator::DefaultFileName() {
     return QDir(dir).filePath(QStringLiteral("langs.dat"));
 }
 
-QString TTranslator::FileName() const { return fileName_.isEmpty() ? DefaultFileName() : fileName_; }
+QString TTranslator::FileName() const {
+    return fileName_.isEmpty() ? DefaultFileName() : fileName_;
+}
 
 void TTranslator::SetLanguageName(const QString& name) {
     languageName_ = name.trimmed().isEmpty() ? QString::fromLatin1(DefaultLanguage) : name;
@@ -233,6 +235,10 @@ QString TranslateText(const QString& key, const QString& defaultText) {
     return Translator().TranslateText(key, defaultText);
 }
 
-QString TranslateText(const StrKey& key) { return Translator().Text(key); }
+QString TranslateText(const StrKey& key) {
+    return Translator().Text(key);
+}
 
-void TranslateForm(QWidget* form) { Translator().TranslateForm(form); }
+void TranslateForm(QWidget* form) {
+    Translator().TranslateForm(form);
+}

@@ -34,7 +34,9 @@ public:
 
     // The current language's text for key; an empty key gives the default unchanged.
     QString TranslateText(const QString& key, const QString& defaultText) const;
-    QString Text(const StrKey& key) const { return TranslateText(QString::fromUtf8(key.key), QString::fromUtf8(key.text)); }
+    QString Text(const StrKey& key) const {
+        return TranslateText(QString::fromUtf8(key.key), QString::fromUtf8(key.text));
+    }
 
     // Translates a form in place. Keys are "<form>_Caption" for its title and
     // "<form>_<object name>" for its parts, "_<n>" added per column or item and "_Hint" for
@@ -63,15 +65,15 @@ void TranslateForm(QWidget* form);
 // Substitutes %s, %d and their kin in a (translated) text without ever trusting it as a
 // format: a directive without a fitting argument stays as written, "%n" does nothing.
 namespace detail {
-inline vcl::FormatArg ToFormatArg(const QString& s) { return s.toStdU16String(); }
-template <typename T>
-vcl::FormatArg ToFormatArg(const T& v) {
+inline vcl::FormatArg ToFormatArg(const QString& s) {
+    return s.toStdU16String();
+}
+template <typename T> vcl::FormatArg ToFormatArg(const T& v) {
     return vcl::detail::ToArg(v);
 }
 } // namespace detail
 
-template <typename... Args>
-QString FormatText(const QString& format, const Args&... args) {
+template <typename... Args> QString FormatText(const QString& format, const Args&... args) {
     return QString::fromStdU16String(
         vcl::FormatV(format.toStdU16String(), std::vector<vcl::FormatArg>{detail::ToFormatArg(args)...}));
 }

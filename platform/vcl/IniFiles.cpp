@@ -44,7 +44,9 @@ struct Document {
     std::vector<Line> lines;
 };
 
-std::u16string TrimView(std::u16string_view s) { return Trim(s); }
+std::u16string TrimView(std::u16string_view s) {
+    return Trim(s);
+}
 
 std::u16string Unquote(std::u16string_view v) {
     std::u16string t = TrimView(v);
@@ -80,9 +82,13 @@ Line ParseLine(std::string raw) {
     return line;
 }
 
-std::string FileNameUtf8(const std::u16string& name) { return Utf16ToUtf8(name); }
+std::string FileNameUtf8(const std::u16string& name) {
+    return Utf16ToUtf8(name);
+}
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+std::string ErrnoText(int err) {
+    return std::strerror(err);
+}
 
 // Reads and parses the file. A missing file is an empty document; any other read
 // failure gives nullopt with the reason, so a writer never replaces a file it could not read.

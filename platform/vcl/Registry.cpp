@@ -89,7 +89,9 @@ std::u16string TRegistry::Resolve(std::u16string_view key) const {
     return NormalizeKeyPath(current_ + u"\\" + std::u16string(key));
 }
 
-TIniFile TRegistry::Hive() const { return TIniFile(RegistryHiveFile(root_)); }
+TIniFile TRegistry::Hive() const {
+    return TIniFile(RegistryHiveFile(root_));
+}
 
 bool TRegistry::KeyExists(std::u16string_view key) const {
     std::u16string path = Resolve(key);

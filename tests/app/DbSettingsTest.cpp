@@ -16,7 +16,9 @@
 
 namespace {
 
-std::u16string U16(const QString& s) { return s.toStdU16String(); }
+std::u16string U16(const QString& s) {
+    return s.toStdU16String();
+}
 
 class DbSettingsTest : public ::testing::Test {
 protected:
@@ -96,8 +98,8 @@ TEST_F(DbSettingsTest, DialogLoadsRestoresAndCancelWritesNothing) {
     WriteKey(SettingsKeyPath(), {{u"Password", u"  spaced pw "}});
     {
         TfmDbSettings dlg;
-        EXPECT_EQ(dlg.edPassword()->text(), "  spaced pw ");     // existing values replace the proposals
-        EXPECT_EQ(dlg.edUserName()->text(), "SYSDBA");           // absent values keep them
+        EXPECT_EQ(dlg.edPassword()->text(), "  spaced pw "); // existing values replace the proposals
+        EXPECT_EQ(dlg.edUserName()->text(), "SYSDBA");       // absent values keep them
         dlg.show();
         dlg.btRestoreDefault()->click();
         EXPECT_EQ(dlg.edUserName()->text(), "admin");

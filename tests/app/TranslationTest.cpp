@@ -38,8 +38,8 @@ protected:
     }
     QString Stored(const QString& section, const QString& key, const QString& def = "<none>") const {
         vcl::TIniFile ini(file_.toStdU16String());
-        return QString::fromStdU16String(ini.ReadString(section.toStdU16String(), key.toStdU16String(),
-                                                        def.toStdU16String()));
+        return QString::fromStdU16String(
+            ini.ReadString(section.toStdU16String(), key.toStdU16String(), def.toStdU16String()));
     }
     void Store(const QString& section, const QString& key, const QString& value) const {
         vcl::TIniFile ini(file_.toStdU16String());
@@ -179,13 +179,27 @@ TEST_F(TranslationTest, FormKeysFollowComponentNames) {
     TranslateForm(&form);
     QStringList keys = Keys("English");
     std::set<QString> got(keys.begin(), keys.end());
-    std::set<QString> expected{
-        "fmMain_Caption",        "fmMain_ActionManager_0", "fmMain_ActionManager_1", "fmMain_ActionManager_2",
-        "fmMain_ActionManager_3", "fmMain_acSenderStart",   "fmMain_acSenderStart_Hint", "fmMain_acCampAddFile",
-        "fmMain_acCampAddFile_Hint", "fmMain_acHelpAbout",   "fmMain_acHelpAbout_Hint", "fmMain_lvCampaigns_0",
-        "fmMain_lvCampaigns_1",  "fmMain_lvCampaigns_2",   "fmMain_lvCampaigns_3",   "fmMain_cbMode_0",
-        "fmMain_cbMode_1",       "fmMain_btGo",            "fmMain_btGo_Hint",       "fmMain_laTitle",
-        "fmMain_cbFlag"};
+    std::set<QString> expected{"fmMain_Caption",
+                               "fmMain_ActionManager_0",
+                               "fmMain_ActionManager_1",
+                               "fmMain_ActionManager_2",
+                               "fmMain_ActionManager_3",
+                               "fmMain_acSenderStart",
+                               "fmMain_acSenderStart_Hint",
+                               "fmMain_acCampAddFile",
+                               "fmMain_acCampAddFile_Hint",
+                               "fmMain_acHelpAbout",
+                               "fmMain_acHelpAbout_Hint",
+                               "fmMain_lvCampaigns_0",
+                               "fmMain_lvCampaigns_1",
+                               "fmMain_lvCampaigns_2",
+                               "fmMain_lvCampaigns_3",
+                               "fmMain_cbMode_0",
+                               "fmMain_cbMode_1",
+                               "fmMain_btGo",
+                               "fmMain_btGo_Hint",
+                               "fmMain_laTitle",
+                               "fmMain_cbFlag"};
     EXPECT_EQ(got, expected);
     EXPECT_EQ(keys.size(), static_cast<int>(got.size())); // nothing written twice
     // Pre-order numbering: the sub-menu "&Add" comes between "C&ampaigns" and "&Help".

@@ -101,9 +101,9 @@ TEST(IniFile, WritesInPlaceAppendsAndKeepsEverythingElse) {
             "[Two]\r\n"
             "C=3\r\n");
     TIniFile ini(f);
-    ini.WriteString(u"ONE", u"B", u"two");    // in place, keeping the file's spelling of the key
-    ini.WriteString(u"One", u"New", u"n");    // appended after the section's last entry
-    ini.WriteInteger(u"Three", u"D", -4);     // new section at the end
+    ini.WriteString(u"ONE", u"B", u"two"); // in place, keeping the file's spelling of the key
+    ini.WriteString(u"One", u"New", u"n"); // appended after the section's last entry
+    ini.WriteInteger(u"Three", u"D", -4);  // new section at the end
     ini.WriteBool(u"Two", u"Flag", true);
     EXPECT_EQ(Slurp(f), "\xEF\xBB\xBF; comment kept\r\n"
                         "[One]\r\n"
