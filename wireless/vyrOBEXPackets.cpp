@@ -193,7 +193,9 @@ int OBEXBuildConnect(std::uint16_t packetSize, const TvyrOBEXHeaderText& target,
     return Done(w, packet);
 }
 
-TvyrOBEXPacket OBEXBuildDisconnect() { return PacketWriter(OBEX_OP_DISCONNECT).Finish(); }
+TvyrOBEXPacket OBEXBuildDisconnect() {
+    return PacketWriter(OBEX_OP_DISCONNECT).Finish();
+}
 
 int OBEXBuildPutFirst(std::uint32_t connectionId, std::u16string_view name, std::u16string_view type,
                       const TvyrOBEXHeaderText& who, std::uint64_t objectSize, TvyrOBEXPacket& packet) {

@@ -152,8 +152,8 @@ struct TvyrOBEXDataResponse {
     int Error = 0;         // mapped response code; 199 for a malformed packet
     bool Continue = false; // 0x90 and well formed: the peer has more to send
     bool HasLength = false;
-    std::uint32_t Length = 0;            // the Length header, when asked for and present
-    std::span<const std::uint8_t> Body;  // value of the first Body or End-of-Body (may be empty)
+    std::uint32_t Length = 0;           // the Length header, when asked for and present
+    std::span<const std::uint8_t> Body; // value of the first Body or End-of-Body (may be empty)
 };
 // Reads a GET or folder-listing response: the first Body/End-of-Body, and the Length
 // header when wantLength. A header that does not fit ends the operation (Error 199).

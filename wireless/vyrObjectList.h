@@ -9,8 +9,7 @@
 
 namespace vyr {
 
-template <typename T>
-class TvyrObjectList {
+template <typename T> class TvyrObjectList {
 public:
     TvyrObjectList() = default;
     TvyrObjectList(const TvyrObjectList&) = delete;

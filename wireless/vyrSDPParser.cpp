@@ -4,9 +4,9 @@ namespace vyr {
 
 namespace {
 
-constexpr std::uint8_t kAttributeId = 0x09;  // 2-byte unsigned integer: an attribute id at the top level
-constexpr std::uint8_t kSequence8 = 0x35;    // sequence with an 8-bit length
-constexpr std::uint8_t kSequence16 = 0x36;   // sequence with a 16-bit length
+constexpr std::uint8_t kAttributeId = 0x09; // 2-byte unsigned integer: an attribute id at the top level
+constexpr std::uint8_t kSequence8 = 0x35;   // sequence with an 8-bit length
+constexpr std::uint8_t kSequence16 = 0x36;  // sequence with a 16-bit length
 
 std::uint32_t ReadBE(const std::uint8_t* p, std::size_t bytes) {
     std::uint32_t v = 0;
@@ -29,7 +29,9 @@ std::size_t LengthBytes(std::uint8_t sizeIndex) {
     }
 }
 
-std::uint32_t FixedSize(std::uint8_t sizeIndex) { return 1u << sizeIndex; } // 1, 2, 4, 8, 16
+std::uint32_t FixedSize(std::uint8_t sizeIndex) {
+    return 1u << sizeIndex;
+} // 1, 2, 4, 8, 16
 
 } // namespace
 
@@ -39,7 +41,9 @@ TvyrSDPElement::TvyrSDPElement(std::uint8_t elementType, const std::uint8_t* dat
         data_.assign(data, data + size);
 }
 
-std::uint8_t TvyrSDPElement::AsByte() const { return size_ >= 1 ? data_[0] : 0; }
+std::uint8_t TvyrSDPElement::AsByte() const {
+    return size_ >= 1 ? data_[0] : 0;
+}
 
 std::uint16_t TvyrSDPElement::AsWord() const {
     return static_cast<std::uint16_t>(size_ >= 2 ? ReadBE(data_.data(), 2) : AsByte() << 8);
@@ -97,8 +101,8 @@ void TvyrSDPParser::Parse(const std::uint8_t* d, std::size_t size) {
         std::size_t lengthBytes = LengthBytes(sizeIndex);
         if (size - h - 1 < lengthBytes)
             return;
-        std::uint64_t valueLength = lengthBytes ? ReadBE(d + h + 1, lengthBytes) + 1 + lengthBytes
-                                                : FixedSize(sizeIndex) + 1;
+        std::uint64_t valueLength =
+            lengthBytes ? ReadBE(d + h + 1, lengthBytes) + 1 + lengthBytes : FixedSize(sizeIndex) + 1;
         if (!current) {
             // No record to hold it: step over the value.
             pos = valueLength >= size - h ? size : h + static_cast<std::size_t>(valueLength);

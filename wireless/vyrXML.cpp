@@ -9,10 +9,11 @@ namespace vyr {
 
 namespace {
 
-bool IsBlank(unsigned c) { return c <= 32; }
+bool IsBlank(unsigned c) {
+    return c <= 32;
+}
 
-template <typename S>
-S TrimBlank(const S& s) {
+template <typename S> S TrimBlank(const S& s) {
     std::size_t b = 0, e = s.size();
     while (b < e && IsBlank(static_cast<std::make_unsigned_t<typename S::value_type>>(s[b])))
         ++b;
@@ -116,7 +117,9 @@ bool DateField(std::u16string_view text, std::size_t first, std::size_t count, i
     return true;
 }
 
-bool IsLeapYear(int y) { return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0); }
+bool IsLeapYear(int y) {
+    return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+}
 
 } // namespace
 
@@ -131,16 +134,22 @@ std::size_t PosFrom(std::string_view sub, std::string_view text, std::size_t sta
     return at == std::string_view::npos ? 0 : at + 1;
 }
 
-std::string NormalizeXmlText(std::string_view s) { return TrimBlank(Replace(s, " ", " ")); }
+std::string NormalizeXmlText(std::string_view s) {
+    return TrimBlank(Replace(s, " ", " "));
+}
 
-std::string NormalizeCData(std::string_view s) { return Replace(s, "\\n ", "\\t "); }
+std::string NormalizeCData(std::string_view s) {
+    return Replace(s, "\\n ", "\\t ");
+}
 
 // ---- Nodes -----------------------------------------------------------------------
 
 TvyrXMLNode::TvyrXMLNode(std::u16string name, TvyrXMLNode* parent, std::u16string value)
     : name_(std::move(name)), value_(std::move(value)), parent_(parent) {}
 
-TvyrXMLNode::~TvyrXMLNode() { ClearChildren(); }
+TvyrXMLNode::~TvyrXMLNode() {
+    ClearChildren();
+}
 
 void TvyrXMLNode::ClearChildren() {
     // Unlink the subtree level by level so a deeply nested document is freed without
@@ -417,10 +426,12 @@ std::unique_ptr<TvyrFileSystemObjects> ParseFolderListing(const std::uint8_t* da
             }
         }
         TDateTime when = 0;
-        if (TvyrXMLAttribute* modified = e->FindAttribute(u"modified"); modified && ParseListingDate(modified->Value(), when))
+        if (TvyrXMLAttribute* modified = e->FindAttribute(u"modified");
+            modified && ParseListingDate(modified->Value(), when))
             object->SetModified(when);
         when = 0;
-        if (TvyrXMLAttribute* created = e->FindAttribute(u"created"); created && ParseListingDate(created->Value(), when))
+        if (TvyrXMLAttribute* created = e->FindAttribute(u"created");
+            created && ParseListingDate(created->Value(), when))
             object->SetCreated(when);
         result->Add(object.release());
     }

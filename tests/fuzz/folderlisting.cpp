@@ -23,7 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
 }
 
-static std::vector<uint8_t> Seed(const std::string& s) { return {s.begin(), s.end()}; }
+static std::vector<uint8_t> Seed(const std::string& s) {
+    return {s.begin(), s.end()};
+}
 static const std::vector<std::vector<uint8_t>> kSeeds = {
     Seed("<?xml version=\"1.0\"?>\r\n<!DOCTYPE folder-listing SYSTEM \"obex-folder-listing.dtd\">\r\n"
          "<folder-listing version=\"1.0\">\r\n\t<parent-folder/>\r\n\t<folder name=\"Images\" user-perm=\"RW\"/>\r\n"
@@ -34,5 +36,9 @@ static const std::vector<std::vector<uint8_t>> kSeeds = {
 #if defined(__clang__)
 #pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
 #endif
-extern "C" size_t TavlinFuzzSeedCount() { return kSeeds.size(); }
-extern "C" const std::vector<uint8_t>& TavlinFuzzSeed(size_t i) { return kSeeds[i]; }
+extern "C" size_t TavlinFuzzSeedCount() {
+    return kSeeds.size();
+}
+extern "C" const std::vector<uint8_t>& TavlinFuzzSeed(size_t i) {
+    return kSeeds[i];
+}

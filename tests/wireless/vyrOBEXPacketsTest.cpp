@@ -194,13 +194,12 @@ TEST(vyrOBEXPackets, GetListingDeleteSetPathGolden) {
 }
 
 TEST(vyrOBEXPackets, ResponseCodeMap) {
-    std::map<int, int> expected = {{0x90, 0},   {0xA0, 0},   {0xA1, 0},   {0xA2, 0},   {0xA3, 106}, {0xA4, 103},
-                                   {0xA5, 105}, {0xA6, 107}, {0xB0, 108}, {0xB1, 109}, {0xB2, 110}, {0xB3, 111},
-                                   {0xB4, 112}, {0xB5, 113}, {0xC0, 114}, {0xC1, 115}, {0xC2, 116}, {0xC3, 117},
-                                   {0xC4, 118}, {0xC5, 119}, {0xC6, 120}, {0xC7, 121}, {0xC8, 122}, {0xC9, 123},
-                                   {0xCA, 124}, {0xCB, 125}, {0xCC, 126}, {0xCD, 127}, {0xCE, 128}, {0xCF, 129},
-                                   {0xD0, 130}, {0xD1, 131}, {0xD2, 132}, {0xD3, 133}, {0xD4, 134}, {0xD5, 135},
-                                   {0xE0, 136}, {0xE1, 137}};
+    std::map<int, int> expected = {
+        {0x90, 0},   {0xA0, 0},   {0xA1, 0},   {0xA2, 0},   {0xA3, 106}, {0xA4, 103}, {0xA5, 105}, {0xA6, 107},
+        {0xB0, 108}, {0xB1, 109}, {0xB2, 110}, {0xB3, 111}, {0xB4, 112}, {0xB5, 113}, {0xC0, 114}, {0xC1, 115},
+        {0xC2, 116}, {0xC3, 117}, {0xC4, 118}, {0xC5, 119}, {0xC6, 120}, {0xC7, 121}, {0xC8, 122}, {0xC9, 123},
+        {0xCA, 124}, {0xCB, 125}, {0xCC, 126}, {0xCD, 127}, {0xCE, 128}, {0xCF, 129}, {0xD0, 130}, {0xD1, 131},
+        {0xD2, 132}, {0xD3, 133}, {0xD4, 134}, {0xD5, 135}, {0xE0, 136}, {0xE1, 137}};
     for (int code = 0; code < 256; ++code) {
         auto it = expected.find(code);
         EXPECT_EQ(ResponseCodeToError(static_cast<std::uint8_t>(code)), it == expected.end() ? 199 : it->second)
@@ -266,9 +265,9 @@ TEST(vyrOBEXPackets, ConnectResponses) {
     EXPECT_EQ(r.PeerMaxPacketSize, 0);
     EXPECT_EQ(r.ConnectionId, 0u);
     // Headers that do not fit end the connect with the bad-response code.
-    for (const char* bad : {"A0 00 0A 10 00 10 00 48 00 02", "A0 00 0A 10 00 10 00 48 00 0B",
-                            "A0 00 09 10 00 10 00 CB 00", "A0 00 08 10 00 10 00 97", "A0 00 09 10 00 10 00 42 00",
-                            "A0 00 02", "A0 00 0C 10 00 10 00"}) {
+    for (const char* bad :
+         {"A0 00 0A 10 00 10 00 48 00 02", "A0 00 0A 10 00 10 00 48 00 0B", "A0 00 09 10 00 10 00 CB 00",
+          "A0 00 08 10 00 10 00 97", "A0 00 09 10 00 10 00 42 00", "A0 00 02", "A0 00 0C 10 00 10 00"}) {
         r = OBEXReadConnectResponse(H(bad));
         EXPECT_EQ(r.Error, VYR_OBEX_UNKNOWN) << bad;
         EXPECT_EQ(r.ConnectionId, 0u) << bad;
@@ -298,8 +297,8 @@ TEST(vyrOBEXPackets, DataResponsesAndTheHeaderWalk) {
     EXPECT_EQ(r.Error, 118);
     EXPECT_FALSE(r.Continue);
     // Malformed headers end the get with 199 and are never read past.
-    for (const char* bad : {"90 00 06 48 00 02", "90 00 06 48 00 09", "90 00 05 C3 00", "90 00 04 48",
-                            "90 00 06 97 01 48", "90 00 01"}) {
+    for (const char* bad :
+         {"90 00 06 48 00 02", "90 00 06 48 00 09", "90 00 05 C3 00", "90 00 04 48", "90 00 06 97 01 48", "90 00 01"}) {
         r = OBEXReadDataResponse(H(bad), true);
         EXPECT_EQ(r.Error, VYR_OBEX_UNKNOWN) << bad;
         EXPECT_FALSE(r.Continue) << bad;

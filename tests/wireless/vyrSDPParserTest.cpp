@@ -25,9 +25,13 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-TvyrSDPParser Parse(const Bytes& b) { return TvyrSDPParser(b.data(), static_cast<int>(b.size())); }
+TvyrSDPParser Parse(const Bytes& b) {
+    return TvyrSDPParser(b.data(), static_cast<int>(b.size()));
+}
 
-Bytes DataOf(const TvyrSDPElement* e) { return e->Data() ? Bytes(e->Data(), e->Data() + e->Size()) : Bytes{}; }
+Bytes DataOf(const TvyrSDPElement* e) {
+    return e->Data() ? Bytes(e->Data(), e->Data() + e->Size()) : Bytes{};
+}
 
 } // namespace
 

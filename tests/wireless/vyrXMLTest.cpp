@@ -37,8 +37,8 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
 } // namespace
 
 TEST(vyrXML, FolderListingSampleAndLayoutVariants) {
-    for (const std::string& sep : {std::string(), std::string("\r\n"), std::string("\r\n\t"), std::string("\n\t "),
-                                   std::string("\r")}) {
+    for (const std::string& sep :
+         {std::string(), std::string("\r\n"), std::string("\r\n\t"), std::string("\n\t "), std::string("\r")}) {
         std::string text = Replace(kSample, "><", ">" + sep + "<");
         TvyrXMLTree tree;
         Load(tree, text);
@@ -68,10 +68,11 @@ TEST(vyrXML, FolderListingSampleAndLayoutVariants) {
 
 TEST(vyrXML, ListingAttributesNamesSizesDatesAndPermissions) {
     auto objects = Listing("<folder-listing>"
-                           "<Folder name=\"a\" size=\"99\"/>"                 // any case marks a folder; size ignored
-                           "<FOLDER name=\"\"/>"                              // an empty name still counts
-                           "<file NAME=\"skipped\"/>"                         // attribute names are exact
-                           "<file name=\"Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5.txt\" size=\"-3\" user-perm=\"dwr\"/>"
+                           "<Folder name=\"a\" size=\"99\"/>" // any case marks a folder; size ignored
+                           "<FOLDER name=\"\"/>"              // an empty name still counts
+                           "<file NAME=\"skipped\"/>"         // attribute names are exact
+                           "<file name=\"Gr\xC3\xBC\xC3\x9F"
+                           "e \xE6\x97\xA5.txt\" size=\"-3\" user-perm=\"dwr\"/>"
                            "<file name=\"big\" size=\"4294967296\" created=\"20040229T120000\"/>"
                            "<file name=\"bad\" size=\"12x\" modified=\"yesterday\" created=\"2005013\"/>"
                            "<file name=\"edge\" size=\"2147483647\" modified=\"20050229T000000Z\"/>"
