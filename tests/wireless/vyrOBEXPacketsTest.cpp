@@ -12,9 +12,9 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 // "80 00 07" -> bytes; text in quotes is taken character by character: "'a.txt'".
-Bytes H(const std::string& spec) {
+Bytes H(const std::string& text) {
     Bytes out;
-    std::istringstream in(spec);
+    std::istringstream in(text);
     std::string tok;
     while (in >> tok) {
         if (tok.size() >= 2 && tok.front() == '\'' && tok.back() == '\'')

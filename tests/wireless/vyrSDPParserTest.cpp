@@ -9,9 +9,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-Bytes H(const std::string& spec) {
+Bytes H(const std::string& text) {
     Bytes out;
-    std::istringstream in(spec);
+    std::istringstream in(text);
     std::string tok;
     while (in >> tok)
         out.push_back(static_cast<std::uint8_t>(std::stoul(tok, nullptr, 16)));
