@@ -29,16 +29,20 @@ UnitState& U() {
 
 constexpr char16_t kLibraryVersion[] = u"6.7.5.0";
 
-bool Probe(TvyrLoaderKind kind, win::HWND apiWindow) { return LoaderEntry(kind).Present(apiWindow); }
-void Free(TvyrLoaderKind kind) { LoaderEntry(kind).Free(); }
+bool Probe(TvyrLoaderKind kind, win::HWND apiWindow) {
+    return LoaderEntry(kind).Present(apiWindow);
+}
+void Free(TvyrLoaderKind kind) {
+    LoaderEntry(kind).Free();
+}
 
 } // namespace
 
 // ---------------------------------------------------------------- hidden windows
 
 win::HWND CreateHiddenWindow() {
-    return win::CreateWindowExW(0, u"Message", u"WindowForMessage", 0, 0, 0, 0, 0, win::HWND_MESSAGE, nullptr,
-                                nullptr, nullptr);
+    return win::CreateWindowExW(0, u"Message", u"WindowForMessage", 0, 0, 0, 0, 0, win::HWND_MESSAGE, nullptr, nullptr,
+                                nullptr);
 }
 
 void AttachHiddenWindow(win::HWND hwnd, TvyrHiddenWindowOwner* owner) {
@@ -102,7 +106,9 @@ void BroadcastToListeners(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam,
     }
 }
 
-std::u16string GetLibraryVersion() { return kLibraryVersion; }
+std::u16string GetLibraryVersion() {
+    return kLibraryVersion;
+}
 
 bool IsApiAvailable(std::uint8_t kind) {
     TvyrSyncGuard guard(U().apiLock);
@@ -118,7 +124,9 @@ bool IsTransportAvailable(std::uint8_t index) {
 
 TvyrAPI::TvyrAPI(vcl::TComponent* owner) : vcl::TComponent(owner), version_(kLibraryVersion) {}
 
-TvyrAPI::~TvyrAPI() { Unload(); }
+TvyrAPI::~TvyrAPI() {
+    Unload();
+}
 
 bool TvyrAPI::IsLoaded() const {
     TvyrSyncGuard guard(U().apiLock);

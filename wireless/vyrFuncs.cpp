@@ -93,8 +93,12 @@ std::u16string BytesToAddressText(const std::uint8_t* bytes, std::size_t count, 
     return text + u")";
 }
 
-bool IsValidBluetoothAddressText(const std::u16string& text) { return IsValidText(text, 6); }
-bool IsValidIrDAAddressText(const std::u16string& text) { return IsValidText(text, 4); }
+bool IsValidBluetoothAddressText(const std::u16string& text) {
+    return IsValidText(text, 6);
+}
+bool IsValidIrDAAddressText(const std::u16string& text) {
+    return IsValidText(text, 4);
+}
 
 void GuidToBytes(const win::GUID& guid, std::uint8_t (&bytes)[16]) {
     bytes[0] = static_cast<std::uint8_t>(guid.Data1 >> 24);
@@ -111,8 +115,7 @@ void GuidToBytes(const win::GUID& guid, std::uint8_t (&bytes)[16]) {
 bool IsVistaOrLater() {
     win::OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
-    return win::GetVersionExA(&info) && info.dwPlatformId == win::VER_PLATFORM_WIN32_NT &&
-           info.dwMajorVersion >= 6;
+    return win::GetVersionExA(&info) && info.dwPlatformId == win::VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 6;
 }
 
 } // namespace vyr

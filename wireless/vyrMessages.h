@@ -33,10 +33,10 @@ static_assert(WM_TRANSPORT_CHANGED == 1025 && WM_API_UNLOADED == 1028 && WM_WIDC
 static_assert(WM_BLUESOLEIL_NOTIFY == 1047 && WM_WIDCOMM_CLIENTS_RELEASED == 1054);
 
 // Window timer ids.
-inline constexpr win::UINT_PTR CONNECT_TIMER_ID = 1;  // a connection's connect time-out
-inline constexpr win::UINT_PTR LINK_TIMER_ID = 2;     // a connection's 1000 ms link check
-inline constexpr win::UINT_PTR OBEX_TIMER_ID = 3;     // an OBEX client's time-out
+inline constexpr win::UINT_PTR CONNECT_TIMER_ID = 1;    // a connection's connect time-out
+inline constexpr win::UINT_PTR LINK_TIMER_ID = 2;       // a connection's 1000 ms link check
+inline constexpr win::UINT_PTR OBEX_TIMER_ID = 3;       // an OBEX client's time-out
 inline constexpr win::UINT_PTR SEND_DELAY_TIMER_ID = 3; // a proximity sender's send delay
-inline constexpr win::UINT_PTR SLEEP_TIMER_ID = 4;    // a proximity sender's sleep
+inline constexpr win::UINT_PTR SLEEP_TIMER_ID = 4;      // a proximity sender's sleep
 
 } // namespace vyr

@@ -4,9 +4,17 @@
 
 namespace vyr {
 
-TvyrSync::TvyrSync() { win::InitializeCriticalSection(&cs_); }
-TvyrSync::~TvyrSync() { win::DeleteCriticalSection(&cs_); }
-void TvyrSync::Enter() { win::EnterCriticalSection(&cs_); }
-void TvyrSync::Leave() { win::LeaveCriticalSection(&cs_); }
+TvyrSync::TvyrSync() {
+    win::InitializeCriticalSection(&cs_);
+}
+TvyrSync::~TvyrSync() {
+    win::DeleteCriticalSection(&cs_);
+}
+void TvyrSync::Enter() {
+    win::EnterCriticalSection(&cs_);
+}
+void TvyrSync::Leave() {
+    win::LeaveCriticalSection(&cs_);
+}
 
 } // namespace vyr

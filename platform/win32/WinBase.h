@@ -42,10 +42,18 @@ BOOL TryEnterCriticalSection(CRITICAL_SECTION* cs);
 void LeaveCriticalSection(CRITICAL_SECTION* cs);
 
 // ---- Interlocked. ----
-inline LONG InterlockedIncrement(volatile LONG* p) { return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedDecrement(volatile LONG* p) { return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchange(volatile LONG* p, LONG v) { return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchangeAdd(volatile LONG* p, LONG v) { return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedIncrement(volatile LONG* p) {
+    return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(volatile LONG* p) {
+    return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchange(volatile LONG* p, LONG v) {
+    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchangeAdd(volatile LONG* p, LONG v) {
+    return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST);
+}
 inline LONG InterlockedCompareExchange(volatile LONG* p, LONG exchange, LONG comparand) {
     __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return comparand;

@@ -37,7 +37,9 @@ template <int K> bool FakePresent(HWND w) {
     g.windowAliveAtProbe = g.windowAliveAtProbe && win::IsWindow(w);
     return g.present[K];
 }
-template <int K> void FakeFree() { g.events.push_back(std::string("free ") + kNames[K]); }
+template <int K> void FakeFree() {
+    g.events.push_back(std::string("free ") + kNames[K]);
+}
 
 template <int... K> void InstallFakes(std::integer_sequence<int, K...>) {
     ((LoaderEntry(static_cast<TvyrLoaderKind>(K)) = TvyrLoaderEntry{&FakePresent<K>, &FakeFree<K>}), ...);
@@ -96,9 +98,8 @@ TEST_F(Api, LoadAndUnloadResults) {
 
     EXPECT_EQ(a.Load(), 0);
     EXPECT_TRUE(a.IsLoaded());
-    EXPECT_EQ(g.events, (std::vector<std::string>{"probe IrDA", "probe WiFi", "probe Rapi", "probe MS",
-                                                  "probe Toshiba", "probe BlueSoleil", "probe WidComm",
-                                                  "AfterLoad"}));
+    EXPECT_EQ(g.events, (std::vector<std::string>{"probe IrDA", "probe WiFi", "probe Rapi", "probe MS", "probe Toshiba",
+                                                  "probe BlueSoleil", "probe WidComm", "AfterLoad"}));
     EXPECT_TRUE(g.windowAliveAtProbe);
     // No stack at all: serial and the always-set transport only.
     EXPECT_TRUE(a.BluetoothApis().Empty());

@@ -14,16 +14,16 @@ TEST(vyrFuncs, AddressTextValidation) {
     EXPECT_TRUE(IsValidBluetoothAddressText(u"(00:1A:7D:DA:71:13)"));
     EXPECT_TRUE(IsValidBluetoothAddressText(u"(00:1a:7d:da:71:13)"));
     EXPECT_TRUE(IsValidBluetoothAddressText(EmptyBluetoothAddress));
-    for (const char16_t* bad : {u"00:1A:7D:DA:71:13", u"(00-1A-7D-DA-71-13)", u"(00:1A:7D:DA:71:13", u"",
-                                u"(00:1A:7D:DA:71:13))", u"(001A:7D:DA:71:13:)", u"(0G:1A:7D:DA:71:13)",
-                                // separators or brackets in a digit position pass a character-set check only
-                                u"(0::1A:7D:DA:71:13)", u"((0:1A:7D:DA:71:13)", u"(00:1A:7D:DA:71:1))",
-                                u"(00:1A:7D:DA:71 13)"})
+    for (const char16_t* bad :
+         {u"00:1A:7D:DA:71:13", u"(00-1A-7D-DA-71-13)", u"(00:1A:7D:DA:71:13", u"", u"(00:1A:7D:DA:71:13))",
+          u"(001A:7D:DA:71:13:)", u"(0G:1A:7D:DA:71:13)",
+          // separators or brackets in a digit position pass a character-set check only
+          u"(0::1A:7D:DA:71:13)", u"((0:1A:7D:DA:71:13)", u"(00:1A:7D:DA:71:1))", u"(00:1A:7D:DA:71 13)"})
         EXPECT_FALSE(IsValidBluetoothAddressText(bad)) << vcl::Utf16ToUtf8(bad);
     EXPECT_TRUE(IsValidIrDAAddressText(u"(12:34:56:78)"));
     EXPECT_TRUE(IsValidIrDAAddressText(u"(ab:cd:ef:00)"));
-    for (const char16_t* bad : {u"(12:34:56:78:9A)", u"12:34:56:78", u"(12:34:56:7))", u"(12:3::56:78)",
-                                u"(12-34-56-78)"})
+    for (const char16_t* bad :
+         {u"(12:34:56:78:9A)", u"12:34:56:78", u"(12:34:56:7))", u"(12:3::56:78)", u"(12-34-56-78)"})
         EXPECT_FALSE(IsValidIrDAAddressText(bad)) << vcl::Utf16ToUtf8(bad);
 }
 
@@ -83,8 +83,8 @@ TEST(vyrFuncs, HexPairsFormattingAndGuids) {
     std::uint8_t uuid[16];
     GuidToBytes(opp, uuid);
     EXPECT_EQ(std::vector<std::uint8_t>(uuid, uuid + 16),
-              (std::vector<std::uint8_t>{0x00, 0x00, 0x11, 0x05, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0x80,
-                                         0x5F, 0x9B, 0x34, 0xFB}));
+              (std::vector<std::uint8_t>{0x00, 0x00, 0x11, 0x05, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0x80, 0x5F,
+                                         0x9B, 0x34, 0xFB}));
     const win::GUID mixed{0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
     GuidToBytes(mixed, uuid);
     EXPECT_EQ(uuid[0], 0x12);
