@@ -27,6 +27,8 @@ DWORD GetCurrentThreadId();
 DWORD GetCurrentProcessId();
 
 // ---- Events and waits. ----
+// A thread that owns windows serves sends from other threads while it waits, so a worker that sends to
+// it while it waits for that worker cannot deadlock. Timeouts are in clock milliseconds.
 HANDLE CreateEventW(SECURITY_ATTRIBUTES* attributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
