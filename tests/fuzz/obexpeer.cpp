@@ -14,9 +14,10 @@
 namespace {
 
 std::string Inbox() {
-    static const std::string dir = std::filesystem::temp_directory_path().string() + "/tavlin-fuzz-obexpeer-" +
-                                   std::to_string(::getpid());
-    return dir;
+    // Leaked on purpose: the clean-up below runs at exit and still needs it.
+    static const std::string* dir = new std::string(std::filesystem::temp_directory_path().string() +
+                                                    "/tavlin-fuzz-obexpeer-" + std::to_string(::getpid()));
+    return *dir;
 }
 
 struct Cleanup {
@@ -30,11 +31,11 @@ std::vector<uint8_t> Seed(std::initializer_list<uint8_t> b) { return b; }
 
 const std::vector<std::vector<uint8_t>> kSeeds = {
     // CONNECT, PUT with Name "a" + Length, Body, final End-of-Body, DISCONNECT
-    Seed({0x80, 0x00, 0x07, 0x10, 0x00, 0x10, 0x00, 0x02, 0x00, 0x10, 0x01, 0x00, 0x07, 0x00, 0x61, 0x00,
+    Seed({0x80, 0x00, 0x07, 0x10, 0x00, 0x10, 0x00, 0x02, 0x00, 0x0F, 0x01, 0x00, 0x07, 0x00, 0x61, 0x00,
           0x00, 0xC3, 0x00, 0x00, 0x00, 0x02, 0x02, 0x00, 0x08, 0x48, 0x00, 0x05, 0x68, 0x69, 0x82, 0x00,
           0x06, 0x49, 0x00, 0x03, 0x81, 0x00, 0x03}),
     // CONNECT with an authentication response, GET, SETPATH, ABORT
-    Seed({0x80, 0x00, 0x1A, 0x10, 0x00, 0x01, 0x00, 0x4E, 0x00, 0x13, 0x00, 0x10, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
+    Seed({0x80, 0x00, 0x1C, 0x10, 0x00, 0x01, 0x00, 0x4E, 0x00, 0x15, 0x00, 0x10, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
           11, 12, 13, 14, 15, 16, 0x83, 0x00, 0x03, 0x85, 0x00, 0x05, 0x02, 0x00, 0xFF, 0x00, 0x03}),
 };
 
@@ -56,6 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* p = data + 1;
     size_t n = size - 1;
     size_t cut = n ? data[0] % (n + 1) : 0;
+    if (data[0] & 0x10) {
+        // Start past the handshake now and then, so the object paths get their share.
+        static const uint8_t connect[] = {0x80, 0x00, 0x07, 0x10, 0x00, 0xFF, 0xFF};
+        peer.Feed(connect, sizeof connect);
+    }
     for (auto [from, len] : {std::pair{p, cut}, std::pair{p + cut, n - cut}}) {
         for (const auto& r : peer.Feed(from, len)) {
             if (r.size() < 3 || (size_t(r[1]) << 8 | r[2]) != r.size() || r[0] < 0x90)
