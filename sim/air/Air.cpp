@@ -90,8 +90,22 @@ std::optional<uint16_t> Service::Uuid16() const {
 
 std::array<uint8_t, 16> Service::FromUuid16(uint16_t u) {
     // The Bluetooth base UUID 00000000-0000-1000-8000-00805F9B34FB.
-    return {0, 0, static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u), 0x00, 0x00, 0x10, 0x00,
-            0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB};
+    return {0,
+            0,
+            static_cast<uint8_t>(u >> 8),
+            static_cast<uint8_t>(u),
+            0x00,
+            0x00,
+            0x10,
+            0x00,
+            0x80,
+            0x00,
+            0x00,
+            0x80,
+            0x5F,
+            0x9B,
+            0x34,
+            0xFB};
 }
 
 bool Phone::ReachableFrom(int stackKind) const {
@@ -168,8 +182,7 @@ uint64_t Number(const json& v, const std::string& where, uint64_t max) {
     return n;
 }
 
-template <typename T>
-T Get(const json& j, const char* key, const std::string& where, T def, uint64_t max) {
+template <typename T> T Get(const json& j, const char* key, const std::string& where, T def, uint64_t max) {
     auto it = j.find(key);
     if (it == j.end())
         return def;
@@ -279,8 +292,9 @@ std::string InboxFor(const std::string& given, const Address& a) {
 }
 
 Phone ParsePhone(const json& j, const std::string& where) {
-    CheckKeys(j, where, {"address", "name", "name_failures", "class", "in_range", "radios", "pairing", "services",
-                         "inbox", "obex", "link", "bridge"});
+    CheckKeys(j, where,
+              {"address", "name", "name_failures", "class", "in_range", "radios", "pairing", "services", "inbox",
+               "obex", "link", "bridge"});
     Phone p;
     if (!j.contains("address"))
         Fail(where, "missing \"address\"");
@@ -299,10 +313,9 @@ Phone ParsePhone(const json& j, const std::string& where) {
         const std::string w = where + ".pairing";
         CheckKeys(*it, w, {"pin", "outcome", "paired"});
         p.pairing.pin = Text(*it, "pin", w);
-        p.pairing.outcome = Choice(*it, "outcome", w, PairOutcome::Accept,
-                                   {{"accept", PairOutcome::Accept},
-                                    {"refuse", PairOutcome::Refuse},
-                                    {"timeout", PairOutcome::Timeout}});
+        p.pairing.outcome = Choice(
+            *it, "outcome", w, PairOutcome::Accept,
+            {{"accept", PairOutcome::Accept}, {"refuse", PairOutcome::Refuse}, {"timeout", PairOutcome::Timeout}});
         p.pairing.paired = Flag(*it, "paired", w, false);
     }
     if (auto it = j.find("services"); it != j.end()) {
@@ -355,10 +368,9 @@ Phone ParsePhone(const json& j, const std::string& where) {
         if (o.maxPacket < 255)
             Fail(w + ".max_packet", "below the OBEX minimum of 255");
     }
-    p.link = Choice(j, "link", where, LinkPolicy::Accept,
-                    {{"accept", LinkPolicy::Accept},
-                     {"refuse", LinkPolicy::Refuse},
-                     {"needs_pairing", LinkPolicy::NeedsPairing}});
+    p.link = Choice(
+        j, "link", where, LinkPolicy::Accept,
+        {{"accept", LinkPolicy::Accept}, {"refuse", LinkPolicy::Refuse}, {"needs_pairing", LinkPolicy::NeedsPairing}});
     p.bridge = Text(j, "bridge", where);
     return p;
 }
@@ -381,13 +393,15 @@ Air::Air() : state_(new State) {
     LoadDefault(nullptr);
 }
 
-Air::~Air() { delete state_; }
+Air::~Air() {
+    delete state_;
+}
 
 std::string Air::DefaultFilePath() {
     if (const char* env = std::getenv("TAVLIN_AIR"); env && *env)
         return env;
     std::string bundled = std::string(TAVLIN_SOURCE_DIR) + "/sim/air/demo.json";
-    struct stat st{};
+    struct stat st {};
     if (::stat(bundled.c_str(), &st) == 0)
         return bundled;
     // An installed program keeps the demo beside its data.
@@ -465,7 +479,9 @@ Air::State ParseDescription(std::string_view text) {
 
 } // namespace
 
-bool Air::LoadDefault(std::string* error) { return LoadFile(DefaultFilePath(), error); }
+bool Air::LoadDefault(std::string* error) {
+    return LoadFile(DefaultFilePath(), error);
+}
 
 bool Air::LoadFile(const std::string& path, std::string* error) {
     std::ifstream in(path, std::ios::binary);
@@ -499,7 +515,9 @@ bool Air::LoadJson(std::string_view text, std::string* error) {
     return Apply(std::move(next), {}, error);
 }
 
-void Air::Clear() { Apply(State{}, {}, nullptr); }
+void Air::Clear() {
+    Apply(State{}, {}, nullptr);
+}
 
 bool Air::Apply(State next, std::string path, std::string* /*error*/) {
     std::vector<Notice> notices;
@@ -510,7 +528,7 @@ bool Air::Apply(State next, std::string path, std::string* /*error*/) {
         path_ = std::move(path);
         mtime_ = {};
         fileSize_ = -1;
-        struct stat st{};
+        struct stat st {};
         if (!path_.empty() && ::stat(path_.c_str(), &st) == 0) {
             mtime_ = st.st_mtim;
             fileSize_ = st.st_size;
@@ -548,7 +566,7 @@ bool Air::PollFileChange(std::string* error) {
     }
     if (path.empty())
         return false;
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return false; // gone for now (an editor saving it); keep what we have
     if (st.st_mtim.tv_sec == mtime.tv_sec && st.st_mtim.tv_nsec == mtime.tv_nsec && st.st_size == size)
@@ -573,14 +591,18 @@ std::string Air::FilePath() const {
 // ---------------------------------------------------------------------------------------
 // Radios and transports
 
-static bool ValidKind(int k) { return k >= 0 && k < kStackKinds; }
+static bool ValidKind(int k) {
+    return k >= 0 && k < kStackKinds;
+}
 
 Radio Air::GetRadio(int k) const {
     std::lock_guard lock(mu_);
     return ValidKind(k) ? state_->radios[k] : Radio{};
 }
 
-bool Air::RadioPresent(int k) const { return GetRadio(k).present; }
+bool Air::RadioPresent(int k) const {
+    return GetRadio(k).present;
+}
 
 void Air::SetRadio(int k, const Radio& r) {
     if (!ValidKind(k))
@@ -626,8 +648,7 @@ bool Air::WifiPresent() const {
 }
 
 namespace {
-template <typename F>
-void Toggle(std::mutex& mu, bool& flag, bool value, F notify, AirEvent on, AirEvent off) {
+template <typename F> void Toggle(std::mutex& mu, bool& flag, bool value, F notify, AirEvent on, AirEvent off) {
     bool changed;
     {
         std::lock_guard lock(mu);
@@ -640,16 +661,21 @@ void Toggle(std::mutex& mu, bool& flag, bool value, F notify, AirEvent on, AirEv
 } // namespace
 
 void Air::SetIrdaPresent(bool v) {
-    Toggle(mu_, state_->irda, v, [this](const std::vector<Notice>& n) { Notify(n); }, AirEvent::IrdaArrived, AirEvent::IrdaRemoved);
+    Toggle(
+        mu_, state_->irda, v, [this](const std::vector<Notice>& n) { Notify(n); }, AirEvent::IrdaArrived,
+        AirEvent::IrdaRemoved);
 }
 
 void Air::SetDeviceLinkConnected(bool v) {
-    Toggle(mu_, state_->deviceLink, v, [this](const std::vector<Notice>& n) { Notify(n); }, AirEvent::DeviceLinkConnected,
-           AirEvent::DeviceLinkDisconnected);
+    Toggle(
+        mu_, state_->deviceLink, v, [this](const std::vector<Notice>& n) { Notify(n); }, AirEvent::DeviceLinkConnected,
+        AirEvent::DeviceLinkDisconnected);
 }
 
 void Air::SetWifiPresent(bool v) {
-    Toggle(mu_, state_->wifi, v, [this](const std::vector<Notice>& n) { Notify(n); }, AirEvent::WifiArrived, AirEvent::WifiRemoved);
+    Toggle(
+        mu_, state_->wifi, v, [this](const std::vector<Notice>& n) { Notify(n); }, AirEvent::WifiArrived,
+        AirEvent::WifiRemoved);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -709,8 +735,8 @@ bool Air::RemovePhone(const Address& a) {
 bool Air::UpdatePhone(const Address& a, const std::function<void(Phone&)>& edit) {
     {
         std::lock_guard lock(mu_);
-        auto it = std::find_if(state_->phones.begin(), state_->phones.end(),
-                               [&](const Phone& q) { return q.address == a; });
+        auto it =
+            std::find_if(state_->phones.begin(), state_->phones.end(), [&](const Phone& q) { return q.address == a; });
         if (it == state_->phones.end())
             return false;
         edit(*it);

@@ -42,18 +42,18 @@ struct Radio {
 enum class PairOutcome { Accept, Refuse, Timeout };
 
 struct Pairing {
-    std::string pin;                          // empty: any PIN is taken
+    std::string pin; // empty: any PIN is taken
     PairOutcome outcome = PairOutcome::Accept;
-    bool paired = false;                      // current bond with this PC
+    bool paired = false; // current bond with this PC
 };
 
 // An SDP service record as a phone offers it.
 struct Service {
-    std::array<uint8_t, 16> uuid{};           // full 128-bit class UUID, big-endian
-    uint8_t channel = 0;                      // RFCOMM server channel
-    std::string name;                         // UTF-8
-    std::string comment;                      // UTF-8, may be empty
-    uint32_t handle = 0;                      // SDP record handle
+    std::array<uint8_t, 16> uuid{}; // full 128-bit class UUID, big-endian
+    uint8_t channel = 0;            // RFCOMM server channel
+    std::string name;               // UTF-8
+    std::string comment;            // UTF-8, may be empty
+    uint32_t handle = 0;            // SDP record handle
     // The 16-bit short form when the UUID lies on the Bluetooth base UUID, else nullopt.
     std::optional<uint16_t> Uuid16() const;
     static std::array<uint8_t, 16> FromUuid16(uint16_t u);
@@ -73,11 +73,11 @@ enum class ObexMode {
 
 struct ObexBehaviour {
     ObexMode mode = ObexMode::Accept;
-    int after = 0;              // packet count for SilentAfter / DropMidPut
-    uint8_t refuseCode = 0xC3;  // response code for Refuse / RefuseConnect
-    std::string password;       // for Authenticate
-    int delayMs = 0;            // every response goes out this late (not scaled by the time scale)
-    uint16_t maxPacket = 4096;  // the phone's maximum OBEX packet length
+    int after = 0;             // packet count for SilentAfter / DropMidPut
+    uint8_t refuseCode = 0xC3; // response code for Refuse / RefuseConnect
+    std::string password;      // for Authenticate
+    int delayMs = 0;           // every response goes out this late (not scaled by the time scale)
+    uint16_t maxPacket = 4096; // the phone's maximum OBEX packet length
 };
 
 // Whether the phone takes an RFCOMM link at all.
@@ -86,27 +86,31 @@ enum class LinkPolicy { Accept, Refuse, NeedsPairing };
 struct Phone {
     Address address{};
     std::string name;
-    int nameFailures = 0;          // the next N name reads fail (counts down as they do)
+    int nameFailures = 0; // the next N name reads fail (counts down as they do)
     uint32_t classOfDevice = 0;
     bool inRange = true;
-    std::vector<int> radios;       // stack kinds that reach it; empty = all
+    std::vector<int> radios; // stack kinds that reach it; empty = all
     Pairing pairing;
     std::vector<Service> services;
-    std::string inbox;             // folder where received objects land (absolute)
+    std::string inbox; // folder where received objects land (absolute)
     ObexBehaviour obex;
     LinkPolicy link = LinkPolicy::Accept;
-    std::string bridge;            // "tcp:HOST:PORT" or a tty path: an external server stands in
+    std::string bridge; // "tcp:HOST:PORT" or a tty path: an external server stands in
 
     bool ReachableFrom(int stackKind) const;
     const Service* FindService(uint16_t uuid16) const;
 };
 
 enum class AirEvent {
-    RadioArrived, RadioRemoved,         // stack = the radio's kind
-    IrdaArrived, IrdaRemoved,
-    DeviceLinkConnected, DeviceLinkDisconnected,
-    WifiArrived, WifiRemoved,
-    PhonesChanged,                      // any phone added, removed or changed
+    RadioArrived,
+    RadioRemoved, // stack = the radio's kind
+    IrdaArrived,
+    IrdaRemoved,
+    DeviceLinkConnected,
+    DeviceLinkDisconnected,
+    WifiArrived,
+    WifiRemoved,
+    PhonesChanged, // any phone added, removed or changed
 };
 
 struct Notice {
@@ -121,8 +125,8 @@ enum class PairResult { Paired, WrongPin, Refused, Timeout, NotFound };
 
 struct InquiryResult {
     bool radioPresent = false;
-    int durationMs = 0;                 // how long the inquiry lasts, time scale applied
-    std::vector<Phone> found;           // in the order of the air description
+    int durationMs = 0;       // how long the inquiry lasts, time scale applied
+    std::vector<Phone> found; // in the order of the air description
 };
 
 // The air. One per process (it lives in the shared platform library).
@@ -147,7 +151,7 @@ public:
     // --- radios and transports ----------------------------------------------------
     Radio GetRadio(int stackKind) const;
     bool RadioPresent(int stackKind) const;
-    void SetRadio(int stackKind, const Radio& r);     // notifies on a presence change
+    void SetRadio(int stackKind, const Radio& r); // notifies on a presence change
     void SetRadioPresent(int stackKind, bool present);
     void SetRadioName(int stackKind, const std::string& name);
     bool IrdaPresent() const;
@@ -161,7 +165,7 @@ public:
     std::vector<Phone> Phones() const;
     std::optional<Phone> FindPhone(const Address& a) const;
     std::optional<Phone> FindPhone(std::string_view addressText) const;
-    void AddPhone(const Phone& p);                   // replaces a phone with the same address
+    void AddPhone(const Phone& p); // replaces a phone with the same address
     bool RemovePhone(const Address& a);
     // Edit one phone in place under the lock; false when there is none.
     bool UpdatePhone(const Address& a, const std::function<void(Phone&)>& edit);
@@ -179,7 +183,7 @@ public:
 
     // --- time ------------------------------------------------------------------------
     double TimeScale() const;
-    void SetTimeScale(double scale);                 // clamped to (0, 1000]
+    void SetTimeScale(double scale); // clamped to (0, 1000]
     int ScaledMs(int ms) const;
 
     // --- observers -------------------------------------------------------------------

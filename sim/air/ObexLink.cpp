@@ -51,8 +51,7 @@ void Serve(Link* link, Phone phone) {
         bool frontDue = !queue.empty() && queue.front().due <= now;
         int timeout = -1;
         if (!queue.empty() && !frontDue)
-            timeout = static_cast<int>(
-                std::chrono::ceil<std::chrono::milliseconds>(queue.front().due - now).count());
+            timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(queue.front().due - now).count());
         pollfd fds[2] = {{link->fd, 0, 0}, {link->stopFd, POLLIN, 0}};
         if (!peer.CloseLink() && !peerGone)
             fds[0].events |= POLLIN;
@@ -270,8 +269,12 @@ int ConnectRfcomm(int stackKind, const Address& address, uint8_t channel) {
     return OpenObexLink(*phone);
 }
 
-size_t ActiveObexLinks() { return Links().Active(); }
+size_t ActiveObexLinks() {
+    return Links().Active();
+}
 
-void StopObexLinks() { Links().StopAll(); }
+void StopObexLinks() {
+    Links().StopAll();
+}
 
 } // namespace air

@@ -17,14 +17,14 @@ namespace air {
 namespace {
 
 // Request opcodes (final bit included where a request is always final).
-constexpr uint8_t kConnect = 0x80, kDisconnect = 0x81, kPut = 0x02, kPutFinal = 0x82, kGet = 0x03,
-                  kGetFinal = 0x83, kSetPath = 0x05, kSetPathFinal = 0x85, kAbort = 0xFF;
+constexpr uint8_t kConnect = 0x80, kDisconnect = 0x81, kPut = 0x02, kPutFinal = 0x82, kGet = 0x03, kGetFinal = 0x83,
+                  kSetPath = 0x05, kSetPathFinal = 0x85, kAbort = 0xFF;
 // Response codes, final bit set.
 constexpr uint8_t kContinue = 0x90, kOk = 0xA0, kBadRequest = 0xC0, kUnauthorized = 0xC1, kForbidden = 0xC3,
                   kTooLarge = 0xCD, kInternalError = 0xD0, kNotImplemented = 0xD1;
 // Header identifiers.
-constexpr uint8_t kHdrName = 0x01, kHdrLength = 0xC3, kHdrBody = 0x48, kHdrEndOfBody = 0x49,
-                  kHdrAuthChallenge = 0x4D, kHdrAuthResponse = 0x4E;
+constexpr uint8_t kHdrName = 0x01, kHdrLength = 0xC3, kHdrBody = 0x48, kHdrEndOfBody = 0x49, kHdrAuthChallenge = 0x4D,
+                  kHdrAuthResponse = 0x4E;
 
 constexpr uint8_t kObexVersion = 0x10;
 
@@ -37,8 +37,7 @@ std::array<uint8_t, 16> Digest(const std::array<uint8_t, 16>& nonce, const std::
 }
 
 // Tag-length-value triplets inside the authentication headers. False when they overrun.
-template <typename F>
-bool WalkTriplets(const uint8_t* p, size_t n, F onTag) {
+template <typename F> bool WalkTriplets(const uint8_t* p, size_t n, F onTag) {
     size_t i = 0;
     while (i < n) {
         if (n - i < 2)

@@ -16,7 +16,9 @@ namespace {
 struct Recorder {
     std::vector<Notice> seen;
     int token;
-    Recorder() { token = Air::Instance().Subscribe([this](const Notice& n) { seen.push_back(n); }); }
+    Recorder() {
+        token = Air::Instance().Subscribe([this](const Notice& n) { seen.push_back(n); });
+    }
     ~Recorder() { Air::Instance().Unsubscribe(token); }
     int Count(AirEvent e, int stack = -1) const {
         int c = 0;
@@ -271,24 +273,18 @@ TEST(Air, ReloadsTheFileWhenItChanges) {
     auto dir = std::filesystem::temp_directory_path() / ("tavlin-air-test-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     auto file = (dir / "air.json").string();
-    {
-        std::ofstream(file) << R"({"radios":[{"stack":"microsoft"}]})";
-    }
+    { std::ofstream(file) << R"({"radios":[{"stack":"microsoft"}]})"; }
     ASSERT_TRUE(a.LoadFile(file));
     EXPECT_FALSE(a.PollFileChange());
     Recorder r;
-    {
-        std::ofstream(file) << R"({"radios":[{"stack":"widcomm"}], "wifi": true})";
-    }
+    { std::ofstream(file) << R"({"radios":[{"stack":"widcomm"}], "wifi": true})"; }
     EXPECT_TRUE(a.PollFileChange());
     EXPECT_FALSE(a.RadioPresent(1));
     EXPECT_TRUE(a.RadioPresent(3));
     EXPECT_EQ(r.Count(AirEvent::RadioRemoved, 1), 1);
     EXPECT_EQ(r.Count(AirEvent::RadioArrived, 3), 1);
     // A broken edit is reported once and the air stays as it was.
-    {
-        std::ofstream(file) << R"({"radios":[{"stack":"widcomm"})";
-    }
+    { std::ofstream(file) << R"({"radios":[{"stack":"widcomm"})"; }
     std::string err;
     EXPECT_FALSE(a.PollFileChange(&err));
     EXPECT_FALSE(err.empty());

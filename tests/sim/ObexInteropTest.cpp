@@ -57,9 +57,7 @@ TEST(ObexInterop, DistributionClientPushesAFile) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     const std::string content(10000, 'q');
-    {
-        std::ofstream(dir / "promo.txt", std::ios::binary) << content;
-    }
+    { std::ofstream(dir / "promo.txt", std::ios::binary) << content; }
 
     int srv = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in sa{};

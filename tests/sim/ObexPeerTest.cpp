@@ -52,9 +52,15 @@ Bytes Name(const std::u16string& n) {
     return Var(0x01, v);
 }
 
-Bytes Length(uint32_t n) { return {0xC3, uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)}; }
-Bytes Body(const std::string& s) { return Var(0x48, Bytes(s.begin(), s.end())); }
-Bytes EndOfBody(const std::string& s = {}) { return Var(0x49, Bytes(s.begin(), s.end())); }
+Bytes Length(uint32_t n) {
+    return {0xC3, uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+}
+Bytes Body(const std::string& s) {
+    return Var(0x48, Bytes(s.begin(), s.end()));
+}
+Bytes EndOfBody(const std::string& s = {}) {
+    return Var(0x49, Bytes(s.begin(), s.end()));
+}
 Bytes ConnectReq(uint16_t max = 4096, const Bytes& headers = {}) {
     return Packet(0x80, Cat({{0x10, 0x00, uint8_t(max >> 8), uint8_t(max)}, headers}));
 }
@@ -62,9 +68,8 @@ Bytes ConnectReq(uint16_t max = 4096, const Bytes& headers = {}) {
 class ObexPeerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        inbox = fs::temp_directory_path() /
-                ("tavlin-obex-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        inbox = fs::temp_directory_path() / ("tavlin-obex-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(inbox);
     }
     void TearDown() override { fs::remove_all(inbox); }
@@ -156,8 +161,8 @@ TEST_F(ObexPeerTest, RefusalsAndRefusedConnection) {
         b.mode = ObexMode::Refuse;
         b.refuseCode = code;
         ObexPeer peer(b, inbox.string());
-        auto put = Cat({Packet(0x02, Cat({Name(u"a.jpg"), Length(3)})), Packet(0x02, Body("abc")),
-                        Packet(0x82, EndOfBody())});
+        auto put =
+            Cat({Packet(0x02, Cat({Name(u"a.jpg"), Length(3)})), Packet(0x02, Body("abc")), Packet(0x82, EndOfBody())});
         EXPECT_EQ(Codes(peer, Cat({ConnectReq(), Packet(0x02, Cat({Name(u"a.jpg"), Length(3)}))})),
                   (CodeList{0xA0, code}));
         EXPECT_EQ(Codes(peer, Packet(0x82, Cat({Name(u"b.jpg"), EndOfBody("x")}))), CodeList{code});
@@ -263,8 +268,16 @@ TEST_F(ObexPeerTest, AuthenticationChallengeAndResponse) {
 TEST_F(ObexPeerTest, HostileNamesStayInsideTheInbox) {
     ObexPeer peer(ObexBehaviour{}, inbox.string());
     Codes(peer, ConnectReq());
-    const std::u16string names[] = {u"../x", u"a/b", u"..", u"", u"\\evil.txt", u"../../etc/passwd", u"/abs",
-                                    u"c:\\win.ini", u"bell\u0007.txt", std::u16string(500, u'n') + u".jpeg"};
+    const std::u16string names[] = {u"../x",
+                                    u"a/b",
+                                    u"..",
+                                    u"",
+                                    u"\\evil.txt",
+                                    u"../../etc/passwd",
+                                    u"/abs",
+                                    u"c:\\win.ini",
+                                    u"bell\u0007.txt",
+                                    std::u16string(500, u'n') + u".jpeg"};
     for (const auto& n : names)
         EXPECT_EQ(Codes(peer, Packet(0x82, Cat({Name(n), EndOfBody("x")}))), CodeList{0xA0});
     // No Name header at all.
@@ -286,16 +299,16 @@ TEST_F(ObexPeerTest, HostileNamesStayInsideTheInbox) {
 
 TEST_F(ObexPeerTest, MalformedAndUnexpectedRequests) {
     ObexPeer peer(ObexBehaviour{}, inbox.string());
-    EXPECT_EQ(Codes(peer, Packet(0x80, {0x10, 0x00})), CodeList{0xC0});         // CONNECT too short
-    EXPECT_EQ(Codes(peer, ConnectReq(100)), CodeList{0xC0});                    // client maximum below 255
+    EXPECT_EQ(Codes(peer, Packet(0x80, {0x10, 0x00})), CodeList{0xC0});           // CONNECT too short
+    EXPECT_EQ(Codes(peer, ConnectReq(100)), CodeList{0xC0});                      // client maximum below 255
     EXPECT_EQ(Codes(peer, ConnectReq(4096, {0x01, 0x00, 0x09})), CodeList{0xC0}); // header runs past the packet
     EXPECT_FALSE(peer.Connected());
     EXPECT_EQ(Codes(peer, ConnectReq()), CodeList{0xA0});
 
-    EXPECT_EQ(Codes(peer, Packet(0x83, Name(u"x"))), CodeList{0xC3});     // GET
-    EXPECT_EQ(Codes(peer, Packet(0x85, {0x02, 0x00})), CodeList{0xC3});   // SETPATH
-    EXPECT_EQ(Codes(peer, Packet(0x85, {0x02})), CodeList{0xC0});         // SETPATH too short
-    EXPECT_EQ(Codes(peer, Packet(0x84, {})), CodeList{0xD1});             // not an operation we know
+    EXPECT_EQ(Codes(peer, Packet(0x83, Name(u"x"))), CodeList{0xC3});   // GET
+    EXPECT_EQ(Codes(peer, Packet(0x85, {0x02, 0x00})), CodeList{0xC3}); // SETPATH
+    EXPECT_EQ(Codes(peer, Packet(0x85, {0x02})), CodeList{0xC0});       // SETPATH too short
+    EXPECT_EQ(Codes(peer, Packet(0x84, {})), CodeList{0xD1});           // not an operation we know
     EXPECT_EQ(Codes(peer, Packet(0x00, {})), CodeList{0xD1});
     EXPECT_EQ(Codes(peer, Packet(0x82, Name(u"gone.txt"))), CodeList{0xC3}); // delete
 
@@ -309,9 +322,9 @@ TEST_F(ObexPeerTest, MalformedAndUnexpectedRequests) {
     EXPECT_EQ(Codes(peer, Packet(0x82, {0xC3, 0x00, 0x00})), CodeList{0xC0});
     EXPECT_EQ(Codes(peer, Packet(0x02, Length(0xFFFFFFFF))), CodeList{0xCD});
     // ABORT mid-object: nothing is kept.
-    EXPECT_EQ(Codes(peer, Cat({Packet(0x02, Cat({Name(u"q.txt"), Length(4)})), Packet(0x02, Body("ab")),
-                               Packet(0xFF, {})})),
-              (CodeList{0x90, 0x90, 0xA0}));
+    EXPECT_EQ(
+        Codes(peer, Cat({Packet(0x02, Cat({Name(u"q.txt"), Length(4)})), Packet(0x02, Body("ab")), Packet(0xFF, {})})),
+        (CodeList{0x90, 0x90, 0xA0}));
     EXPECT_FALSE(fs::exists(inbox / "q.txt"));
     // Bigger than the phone's maximum packet.
     auto huge = Packet(0x02, Body(std::string(5000, 'z')));
@@ -332,8 +345,8 @@ Bytes Exchange(int fd, const Bytes& req, int timeoutMs = 2000) {
     Bytes got;
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (got.size() < 3 || got.size() < size_t(got[1] << 8 | got[2])) {
-        int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
-                           .count());
+        int left =
+            int(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
         pollfd p{fd, POLLIN, 0};
         if (left <= 0 || ::poll(&p, 1, left) <= 0)
             return got;
