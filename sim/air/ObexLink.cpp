@@ -34,7 +34,7 @@ struct Link {
     std::thread thread;
 };
 
-void Serve(Link* link, Phone phone) {
+void ServeLoop(Link* link, const Phone& phone) {
     ObexPeer peer(phone.obex, phone.inbox);
     struct Pending {
         Clock::time_point due;
@@ -91,6 +91,14 @@ void Serve(Link* link, Phone phone) {
                 }
             }
         }
+    }
+}
+
+void Serve(Link* link, Phone phone) {
+    try {
+        ServeLoop(link, phone);
+    } catch (...) {
+        // Out of memory or the like: the phone drops the link rather than take the process down.
     }
     ::close(link->fd);
     link->fd = -1;

@@ -173,6 +173,11 @@ std::vector<uint8_t> ObexPeer::Handle(const uint8_t* p, size_t n) {
         if (n < 5)
             return Response(kBadRequest);
         return Response(kForbidden);
+    case kConnect & 0x7F:
+    case kDisconnect & 0x7F:
+    case kAbort & 0x7F:
+        // Known requests that must always carry the final bit.
+        return Response(kBadRequest);
     default:
         return Response(kNotImplemented);
     }

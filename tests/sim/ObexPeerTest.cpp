@@ -305,11 +305,13 @@ TEST_F(ObexPeerTest, MalformedAndUnexpectedRequests) {
     EXPECT_FALSE(peer.Connected());
     EXPECT_EQ(Codes(peer, ConnectReq()), CodeList{0xA0});
 
-    EXPECT_EQ(Codes(peer, Packet(0x83, Name(u"x"))), CodeList{0xC3});   // GET
-    EXPECT_EQ(Codes(peer, Packet(0x85, {0x02, 0x00})), CodeList{0xC3}); // SETPATH
-    EXPECT_EQ(Codes(peer, Packet(0x85, {0x02})), CodeList{0xC0});       // SETPATH too short
-    EXPECT_EQ(Codes(peer, Packet(0x84, {})), CodeList{0xD1});           // not an operation we know
-    EXPECT_EQ(Codes(peer, Packet(0x00, {})), CodeList{0xD1});
+    EXPECT_EQ(Codes(peer, Packet(0x83, Name(u"x"))), CodeList{0xC3});               // GET
+    EXPECT_EQ(Codes(peer, Packet(0x85, {0x02, 0x00})), CodeList{0xC3});             // SETPATH
+    EXPECT_EQ(Codes(peer, Packet(0x85, {0x02})), CodeList{0xC0});                   // SETPATH too short
+    EXPECT_EQ(Codes(peer, Packet(0x84, {})), CodeList{0xD1});                       // not an operation we know
+    EXPECT_EQ(Codes(peer, Packet(0x00, {0x10, 0x00, 0x10, 0x00})), CodeList{0xC0}); // CONNECT without final bit
+    EXPECT_EQ(Codes(peer, Packet(0x7F, {})), CodeList{0xC0});                       // ABORT without final bit
+    EXPECT_EQ(Codes(peer, Packet(0x87, {})), CodeList{0xD1});
     EXPECT_EQ(Codes(peer, Packet(0x82, Name(u"gone.txt"))), CodeList{0xC3}); // delete
 
     // A broken header mid-object abandons the object.
