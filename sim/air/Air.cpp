@@ -873,19 +873,19 @@ int Air::Subscribe(Listener listener) {
 }
 
 void Air::Unsubscribe(int token) {
-    {
-        std::lock_guard lock(subMu_);
-        subs_.erase(std::remove_if(subs_.begin(), subs_.end(), [&](const Sub& s) { return s.token == token; }),
-                    subs_.end());
-    }
-    // Wait out a delivery in flight on another thread; the caller may unload the callback's code next.
-    std::lock_guard wait(deliverMu_);
+    std::unique_lock lock(subMu_);
+    subs_.erase(std::remove_if(subs_.begin(), subs_.end(), [&](const Sub& s) { return s.token == token; }),
+                subs_.end());
+    // Wait out deliveries on other threads; the caller may unload the callback's code next.
+    const auto me = std::this_thread::get_id();
+    subCv_.wait(lock, [&] {
+        return std::none_of(inFlight_.begin(), inFlight_.end(),
+                            [&](const auto& f) { return f.first == token && f.second != me; });
+    });
 }
 
 void Air::Notify(const std::vector<Notice>& notices) {
-    if (notices.empty())
-        return;
-    std::lock_guard deliver(deliverMu_);
+    const auto me = std::this_thread::get_id();
     for (const auto& n : notices) {
         std::vector<Sub> subs;
         {
@@ -894,16 +894,22 @@ void Air::Notify(const std::vector<Notice>& notices) {
         }
         for (const auto& s : subs) {
             {
-                // Skip a subscriber that left during this delivery.
+                // Skip a listener that left meanwhile; otherwise mark it busy on this thread.
                 std::lock_guard lock(subMu_);
                 if (std::none_of(subs_.begin(), subs_.end(), [&](const Sub& x) { return x.token == s.token; }))
                     continue;
+                inFlight_.emplace_back(s.token, me);
             }
             try {
                 s.fn(n);
             } catch (...) {
                 // A listener's failure must not stop the others or reach the caller's thread.
             }
+            {
+                std::lock_guard lock(subMu_);
+                inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), std::make_pair(s.token, me)));
+            }
+            subCv_.notify_all();
         }
     }
 }

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <sys/types.h>
@@ -187,9 +189,10 @@ public:
     int ScaledMs(int ms) const;
 
     // --- observers -------------------------------------------------------------------
-    // Callbacks run on the thread that made the change, outside the air's lock; they may
-    // read the air but must not block on another thread. Unsubscribe waits for a running
-    // delivery to finish (unless called from inside one), so a module may unload after it.
+    // Callbacks run on the thread that made the change, outside the air's lock, and may read
+    // or change the air. Unsubscribe waits until no delivery to that listener runs on another
+    // thread, so a module may unload after it; a listener must therefore not block on the
+    // thread that unsubscribes it. Notices of changes made on one thread arrive in order.
     int Subscribe(Listener listener);
     void Unsubscribe(int token);
 
@@ -216,9 +219,10 @@ private:
     off_t fileSize_ = -1;
 
     std::mutex subMu_;
+    std::condition_variable subCv_;
     std::vector<Sub> subs_;
+    std::vector<std::pair<int, std::thread::id>> inFlight_; // deliveries running now
     int nextToken_ = 1;
-    std::recursive_mutex deliverMu_;
 };
 
 } // namespace air

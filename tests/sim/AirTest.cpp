@@ -202,6 +202,24 @@ TEST(Air, UnsubscribeWaitsForADeliveryOnAnotherThread) {
     EXPECT_TRUE(finished); // the callback had ended before Unsubscribe returned
     t.join();
     releaser.join();
+
+    // Leaving does not wait for other listeners' deliveries: a listener that waits for this
+    // thread (as a device broadcast does) must not dead-lock against it.
+    std::atomic<bool> otherLeft{false}, sawIt{false};
+    int waiter = a.Subscribe([&](const Notice&) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!otherLeft && std::chrono::steady_clock::now() < end)
+            std::this_thread::yield();
+        sawIt = otherLeft.load();
+    });
+    int other = a.Subscribe([](const Notice&) {});
+    std::thread changer([&] { a.SetRadioPresent(2, false); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    a.Unsubscribe(other);
+    otherLeft = true;
+    changer.join();
+    EXPECT_TRUE(sawIt);
+    a.Unsubscribe(waiter);
 }
 
 TEST(Air, NameReadsFailNTimesThenSucceed) {
