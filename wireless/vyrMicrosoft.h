@@ -41,6 +41,8 @@ private:
 bool MicrosoftLoaderPresent(win::HWND apiWindow);
 void FreeMicrosoftLoader();
 
+// Call the wrappers qualified (vyr::Name): the records' namespace brings the stack's own declaration of
+// the same name into an unqualified call, which the compiler then rejects as ambiguous.
 // Wrappers. Defaults when the entry point is missing: null search handle, FALSE, and 1 for the others.
 ms::HBLUETOOTH_RADIO_FIND BluetoothFindFirstRadio(const ms::BLUETOOTH_FIND_RADIO_PARAMS* params,
                                                   stackabi::Handle* radio);

@@ -42,6 +42,8 @@ private:
 bool ToshibaLoaderPresent(win::HWND apiWindow);
 void FreeToshibaLoader();
 
+// Call the wrappers qualified (vyr::Name): the records' namespace brings the stack's own declaration of
+// the same name into an unqualified call, which the compiler then rejects as ambiguous.
 // Wrappers: each returns 0, the stack's failure value, when its entry point is missing; BtMemFree then
 // makes no call.
 stackabi::Bool32 BtOpenAPI(stackabi::Hwnd window, const char* applicationName, tos::BTSTATUS* status);

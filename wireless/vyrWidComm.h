@@ -35,6 +35,8 @@ void FreeWidCommLoader();
 // Bridge RFCOMM clients alive now, across reloads.
 std::int32_t WidCommClientCount();
 
+// Call the wrappers qualified (vyr::Name): the records' namespace brings the stack's own declaration of
+// the same name into an unqualified call, which the compiler then rejects as ambiguous.
 // Wrappers. The three returning library codes default to 14 (the API is not available); the Boolean
 // ones to 0; those without a result make no call.
 stackabi::Bool32 WD_Init(stackabi::Hwnd apiWindow, const char16_t* version);
