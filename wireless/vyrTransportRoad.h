@@ -75,8 +75,7 @@ TvyrRoadCreator& RoadCreator(TvyrRoadKind kind);
 
 // Test hook: while set, every road is made by this function instead of the table (the radio and stack
 // checks still run first). An empty function restores the table.
-using TvyrRoadFactory =
-    std::function<std::unique_ptr<TvyrTransportRoad>(TvyrCustomClientConnection&, TvyrRoadKind)>;
+using TvyrRoadFactory = std::function<std::unique_ptr<TvyrTransportRoad>(TvyrCustomClientConnection&, TvyrRoadKind)>;
 void SetTransportRoadFactory(TvyrRoadFactory factory);
 
 } // namespace vyr

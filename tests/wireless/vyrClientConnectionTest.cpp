@@ -127,10 +127,10 @@ protected:
         savedMs_ = LoaderEntry(TvyrLoaderKind::Microsoft);
         savedToshiba_ = LoaderEntry(TvyrLoaderKind::Toshiba);
         LoaderEntry(TvyrLoaderKind::Microsoft) = {[](HWND w) {
-                                                       apiWindow = w;
-                                                       return msPresent;
-                                                   },
-                                                   [] {}};
+                                                      apiWindow = w;
+                                                      return msPresent;
+                                                  },
+                                                  [] {}};
         LoaderEntry(TvyrLoaderKind::Toshiba) = {[](HWND) { return toshibaPresent; }, [] {}};
         SetTransportRoadFactory(
             [](TvyrCustomClientConnection& c, TvyrRoadKind) { return std::make_unique<FakeRoad>(c); });
@@ -217,8 +217,7 @@ TEST_F(ClientConnection, ConnectRefusalsComeBackAtOnceAndLeaveNothingBehind) {
 
     // Closed again, the connection still works and is no listener any more.
     script.openResult = 0;
-    SetTransportRoadFactory(
-        [](TvyrCustomClientConnection& c, TvyrRoadKind) { return std::make_unique<FakeRoad>(c); });
+    SetTransportRoadFactory([](TvyrCustomClientConnection& c, TvyrRoadKind) { return std::make_unique<FakeRoad>(c); });
     ASSERT_EQ(conn.Connect(), 0);
     EXPECT_EQ(conn.State(), csConnecting);
     EXPECT_EQ(conn.Connect(), VYR_CONNECTION_EXISTS);

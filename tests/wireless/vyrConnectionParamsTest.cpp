@@ -106,14 +106,22 @@ TEST(ConnectionParams, OpenConnectionAcceptsEqualValuesAndRefusesChanges) {
 
     const std::u16string active = u"Connection is active.";
     std::vector<std::function<void()>> changes = {
-        [&] { c.Buffers()->SetReadBuffer(10); },  [&] { c.Buffers()->SetWriteBuffer(0); },
-        [&] { bt.SetAuthentication(false); },     [&] { bt.SetEncryption(true); },
-        [&] { bt.SetChannel(3); },                [&] { bt.SetService(kObexPush); },
-        [&] { bt.SetAddress(u"bad"); },           [&] { ir.SetNineWire(false); },
-        [&] { ir.SetService(u""); },              [&] { ir.SetAddress(u"(01:02:03:04)"); },
-        [&] { se.SetBaudRate(br9600); },          [&] { se.SetBaudRateValue(0); },
-        [&] { se.SetByteSize(bs7); },             [&] { se.SetParity(paEven); },
-        [&] { se.SetPort(0); },                   [&] { se.SetStopBits(sb2); },
+        [&] { c.Buffers()->SetReadBuffer(10); },
+        [&] { c.Buffers()->SetWriteBuffer(0); },
+        [&] { bt.SetAuthentication(false); },
+        [&] { bt.SetEncryption(true); },
+        [&] { bt.SetChannel(3); },
+        [&] { bt.SetService(kObexPush); },
+        [&] { bt.SetAddress(u"bad"); },
+        [&] { ir.SetNineWire(false); },
+        [&] { ir.SetService(u""); },
+        [&] { ir.SetAddress(u"(01:02:03:04)"); },
+        [&] { se.SetBaudRate(br9600); },
+        [&] { se.SetBaudRateValue(0); },
+        [&] { se.SetByteSize(bs7); },
+        [&] { se.SetParity(paEven); },
+        [&] { se.SetPort(0); },
+        [&] { se.SetStopBits(sb2); },
     };
     for (size_t i = 0; i < changes.size(); ++i)
         EXPECT_EQ(MessageOf<vyrEConnectionActive>(changes[i]), active) << "change " << i;
