@@ -5,18 +5,6 @@
 namespace vyr {
 
 // ---- Loaders whose unit is not written yet: the stack or transport counts as absent. ----
-bool IrDALoaderPresent(win::HWND) {
-    return false;
-}
-void FreeIrDALoader() {}
-bool WiFiLoaderPresent(win::HWND) {
-    return false;
-}
-void FreeWiFiLoader() {}
-bool RapiLoaderPresent(win::HWND) {
-    return false;
-}
-void FreeRapiLoader() {}
 bool MicrosoftLoaderPresent(win::HWND) {
     return false;
 }
@@ -25,10 +13,6 @@ bool ToshibaLoaderPresent(win::HWND) {
     return false;
 }
 void FreeToshibaLoader() {}
-bool BlueSoleilLoaderPresent(win::HWND) {
-    return false;
-}
-void FreeBlueSoleilLoader() {}
 bool WidCommLoaderPresent(win::HWND) {
     return false;
 }
