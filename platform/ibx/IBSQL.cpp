@@ -409,12 +409,17 @@ void TIBSQL::BindInputs(TIBTransaction& tr) {
         auto putVarying = [&](std::string_view bytes, short charset) {
             if (bytes.size() > 32765)
                 throw EIBClientError("Text of parameter " + std::to_string(i + 1) + " is too long");
-            buf.resize(2 + bytes.size());
+            // The declared length stays when the text fits: a descriptor that changes from
+            // call to call makes the client rebuild the message each time.
+            const bool declared = d.type == SQL_VARYING || d.type == SQL_TEXT;
+            const size_t room = std::max(bytes.size(), declared ? static_cast<size_t>(d.len) : size_t{0});
+            if (buf.size() < 2 + room)
+                buf.resize(2 + room);
             const auto n = static_cast<unsigned short>(bytes.size());
             std::memcpy(buf.data(), &n, 2);
             std::memcpy(buf.data() + 2, bytes.data(), bytes.size());
             v.sqltype = SQL_VARYING | 1;
-            v.sqllen = static_cast<ISC_SHORT>(bytes.size());
+            v.sqllen = static_cast<ISC_SHORT>(room);
             v.sqlsubtype = charset;
         };
         auto putFixed = [&](short type, const void* p, size_t n) {
