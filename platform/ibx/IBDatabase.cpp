@@ -179,7 +179,9 @@ void TIBDatabase::AddClient(IIBDatabaseClient* c) {
         clients_.push_back(c);
 }
 
-void TIBDatabase::RemoveClient(IIBDatabaseClient* c) { std::erase(clients_, c); }
+void TIBDatabase::RemoveClient(IIBDatabaseClient* c) {
+    std::erase(clients_, c);
+}
 
 const std::vector<TIBProcParam>& TIBDatabase::ProcedureParams(const std::string& procName, TIBTransaction& tr) {
     auto it = procCache_.find(procName);

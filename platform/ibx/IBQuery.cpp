@@ -122,7 +122,8 @@ void TIBQuery::FetchAll() {
 
 const TIBXSQLVAR* TIBQuery::FindField(std::string_view name) const {
     for (const auto& f : current_)
-        if (f.Name().size() == name.size() && std::equal(name.begin(), name.end(), f.Name().begin(), [](char a, char b) {
+        if (f.Name().size() == name.size() &&
+            std::equal(name.begin(), name.end(), f.Name().begin(), [](char a, char b) {
                 return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
             }))
             return &f;

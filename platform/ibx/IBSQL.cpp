@@ -29,8 +29,12 @@ bool SameName(std::string_view a, std::string_view b) {
            });
 }
 
-bool IsNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$'; }
+bool IsNameStart(char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
+}
+bool IsNameChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$';
+}
 
 // An XSQLDA with room for n variables.
 class Sqlda {
@@ -77,7 +81,9 @@ const std::int64_t kPow10[] = {1,
                                100000000000000000LL,
                                1000000000000000000LL};
 
-ISC_DATE EncodeDate(const TDate& d) { return DateToDayNumber(d); }
+ISC_DATE EncodeDate(const TDate& d) {
+    return DateToDayNumber(d);
+}
 ISC_TIME EncodeTime(const TTime& t) {
     return static_cast<ISC_TIME>(((t.Hour * 60 + t.Minute) * 60 + t.Second) * 10000 + t.Fraction);
 }
@@ -345,7 +351,9 @@ TIBSQL::TStatementType TIBSQL::StatementType() {
     return type_;
 }
 
-void TIBSQL::DatabaseClosing() { Unprepare(); }
+void TIBSQL::DatabaseClosing() {
+    Unprepare();
+}
 
 void TIBSQL::DatabaseFreed() {
     stmt_ = 0;
@@ -762,8 +770,7 @@ long long TIBSQL::RowsAffected() {
             break;
         const long count = isc_vax_integer(p, len);
         p += len;
-        if (item == isc_info_req_insert_count || item == isc_info_req_update_count ||
-            item == isc_info_req_delete_count)
+        if (item == isc_info_req_insert_count || item == isc_info_req_update_count || item == isc_info_req_delete_count)
             total += count;
     }
     return total;

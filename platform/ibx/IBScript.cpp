@@ -64,7 +64,9 @@ std::string Head(std::string_view s, int words) {
     return out;
 }
 
-bool OnlyComments(std::string_view s) { return Head(s, 1).empty(); }
+bool OnlyComments(std::string_view s) {
+    return Head(s, 1).empty();
+}
 
 } // namespace
 
@@ -157,16 +159,15 @@ void ExecuteScript(TIBDatabase& db, std::string_view script) {
             tr.Commit();
         } catch (const EIBError& e) {
             std::string first = st.substr(0, st.find('\n'));
-            throw EIBError(e.what() + std::string("\nStatement: ") + first, e.SQLCode(), e.IBErrorCode(),
-                           e.GDSCodes(), e.ExceptionName());
+            throw EIBError(e.what() + std::string("\nStatement: ") + first, e.SQLCode(), e.IBErrorCode(), e.GDSCodes(),
+                           e.ExceptionName());
         }
     }
     if (tr.InTransaction())
         tr.Commit();
 }
 
-void CreateDatabase(const std::string& name, const std::string& user, const std::string& password,
-                    bool forcedWrites) {
+void CreateDatabase(const std::string& name, const std::string& user, const std::string& password, bool forcedWrites) {
     PrepareClientEnvironment();
     std::string dpb;
     dpb += static_cast<char>(isc_dpb_version1);

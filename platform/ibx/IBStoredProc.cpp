@@ -16,9 +16,8 @@ bool SameName(std::string_view a, std::string_view b) {
 bool PlainName(std::string_view s) {
     if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0]))))
         return false;
-    return std::all_of(s.begin(), s.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$';
-    });
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$'; });
 }
 
 } // namespace

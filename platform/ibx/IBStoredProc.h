@@ -39,7 +39,7 @@ private:
     std::string name_;
     bool prepared_ = false;
     std::vector<TIBXSQLVAR> params_;
-    std::vector<int> inputPositions_; // params_ index per "?" of the call
+    std::vector<int> inputPositions_;          // params_ index per "?" of the call
     std::vector<std::pair<int, int>> outputs_; // params_ index, field index
 };
 

@@ -188,7 +188,9 @@ std::string TValue::AsString() const {
     return {};
 }
 
-std::u16string TValue::AsWideString() const { return vcl::Utf8ToUtf16(AsString()); }
+std::u16string TValue::AsWideString() const {
+    return vcl::Utf8ToUtf16(AsString());
+}
 
 TBytes TValue::AsBytes() const {
     if (GetKind() == Kind::Bytes)

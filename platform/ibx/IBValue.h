@@ -44,8 +44,8 @@ public:
 
     TValue() = default;
     template <typename T>
-        requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>)
-    TValue(T v) : v_(static_cast<std::int64_t>(v)) {}
+    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>) TValue(T v)
+        : v_(static_cast<std::int64_t>(v)) {}
     TValue(double v) : v_(v) {}
     TValue(std::string v) : v_(std::move(v)) {}
     TValue(const char* v) : v_(std::string(v ? v : "")) {}

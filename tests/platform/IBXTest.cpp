@@ -43,7 +43,9 @@ TEST(IBXText, NamedParametersAndCharsetConversion) {
     EXPECT_EQ(w, "\xCF\xF0\xE8\xE2\xE5\xF2 \x88");
     EXPECT_EQ(Win1251ToUtf8(w), cyr);
     // Characters the code page cannot hold, and broken UTF-8, become "?".
-    EXPECT_EQ(Utf8ToWin1251("a\xE4\xB8\xAD" "b\xC3"), "a?b?");
+    EXPECT_EQ(Utf8ToWin1251("a\xE4\xB8\xAD"
+                            "b\xC3"),
+              "a?b?");
     EXPECT_EQ(Win1251ToUtf8("\x98"), "\xEF\xBF\xBD");
 }
 
@@ -255,9 +257,10 @@ TEST(IBXDatabase, CreateFromScriptAndFailures) {
     char pattern[] = "/tmp/tavlin-ibx-XXXXXX";
     const std::string dir = mkdtemp(pattern);
     const std::string script = dir + "/s.sql";
-    std::ofstream(script) << "create table A (X varchar(10));\nSET TERM ^ ;\n"
-                             "create procedure P (V varchar(10)) returns (L integer) as begin L = char_length(V); end^\n"
-                             "SET TERM ; ^\ninsert into A values ('x');\ncommit;\n";
+    std::ofstream(script)
+        << "create table A (X varchar(10));\nSET TERM ^ ;\n"
+           "create procedure P (V varchar(10)) returns (L integer) as begin L = char_length(V); end^\n"
+           "SET TERM ; ^\ninsert into A values ('x');\ncommit;\n";
     const std::string path = dir + "/a.fdb";
     CreateDatabaseFromScript(path, script, "SYSDBA", "", false);
     TIBDatabase db;

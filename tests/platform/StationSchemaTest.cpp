@@ -23,8 +23,8 @@ class StationSchema : public DatabaseSuite {
 protected:
     void SetUp() override {
         // Every test starts from empty tables and the seeded settings.
-        for (const char* t : {"CAMPAIGN_LOCKS", "DEVICE_LOCKS", "PROCESSED", "REJECTED", "IGNORED",
-                              "WORK_BLACK_LIST", "HISTORY", "WHITE_LIST", "BLACK_LIST", "DEVICES", "CAMPAIGNS"})
+        for (const char* t : {"CAMPAIGN_LOCKS", "DEVICE_LOCKS", "PROCESSED", "REJECTED", "IGNORED", "WORK_BLACK_LIST",
+                              "HISTORY", "WHITE_LIST", "BLACK_LIST", "DEVICES", "CAMPAIGNS"})
             Exec(std::string("delete from ") + t);
         Exec("update SETTINGS set SETTINGS_USE_BL = 0, SETTINGS_USE_WL = 0, SETTINGS_BL_TIMEOUT = 24, "
              "SETTINGS_REJECT_RETRY = 3, SETTINGS_IGNORE_RETRY = 3");
@@ -356,7 +356,7 @@ TEST_F(StationSchema, DeletingASentCampaignIsRefusedAndAFreeOneCascades) {
     EXPECT_EQ(Count("select count(*) from PROCESSED"), 0);
     EXPECT_EQ(Count("select count(*) from HISTORY"), 0);
     EXPECT_EQ(Count("select count(*) from CAMPAIGN_LOCKS"), 0);
-    Call("UNLOCK_CAMPAIGN", {{"ID", lock}}); // the radio's later unlock is harmless
+    Call("UNLOCK_CAMPAIGN", {{"ID", lock}});             // the radio's later unlock is harmless
     EXPECT_EQ(Count("select count(*) from DEVICES"), 1); // devices stay
 }
 
@@ -419,14 +419,16 @@ TEST_F(StationSchema, CampaignsAreValidatedAndUpdateKeepsContentOnNull) {
     addBad(TValue(), 0, 0);
     addBad("x", 3, 0);
     addBad("x", 0, -1);
-    EXPECT_THROW(Call("ADD_CAMPAIGN", {{"CAMPAIGNS_NAME", "x"}, {"CAMPAIGNS_TYPE", 0}, {"CAMPAIGNS_SCHEDULE", 0},
+    EXPECT_THROW(Call("ADD_CAMPAIGN", {{"CAMPAIGNS_NAME", "x"},
+                                       {"CAMPAIGNS_TYPE", 0},
+                                       {"CAMPAIGNS_SCHEDULE", 0},
                                        {"CAMPAIGNS_VALID_IN", "soon"}}),
                  EIBError);
     tr_->RollbackRetaining();
     EXPECT_EQ(Count("select count(*) from CAMPAIGNS"), before);
-    EXPECT_THROW(Call("UPDATE_CAMPAIGN", {{"CAMPAIGNS_ID", id + 100}, {"CAMPAIGNS_NAME", "x"},
-                                          {"CAMPAIGNS_SCHEDULE", 0}}),
-                 EIBError);
+    EXPECT_THROW(
+        Call("UPDATE_CAMPAIGN", {{"CAMPAIGNS_ID", id + 100}, {"CAMPAIGNS_NAME", "x"}, {"CAMPAIGNS_SCHEDULE", 0}}),
+        EIBError);
     tr_->RollbackRetaining();
 }
 
