@@ -214,9 +214,28 @@ TIBTransaction::~TIBTransaction() {
     if (InTransaction()) {
         ISC_STATUS_ARRAY status{};
         isc_rollback_transaction(status, &handle_);
+        Ended();
     }
     if (db_)
         db_->RemoveClient(this);
+    const auto clients = clients_;
+    for (IIBTransactionClient* c : clients)
+        c->TransactionFreed();
+}
+
+void TIBTransaction::AddClient(IIBTransactionClient* c) {
+    if (std::find(clients_.begin(), clients_.end(), c) == clients_.end())
+        clients_.push_back(c);
+}
+
+void TIBTransaction::RemoveClient(IIBTransactionClient* c) {
+    std::erase(clients_, c);
+}
+
+void TIBTransaction::Ended() {
+    const auto clients = clients_;
+    for (IIBTransactionClient* c : clients)
+        c->TransactionEnded();
 }
 
 void TIBTransaction::SetDefaultDatabase(TIBDatabase* db) {
@@ -293,6 +312,7 @@ void TIBTransaction::Commit() {
     isc_commit_transaction(status, &handle_);
     CheckStatus(status, db_ && db_->Utf8());
     handle_ = 0;
+    Ended();
 }
 
 void TIBTransaction::CommitRetaining() {
@@ -306,8 +326,9 @@ void TIBTransaction::Rollback() {
     CheckActive("rollback");
     ISC_STATUS_ARRAY status{};
     isc_rollback_transaction(status, &handle_);
+    handle_ = 0; // even a failed rollback leaves nothing to continue
+    Ended();
     CheckStatus(status, db_ && db_->Utf8());
-    handle_ = 0;
 }
 
 void TIBTransaction::RollbackRetaining() {
@@ -330,6 +351,7 @@ void TIBTransaction::DatabaseClosing() {
         ISC_STATUS_ARRAY status{};
         isc_rollback_transaction(status, &handle_);
         handle_ = 0;
+        Ended();
     }
 }
 

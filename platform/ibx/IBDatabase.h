@@ -75,6 +75,18 @@ private:
     std::map<std::string, std::vector<TIBProcParam>> procCache_;
 };
 
+// Something that works inside a transaction (statements with open cursors).
+class IIBTransactionClient {
+public:
+    // The transaction ended for good (commit or rollback): its cursors are gone.
+    virtual void TransactionEnded() = 0;
+    // The transaction component itself is going away: forget it.
+    virtual void TransactionFreed() = 0;
+
+protected:
+    ~IIBTransactionClient() = default;
+};
+
 class TIBTransaction : public vcl::TComponent, private IIBDatabaseClient {
 public:
     explicit TIBTransaction(vcl::TComponent* owner = nullptr);
@@ -101,14 +113,19 @@ public:
     // Raises when there is no database or it is not connected.
     TIBDatabase& CheckDatabase() const;
 
+    void AddClient(IIBTransactionClient* c);
+    void RemoveClient(IIBTransactionClient* c);
+
 private:
     void DatabaseClosing() override;
     void DatabaseFreed() override { db_ = nullptr; }
     void CheckActive(const char* what) const;
+    void Ended();
 
     TIBDatabase* db_ = nullptr;
     std::vector<std::string> params_{"read_committed", "rec_version", "nowait"};
     unsigned int handle_ = 0;
+    std::vector<IIBTransactionClient*> clients_;
 };
 
 // Makes the embedded engine usable by the current user without a server: when

@@ -181,6 +181,8 @@ TIBSQL::~TIBSQL() {
     Unprepare();
     if (db_)
         db_->RemoveClient(this);
+    if (tr_)
+        tr_->RemoveClient(this);
 }
 
 void TIBSQL::SetDatabase(TIBDatabase* db) {
@@ -198,7 +200,11 @@ void TIBSQL::SetTransaction(TIBTransaction* tr) {
     if (tr == tr_)
         return;
     CloseCursor();
+    if (tr_)
+        tr_->RemoveClient(this);
     tr_ = tr;
+    if (tr_)
+        tr_->AddClient(this);
     if (tr_ && !db_)
         SetDatabase(tr_->DefaultDatabase());
 }
@@ -353,6 +359,17 @@ TIBSQL::TStatementType TIBSQL::StatementType() {
 
 void TIBSQL::DatabaseClosing() {
     Unprepare();
+}
+
+void TIBSQL::TransactionEnded() {
+    // The engine closed the cursor with the transaction; closing it again says nothing.
+    cursorOpen_ = false;
+    eof_ = true;
+}
+
+void TIBSQL::TransactionFreed() {
+    TransactionEnded();
+    tr_ = nullptr;
 }
 
 void TIBSQL::DatabaseFreed() {

@@ -54,7 +54,7 @@ private:
     TValue value_;
 };
 
-class TIBSQL : public vcl::TComponent, private IIBDatabaseClient {
+class TIBSQL : public vcl::TComponent, private IIBDatabaseClient, private IIBTransactionClient {
 public:
     enum class TStatementType { Unknown, Select, Insert, Update, Delete, DDL, ExecProcedure, SelectForUpdate, Other };
 
@@ -105,6 +105,8 @@ private:
     struct Impl;
     void DatabaseClosing() override;
     void DatabaseFreed() override;
+    void TransactionEnded() override;
+    void TransactionFreed() override;
     void BindInputs(TIBTransaction& tr);
     void ReadRow(TIBTransaction& tr);
     void CloseCursor();

@@ -252,6 +252,40 @@ TEST_F(IBX, CommitAndRollbackRetaining) {
     EXPECT_FALSE(other->Connected());
 }
 
+TEST_F(IBX, ComponentsSurviveTheirTransactionAndConnection) {
+    Exec("insert into T (ID) values (300)");
+    Exec("insert into T (ID) values (301)");
+    auto conn = db_->Connect();
+    auto tr = std::make_unique<TIBTransaction>();
+    tr->SetDefaultDatabase(conn.get());
+    TIBSQL sql;
+    sql.SetTransaction(tr.get());
+    sql.SetSQL("select ID from T where ID >= 300 order by ID");
+    sql.ExecQuery(); // starts the transaction by itself
+    EXPECT_TRUE(tr->InTransaction());
+    EXPECT_EQ(sql.FieldByName("ID").AsInteger(), 300);
+    // A hard commit ends the cursor: the statement reports the end instead of failing.
+    tr->Commit();
+    EXPECT_FALSE(sql.Next());
+    EXPECT_TRUE(sql.Eof());
+    sql.ExecQuery();
+    EXPECT_TRUE(sql.Next());
+    EXPECT_EQ(sql.FieldByName("ID").AsInteger(), 301);
+    // The transaction and then the connection go first; the statement only forgets them.
+    tr.reset();
+    EXPECT_EQ(sql.Transaction(), nullptr);
+    EXPECT_THROW(sql.ExecQuery(), EIBClientError);
+    TIBTransaction tr2;
+    tr2.SetDefaultDatabase(conn.get());
+    sql.SetTransaction(&tr2);
+    sql.ExecQuery();
+    EXPECT_EQ(sql.FieldByName("ID").AsInteger(), 300);
+    conn.reset();
+    EXPECT_FALSE(sql.Prepared());
+    EXPECT_FALSE(tr2.InTransaction());
+    EXPECT_THROW(sql.ExecQuery(), EIBClientError);
+}
+
 TEST(IBXDatabase, CreateFromScriptAndFailures) {
     namespace fs = std::filesystem;
     char pattern[] = "/tmp/tavlin-ibx-XXXXXX";

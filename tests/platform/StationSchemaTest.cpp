@@ -275,6 +275,39 @@ TEST_F(StationSchema, ResultsAndRetriesIntoTheTemporaryBlackList) {
     EXPECT_EQ(Count("select count(*) from DEVICE_LOCKS"), 1);
     EXPECT_THROW(Set(phone, camp, 3), EIBError);
     EXPECT_THROW(Set(phone, 424242, 0), EIBError);
+    tr_->RollbackRetaining();
+    // A radio that starts again frees what it held; another radio may then take the device.
+    ASSERT_EQ(Check("(AA:BB:CC:DD:EE:05)", camp, kDongleB), 5);
+    EXPECT_EQ(Check("(AA:BB:CC:DD:EE:05)", camp, kDongleA), 0);
+    Call("UNLOCK_ALL_DEVICES", {{"MAC", ""}});
+    Call("UNLOCK_ALL_DEVICES", {{"MAC", "(00:00:00:00:00:0b)"}});
+    EXPECT_EQ(Count("select count(*) from DEVICE_LOCKS"), 0);
+    EXPECT_EQ(Check("(AA:BB:CC:DD:EE:05)", camp, kDongleA), 5);
+}
+
+TEST_F(StationSchema, TwoStationsCheckingOneDeviceAtOnce) {
+    const int camp = AddCampaign("shared");
+    const std::string phone = "(00:AA:00:AA:00:AA)";
+    ASSERT_EQ(Check(phone, camp, kDongleA), 5); // known device, then a fresh cycle
+    Call("UNLOCK_ALL_DEVICES", {{"MAC", kDongleA}});
+
+    // Station B's check is not committed yet when station A asks about the same device.
+    auto other = db_->Connect();
+    TIBTransaction trB;
+    trB.SetDefaultDatabase(other.get());
+    TIBStoredProc checkB;
+    checkB.SetTransaction(&trB);
+    checkB.SetStoredProcName("CHECK_DEVICE");
+    checkB.ParamByName("MAC").SetAsString(phone);
+    checkB.ParamByName("CAMPAIGN_ID").SetAsInteger(camp);
+    checkB.ParamByName("DONGLE_MAC").SetAsString(kDongleB);
+    checkB.ExecProc();
+    EXPECT_EQ(checkB.ParamByName("STATUS").AsInteger(), 5);
+    // No lock-conflict error reaches station A: the device is simply busy.
+    EXPECT_EQ(Check(phone, camp, kDongleA), 0);
+    trB.Commit();
+    EXPECT_EQ(Check(phone, camp, kDongleA), 0);
+    EXPECT_EQ(Count("select count(*) from DEVICE_LOCKS"), 1);
 }
 
 TEST_F(StationSchema, CouponsAreUniqueAndFoundAfterASuccessfulPush) {
