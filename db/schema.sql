@@ -1,6 +1,9 @@
 /*
   Tavlin station database: tables, generators, triggers, exceptions, the
   settings row and the procedures the station calls. Dialect 3, WIN1251.
+  The script holds no CREATE DATABASE: ibx::CreateDatabaseFromScript creates the
+  file and applies it; with the interactive tool, put a CREATE DATABASE line
+  (DEFAULT CHARACTER SET WIN1251) in front of it.
 
   Addresses (radios and phones) are kept upper case in the form the radio
   library prints them, "(00:11:22:33:44:55)", and compared with UPPER(), so a

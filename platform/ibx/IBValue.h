@@ -50,6 +50,8 @@ public:
     TValue(std::string v) : v_(std::move(v)) {}
     TValue(const char* v) : v_(std::string(v ? v : "")) {}
     TValue(std::u16string_view v);
+    TValue(const std::u16string& v) : TValue(std::u16string_view(v)) {}
+    TValue(const char16_t* v) : TValue(std::u16string_view(v ? v : u"")) {}
     TValue(TBytes v) : v_(std::move(v)) {}
     TValue(TDate v) : v_(v) {}
     TValue(TTime v) : v_(v) {}

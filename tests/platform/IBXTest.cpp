@@ -47,6 +47,17 @@ TEST(IBXText, NamedParametersAndCharsetConversion) {
                             "b\xC3"),
               "a?b?");
     EXPECT_EQ(Win1251ToUtf8("\x98"), "\xEF\xBF\xBD");
+    // Values read as other types where that means something, and refuse otherwise.
+    EXPECT_EQ(TValue(std::u16string(u"\u041A")).AsString(), "\xD0\x9A");
+    EXPECT_EQ(TValue(" 42 ").AsInteger(), 42);
+    EXPECT_EQ(TValue("2024-02-29 13:05:07.5").AsDateTime(), (TDateTime{{2024, 2, 29}, {13, 5, 7, 5000}}));
+    EXPECT_EQ(TValue(TDateTime{{2024, 2, 29}, {13, 5, 7, 0}}).AsString(), "2024-02-29 13:05:07");
+    EXPECT_THROW(TValue("2023-02-29").AsDate(), vcl::EConvertError);
+    EXPECT_THROW(TValue("12x").AsInteger(), vcl::EConvertError);
+    EXPECT_THROW(TValue(std::int64_t{1} << 40).AsInteger(), vcl::EConvertError);
+    EXPECT_EQ(AddSeconds({{2024, 12, 31}, {23, 0, 0, 0}}, 3600), (TDateTime{{2025, 1, 1}, {0, 0, 0, 0}}));
+    EXPECT_EQ(DayNumberToDate(DateToDayNumber({1858, 11, 17})), (TDate{1858, 11, 17}));
+    EXPECT_EQ(DateToDayNumber({1858, 11, 17}), 0);
 }
 
 TEST(IBXText, ScriptSplittingFollowsSetTerm) {
