@@ -61,7 +61,7 @@ bool IsPlainFileName(const QString& name);
 QString StripFileExt(const QString& name);
 
 // Campaign type codes.
-enum : int { CampaignTypeFile = 0, CampaignTypeText = 1, CampaignTypePromotion = 2 };
+enum : int { CampTypeFile = 0, CampTypeText = 1, CampTypePromotion = 2 };
 
 class TCampEditor : public QDialog {
     Q_OBJECT

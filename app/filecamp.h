@@ -23,7 +23,7 @@ public:
     // The file chosen while the dialog is open; empty when none was.
     QString FilePath;
 
-    int CampaignType() const override { return CampaignTypeFile; }
+    int CampaignType() const override { return CampTypeFile; }
 
     void sbLoadClick();
 

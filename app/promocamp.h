@@ -30,7 +30,7 @@ public:
     TOpenDialog OpenDialog;
     TFontDialog FontDialog;
 
-    int CampaignType() const override { return CampaignTypePromotion; }
+    int CampaignType() const override { return CampTypePromotion; }
 
     // The placeholder the preview shows for the coupon code.
     static constexpr const char* CouponPlaceholder = "COUPON CODE";

@@ -19,7 +19,7 @@ public:
     QLineEdit *edCompanyName = nullptr, *edURL = nullptr, *edPhone = nullptr, *edMessage = nullptr,
               *edSendAs = nullptr;
 
-    int CampaignType() const override { return CampaignTypeText; }
+    int CampaignType() const override { return CampTypeText; }
 
     // The card the edits make, as stored.
     QByteArray CardBytes() const;
