@@ -20,7 +20,9 @@ protected:
         FreeBlueSoleilLoader();
         StackFixture::TearDown();
     }
-    static void SetVersion(const std::u16string& v) { SetMachineValue(BlueSoleilInstallKey, BlueSoleilVersionValue, v); }
+    static void SetVersion(const std::u16string& v) {
+        SetMachineValue(BlueSoleilInstallKey, BlueSoleilVersionValue, v);
+    }
 
     // Plays a stack event through the stand-in; returns whether a callback was registered for the kind.
     static int RaiseStackEvent(std::uint8_t kind, std::uint32_t value, std::uint8_t event) {
