@@ -4,7 +4,6 @@
 
 namespace vyr {
 
-
 TvyrLoaderEntry& LoaderEntry(TvyrLoaderKind kind) {
     static std::array<TvyrLoaderEntry, LoaderKindCount> table{{
         {IrDALoaderPresent, FreeIrDALoader},
