@@ -353,9 +353,6 @@ TEST_F(StacksUnderApi, BluetoothApisFollowTheRadios) {
     Settle();
     EXPECT_TRUE(IsApiAvailable(baToshiba));
     EXPECT_TRUE(IsTransportAvailable(TRANSPORT_BLUETOOTH));
-    Plug(kBlueSoleil, true); // no loader of ours watches it
-    Settle();
-    EXPECT_FALSE(IsApiAvailable(baBlueSoleil));
 
     EXPECT_EQ(api.Unload(), 0);
     EXPECT_EQ(win::test::ModuleLoadCount("bthprops") + win::test::ModuleLoadCount("tosbtapi") +
