@@ -60,7 +60,9 @@ bool TvyrCustomConnection::CreateWindow() {
     return true;
 }
 
-void TvyrCustomConnection::DestroyWindow() { DestroyHiddenWindow(wnd_); }
+void TvyrCustomConnection::DestroyWindow() {
+    DestroyHiddenWindow(wnd_);
+}
 
 void TvyrCustomConnection::HiddenWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
     WndProc(msg, wParam, lParam);
@@ -71,7 +73,9 @@ void TvyrCustomConnection::WndProc(win::UINT msg, win::WPARAM, win::LPARAM) {
         DeliverData();
 }
 
-bool TvyrCustomConnection::ProcessData(const void*, win::DWORD) { return false; }
+bool TvyrCustomConnection::ProcessData(const void*, win::DWORD) {
+    return false;
+}
 
 void TvyrCustomConnection::AppendData(const void* buffer, win::DWORD size) {
     if (!IsConnected() || !buffer || size == 0)
@@ -157,7 +161,9 @@ TvyrCustomClientConnection::TvyrCustomClientConnection(vcl::TComponent* owner)
       irdaParams_(std::make_unique<TvyrClientIrDAParams>(this)),
       serialParams_(std::make_unique<TvyrClientSerialParams>(this)) {}
 
-TvyrCustomClientConnection::~TvyrCustomClientConnection() { TvyrCustomClientConnection::Disconnect(); }
+TvyrCustomClientConnection::~TvyrCustomClientConnection() {
+    TvyrCustomClientConnection::Disconnect();
+}
 
 win::BYTE TvyrCustomClientConnection::GetRequiredTransport() const {
     switch (transport_) {

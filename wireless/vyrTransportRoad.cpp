@@ -46,9 +46,13 @@ TvyrRoadFactory& Factory() {
 
 } // namespace
 
-TvyrRoadCreator& RoadCreator(TvyrRoadKind kind) { return Creators().at(static_cast<std::size_t>(kind)); }
+TvyrRoadCreator& RoadCreator(TvyrRoadKind kind) {
+    return Creators().at(static_cast<std::size_t>(kind));
+}
 
-void SetTransportRoadFactory(TvyrRoadFactory factory) { Factory() = std::move(factory); }
+void SetTransportRoadFactory(TvyrRoadFactory factory) {
+    Factory() = std::move(factory);
+}
 
 int CreateTransportRoad(TvyrCustomClientConnection& connection, std::unique_ptr<TvyrTransportRoad>& road) {
     road.reset();
@@ -94,15 +98,21 @@ int CreateTransportRoad(TvyrCustomClientConnection& connection, std::unique_ptr<
 
 // ---- TvyrTransportRoad ----
 
-bool TvyrTransportRoad::HandleMessage(win::UINT, win::WPARAM, win::LPARAM) { return false; }
+bool TvyrTransportRoad::HandleMessage(win::UINT, win::WPARAM, win::LPARAM) {
+    return false;
+}
 
-win::HWND TvyrTransportRoad::Window() const { return connection_.Window(); }
+win::HWND TvyrTransportRoad::Window() const {
+    return connection_.Window();
+}
 
 void TvyrTransportRoad::PostConnectResult(int code) const {
     win::PostMessageW(Window(), WM_CONNECT_RESULT, static_cast<win::WPARAM>(static_cast<win::INT_PTR>(code)), 0);
 }
 
-void TvyrTransportRoad::PostLinkLost() const { win::PostMessageW(Window(), WM_LINK_LOST, 0, 0); }
+void TvyrTransportRoad::PostLinkLost() const {
+    win::PostMessageW(Window(), WM_LINK_LOST, 0, 0);
+}
 
 void TvyrTransportRoad::PostData(const void* buffer, win::DWORD size) const {
     if (!connection_.IsConnected() || !buffer || size == 0)
@@ -111,20 +121,32 @@ void TvyrTransportRoad::PostData(const void* buffer, win::DWORD size) const {
     win::PostMessageW(Window(), WM_DATA_PENDING, 0, 0);
 }
 
-bool TvyrTransportRoad::IsConnected() const { return connection_.IsConnected(); }
+bool TvyrTransportRoad::IsConnected() const {
+    return connection_.IsConnected();
+}
 
 int TvyrTransportRoad::StartWorker(std::function<void(win::HANDLE terminate)> routine) const {
     return connection_.StartWorker(std::move(routine));
 }
 
-void TvyrTransportRoad::StopWorker() const { connection_.StopWorker(); }
+void TvyrTransportRoad::StopWorker() const {
+    connection_.StopWorker();
+}
 
-bool TvyrTransportRoad::ArmConnectTimer() const { return connection_.ArmConnectTimer(); }
+bool TvyrTransportRoad::ArmConnectTimer() const {
+    return connection_.ArmConnectTimer();
+}
 
-void TvyrTransportRoad::KillConnectTimer() const { connection_.KillConnectTimer(); }
+void TvyrTransportRoad::KillConnectTimer() const {
+    connection_.KillConnectTimer();
+}
 
-bool TvyrTransportRoad::ArmLinkTimer() const { return connection_.ArmLinkTimer(); }
+bool TvyrTransportRoad::ArmLinkTimer() const {
+    return connection_.ArmLinkTimer();
+}
 
-void TvyrTransportRoad::KillLinkTimer() const { connection_.KillLinkTimer(); }
+void TvyrTransportRoad::KillLinkTimer() const {
+    connection_.KillLinkTimer();
+}
 
 } // namespace vyr

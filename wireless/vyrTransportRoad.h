@@ -29,7 +29,8 @@ public:
 
     // Starts the attempt: 0, or a library code (the connection is then closed again, no event).
     virtual int Open() = 0;
-    // Ends the link or the attempt, inside Disconnect; joins every worker of the road.
+    // Ends the link or the attempt, inside Disconnect; joins every worker of the road. Also called after
+    // an Open that failed, so it must cope with a half-made start.
     virtual void Close() = 0;
     // Synchronous on the caller's thread: 0 when every byte was handed over, 2 otherwise.
     virtual int Write(const void* buffer, win::DWORD size) = 0;
@@ -75,8 +76,7 @@ TvyrRoadCreator& RoadCreator(TvyrRoadKind kind);
 
 // Test hook: while set, every road is made by this function instead of the table (the radio and stack
 // checks still run first). An empty function restores the table.
-using TvyrRoadFactory =
-    std::function<std::unique_ptr<TvyrTransportRoad>(TvyrCustomClientConnection&, TvyrRoadKind)>;
+using TvyrRoadFactory = std::function<std::unique_ptr<TvyrTransportRoad>(TvyrCustomClientConnection&, TvyrRoadKind)>;
 void SetTransportRoadFactory(TvyrRoadFactory factory);
 
 } // namespace vyr

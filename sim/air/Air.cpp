@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
@@ -280,7 +281,9 @@ std::array<uint8_t, 16> UuidOf(const json& v, const std::string& where) {
     return Service::FromUuid16(static_cast<uint16_t>(Number(v, where, 0xFFFF)));
 }
 
-std::string InboxFor(const std::string& given, const Address& a) {
+} // namespace
+
+std::string ResolveInbox(const std::string& given, const Address& a) {
     if (!given.empty() && given[0] == '/')
         return given;
     if (!given.empty())
@@ -290,6 +293,8 @@ std::string InboxFor(const std::string& given, const Address& a) {
               hex.end());
     return Air::InboxRoot() + "/" + hex;
 }
+
+namespace {
 
 Phone ParsePhone(const json& j, const std::string& where) {
     CheckKeys(j, where,
@@ -342,7 +347,12 @@ Phone ParsePhone(const json& j, const std::string& where) {
         svc.handle = 0x00010001;
         p.services.push_back(std::move(svc));
     }
-    p.inbox = InboxFor(Text(j, "inbox", where), p.address);
+    const std::string inbox = Text(j, "inbox", where);
+    if (!inbox.empty() && inbox[0] != '/' &&
+        (inbox == ".." || inbox.rfind("../", 0) == 0 || inbox.find("/../") != std::string::npos ||
+         (inbox.size() >= 3 && inbox.compare(inbox.size() - 3, 3, "/..") == 0)))
+        Fail(where + ".inbox", "a relative inbox must stay under the inbox root");
+    p.inbox = ResolveInbox(inbox, p.address);
     if (auto it = j.find("obex"); it != j.end()) {
         const std::string w = where + ".obex";
         CheckKeys(*it, w, {"mode", "after", "code", "password", "delay_ms", "max_packet"});
@@ -390,7 +400,9 @@ Air& Air::Instance() {
 }
 
 Air::Air() : state_(new State) {
-    LoadDefault(nullptr);
+    std::string error;
+    if (!LoadDefault(&error))
+        std::fprintf(stderr, "tavlin: the air stays empty: %s\n", error.c_str()); // say why nothing is there
 }
 
 Air::~Air() {
@@ -707,7 +719,7 @@ void Air::AddPhone(const Phone& p) {
         Phone copy = p;
         copy.name = ClampName(copy.name);
         if (copy.inbox.empty() || copy.inbox[0] != '/')
-            copy.inbox = InboxFor(copy.inbox, copy.address);
+            copy.inbox = ResolveInbox(copy.inbox, copy.address);
         auto it = std::find_if(state_->phones.begin(), state_->phones.end(),
                                [&](const Phone& q) { return q.address == p.address; });
         if (it != state_->phones.end())

@@ -34,6 +34,10 @@ std::optional<Address> AddressFromText(std::string_view text);
 constexpr size_t kMaxNameBytes = 248;
 std::string ClampName(std::string name);
 
+// Where a phone's objects land: an absolute `given` as it is, a relative one under
+// Air::InboxRoot(), none in a folder named after the address under Air::InboxRoot().
+std::string ResolveInbox(const std::string& given, const Address& address);
+
 struct Radio {
     bool present = false;
     Address address{};

@@ -245,6 +245,11 @@ int OpenBridge(const std::string& endpoint) {
 int OpenObexLink(const Phone& phone) {
     if (!phone.bridge.empty())
         return OpenBridge(phone.bridge);
+    if (phone.inbox.empty() || phone.inbox[0] != '/') {
+        Phone resolved = phone;
+        resolved.inbox = ResolveInbox(phone.inbox, phone.address);
+        return Links().Start(resolved);
+    }
     return Links().Start(phone);
 }
 

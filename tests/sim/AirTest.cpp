@@ -126,6 +126,7 @@ TEST(Air, BadDescriptionsAreReportedAndChangeNothing) {
         {R"({"phones":[{"address":"001E3A479C01","obex":{"mode":"sulk"}}]})", "expected one of"},
         {R"({"phones":[{"address":"001E3A479C01","obex":{"max_packet":100}}]})", "minimum"},
         {R"({"phones":[{"address":"001E3A479C01","services":[{"channel":31}]}]})", "out of range"},
+        {R"({"phones":[{"address":"001E3A479C01","inbox":"a/../../b"}]})", "stay under"},
     };
     for (const auto& [text, expect] : cases) {
         std::string err;
