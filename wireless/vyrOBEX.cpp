@@ -13,8 +13,7 @@ namespace vyr {
 // ---------------------------------------------------------------------------------------------------
 // Parameters
 
-TvyrCustomOBEXParams::TvyrCustomOBEXParams(TvyrCustomConnection* connection)
-    : TvyrCustomConnectionParams(connection) {}
+TvyrCustomOBEXParams::TvyrCustomOBEXParams(TvyrCustomConnection* connection) : TvyrCustomConnectionParams(connection) {}
 
 void TvyrCustomOBEXParams::Assign(const vcl::TPersistent* source) {
     if (auto* other = dynamic_cast<const TvyrCustomOBEXParams*>(source)) {
@@ -88,7 +87,9 @@ void TvyrClientOBEXParams::SetTimeout(std::uint32_t value) {
 
 namespace {
 
-bool IsReservedName(const std::u16string& name) { return name == u".." || name == u"\\"; }
+bool IsReservedName(const std::u16string& name) {
+    return name == u".." || name == u"\\";
+}
 
 } // namespace
 
@@ -282,9 +283,8 @@ int TvyrCustomOBEXClient::Get(const std::u16string& name, const std::u16string& 
     dataStream_.Clear();
     hasAnnouncedLength_ = false;
     announcedLength_ = 0;
-    return StartRequest(opGet, [&](TvyrOBEXPacket& p) {
-        return OBEXBuildGet(connectionId_, name, type, obexParams_->WhoHeader(), p);
-    });
+    return StartRequest(
+        opGet, [&](TvyrOBEXPacket& p) { return OBEXBuildGet(connectionId_, name, type, obexParams_->WhoHeader(), p); });
 }
 
 int TvyrCustomOBEXClient::Delete(const std::u16string& name) {

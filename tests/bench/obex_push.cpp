@@ -76,8 +76,8 @@ void PushOurs(benchmark::State& state) {
         opp.Disconnect();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kSize));
-    state.counters["MB/s"] = benchmark::Counter(static_cast<double>(state.iterations() * kSize) / 1e6,
-                                                benchmark::Counter::kIsRate);
+    state.counters["MB/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * kSize) / 1e6, benchmark::Counter::kIsRate);
     state.counters["cpu_ms_per_MiB"] = state.iterations() ? cpu * 1000 / static_cast<double>(state.iterations()) : 0;
     air::StopObexLinks();
     fs::remove_all(dir);
@@ -148,8 +148,8 @@ void PushByObexftp(benchmark::State& state) {
             ::close(link);
         ::close(srv);
     }
-    state.counters["MB/s"] = benchmark::Counter(static_cast<double>(state.iterations() * kSize) / 1e6,
-                                                benchmark::Counter::kIsRate);
+    state.counters["MB/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * kSize) / 1e6, benchmark::Counter::kIsRate);
     state.counters["client_cpu_ms_per_MiB"] =
         state.iterations() ? childCpu * 1000 / static_cast<double>(state.iterations()) : 0;
     air::StopObexLinks();

@@ -102,9 +102,8 @@ private:
 
 SocketRoads::SocketRoads(LinkOpener opener) {
     SetOpener(std::move(opener));
-    vyr::SetTransportRoadFactory([](vyr::TvyrCustomClientConnection& c, vyr::TvyrRoadKind) {
-        return std::make_unique<SocketRoad>(c);
-    });
+    vyr::SetTransportRoadFactory(
+        [](vyr::TvyrCustomClientConnection& c, vyr::TvyrRoadKind) { return std::make_unique<SocketRoad>(c); });
     api_.Load();
 }
 
@@ -119,7 +118,9 @@ void SocketRoads::SetOpener(LinkOpener opener) {
     currentOpener = std::move(opener);
 }
 
-long long SocketRoads::BytesWritten() const { return bytesWritten.load(); }
+long long SocketRoads::BytesWritten() const {
+    return bytesWritten.load();
+}
 
 int ConnectTcp(int port, int timeoutMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -191,13 +191,18 @@ TEST_F(ObexClient, SmallPeerPacketsStillCarryTheWholeObject) {
 
 TEST_F(ObexClient, EveryRefusalComesBackMapped) {
     phone_.obex.mode = air::ObexMode::Refuse;
-    const std::vector<std::pair<std::uint8_t, int>> codes = {
-        {0xC3, VYR_OBEX_FORBIDDEN},          {0xC0, VYR_OBEX_BAD_REQUEST},
-        {0xC1, VYR_OBEX_UNAUTHORIZED},       {0xC6, VYR_OBEX_NOT_ACCEPTABLE},
-        {0xCD, VYR_OBEX_ENTITY_TOO_LARGE},   {0xCF, VYR_OBEX_UNSUPPORTED_MEDIA},
-        {0xD0, VYR_OBEX_INTERNAL_SERVER_ERROR}, {0xD3, VYR_OBEX_SERVICE_UNAVAILABLE},
-        {0xE0, VYR_OBEX_DATABASE_FULL},      {0xE1, VYR_OBEX_DATABASE_LOCKED},
-        {0xC4, VYR_OBEX_NOT_FOUND},          {0x20, VYR_OBEX_UNKNOWN}};
+    const std::vector<std::pair<std::uint8_t, int>> codes = {{0xC3, VYR_OBEX_FORBIDDEN},
+                                                             {0xC0, VYR_OBEX_BAD_REQUEST},
+                                                             {0xC1, VYR_OBEX_UNAUTHORIZED},
+                                                             {0xC6, VYR_OBEX_NOT_ACCEPTABLE},
+                                                             {0xCD, VYR_OBEX_ENTITY_TOO_LARGE},
+                                                             {0xCF, VYR_OBEX_UNSUPPORTED_MEDIA},
+                                                             {0xD0, VYR_OBEX_INTERNAL_SERVER_ERROR},
+                                                             {0xD3, VYR_OBEX_SERVICE_UNAVAILABLE},
+                                                             {0xE0, VYR_OBEX_DATABASE_FULL},
+                                                             {0xE1, VYR_OBEX_DATABASE_LOCKED},
+                                                             {0xC4, VYR_OBEX_NOT_FOUND},
+                                                             {0x20, VYR_OBEX_UNKNOWN}};
     Client c;
     ASSERT_EQ(c.Session(), 0);
     for (auto [code, error] : codes) {
@@ -230,9 +235,9 @@ TEST_F(ObexClient, SilentPeersEndWithTimeoutThenTheLinkCloses) {
     };
     // Silent from the start (CONNECT), after CONNECT (first PUT packet), after the first data
     // packet (a later one).
-    for (const Case& k : {Case{air::ObexMode::Silent, 0, 100, "connect"},
-                          Case{air::ObexMode::SilentAfter, 1, 100, "first packet"},
-                          Case{air::ObexMode::SilentAfter, 4, 20000, "later packet"}}) {
+    for (const Case& k :
+         {Case{air::ObexMode::Silent, 0, 100, "connect"}, Case{air::ObexMode::SilentAfter, 1, 100, "first packet"},
+          Case{air::ObexMode::SilentAfter, 4, 20000, "later packet"}}) {
         SCOPED_TRACE(k.what);
         phone_.obex.mode = k.mode;
         phone_.obex.after = k.after;
@@ -247,8 +252,8 @@ TEST_F(ObexClient, SilentPeersEndWithTimeoutThenTheLinkCloses) {
         ASSERT_EQ(c.Session(), 0);
         EXPECT_EQ(c.Push(u"stalled.bin", Pattern(k.size)), VYR_TIMEOUT);
         ASSERT_TRUE(PumpUntil([&] { return c.opp.IsClosed(); }, 3000));
-        EXPECT_EQ(c.log, (std::vector<std::string>{"connect 0", "obex connect 0", "put 43", "obex disconnect",
-                                                   "disconnect"}));
+        EXPECT_EQ(c.log,
+                  (std::vector<std::string>{"connect 0", "obex connect 0", "put 43", "obex disconnect", "disconnect"}));
         EXPECT_EQ(c.opp.SessionState(), ssNone);
         EXPECT_FALSE(c.opp.TimerArmed());
     }
