@@ -5,6 +5,7 @@
 #include "promocamp.h"
 #include "strings.h"
 #include "textcamp.h"
+#include "vyrvCard.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -61,6 +62,15 @@ TEST_F(ContentEditorsTest, TextCardIsStoredAndReadBack) {
     EXPECT_EQ(back.edMessage->text(), ed.edMessage->text());
     EXPECT_EQ(back.CardBytes(), stored); // saving again gives the same card
 
+    {   // The card's own soft line breaks read back from a list of strings as from a stream.
+        TvyrvCard card, again;
+        card.LoadFromStream(std::string_view(stored.constData(), static_cast<size_t>(stored.size())));
+        TvyrStringList lines;
+        card.SaveToStrings(&lines);
+        again.LoadFromStrings(&lines);
+        ASSERT_EQ(again.Explanatory.Notes.size(), 1u);
+        EXPECT_EQ(QString::fromStdString(again.Explanatory.Notes[0]).trimmed(), ed.edMessage->text());
+    }
     back.ShowCard("this is no card at all");
     EXPECT_TRUE(back.edCompanyName->text().isEmpty());
     EXPECT_TRUE(back.edMessage->text().isEmpty());
