@@ -287,8 +287,12 @@ void UnregisterBlueSoleilWindow(std::uint8_t kind, win::HWND window) {
     } while (0)
 
 #define NS bs
-std::uint32_t Btsdk_Init() { VYR_CALL(Btsdk_Init, kSdkDefault); }
-std::uint32_t Btsdk_Done() { VYR_CALL(Btsdk_Done, kSdkDefault); }
+std::uint32_t Btsdk_Init() {
+    VYR_CALL(Btsdk_Init, kSdkDefault);
+}
+std::uint32_t Btsdk_Done() {
+    VYR_CALL(Btsdk_Done, kSdkDefault);
+}
 std::uint32_t Btsdk_RegisterCallback4ThirdParty(const bs::BtSdkCallbackStru* callback) {
     VYR_CALL(Btsdk_RegisterCallback4ThirdParty, kSdkDefault, callback);
 }
@@ -298,16 +302,24 @@ std::uint32_t Btsdk_SetFixedPinCode(const char* pin, std::uint16_t size) {
 std::uint32_t Btsdk_StartDeviceDiscovery(std::uint32_t classFilter, std::uint16_t maxDevices, std::uint16_t duration) {
     VYR_CALL(Btsdk_StartDeviceDiscovery, kSdkDefault, classFilter, maxDevices, duration);
 }
-std::uint32_t Btsdk_StopDeviceDiscovery() { VYR_CALL(Btsdk_StopDeviceDiscovery, kSdkDefault); }
+std::uint32_t Btsdk_StopDeviceDiscovery() {
+    VYR_CALL(Btsdk_StopDeviceDiscovery, kSdkDefault);
+}
 std::uint32_t Btsdk_UpdateRemoteDeviceName(std::uint32_t device, std::uint8_t* name, std::uint16_t* size) {
     VYR_CALL(Btsdk_UpdateRemoteDeviceName, kSdkDefault, device, name, size);
 }
-std::uint32_t Btsdk_PairDevice(std::uint32_t device) { VYR_CALL(Btsdk_PairDevice, kSdkDefault, device); }
-std::uint32_t Btsdk_UnPairDevice(std::uint32_t device) { VYR_CALL(Btsdk_UnPairDevice, kSdkDefault, device); }
+std::uint32_t Btsdk_PairDevice(std::uint32_t device) {
+    VYR_CALL(Btsdk_PairDevice, kSdkDefault, device);
+}
+std::uint32_t Btsdk_UnPairDevice(std::uint32_t device) {
+    VYR_CALL(Btsdk_UnPairDevice, kSdkDefault, device);
+}
 std::uint32_t Btsdk_GetRemoteDeviceHandle(const std::uint8_t* bdAddr) {
     VYR_CALL(Btsdk_GetRemoteDeviceHandle, 0u, bdAddr);
 }
-std::uint32_t Btsdk_AddRemoteDevice(const std::uint8_t* bdAddr) { VYR_CALL(Btsdk_AddRemoteDevice, 0u, bdAddr); }
+std::uint32_t Btsdk_AddRemoteDevice(const std::uint8_t* bdAddr) {
+    VYR_CALL(Btsdk_AddRemoteDevice, 0u, bdAddr);
+}
 std::uint32_t Btsdk_GetInquiredDevices(std::uint32_t* handles, std::uint32_t maxCount) {
     VYR_CALL(Btsdk_GetInquiredDevices, 0u, handles, maxCount);
 }
@@ -323,13 +335,19 @@ std::uint32_t Btsdk_GetRemoteDeviceClass(std::uint32_t device, std::uint32_t* cl
 #undef NS
 
 #define NS bsold
-std::int32_t BT_InitializeLibrary() { VYR_CALL(BT_InitializeLibrary, 0); }
+std::int32_t BT_InitializeLibrary() {
+    VYR_CALL(BT_InitializeLibrary, 0);
+}
 void BT_UninitializeLibrary() {
     if (auto fn = Entry<bsold::PFN_BT_UninitializeLibrary>(ix_BT_UninitializeLibrary))
         fn();
 }
-std::int32_t BT_IsBluetoothReady(std::uint32_t reserved) { VYR_CALL(BT_IsBluetoothReady, 0, reserved); }
-std::uint32_t BT_StartBluetooth() { VYR_CALL(BT_StartBluetooth, 0u); }
+std::int32_t BT_IsBluetoothReady(std::uint32_t reserved) {
+    VYR_CALL(BT_IsBluetoothReady, 0, reserved);
+}
+std::uint32_t BT_StartBluetooth() {
+    VYR_CALL(BT_StartBluetooth, 0u);
+}
 std::uint32_t BT_GetLocalDeviceInfo(std::uint32_t mask, bsold::BLUETOOTH_DEVICE_INFO_EX* info) {
     VYR_CALL(BT_GetLocalDeviceInfo, 0u, mask, info);
 }
@@ -343,12 +361,16 @@ std::uint32_t BT_PairDevice(const bsold::BLUETOOTH_DEVICE_INFO* device, std::uin
                             std::uint32_t reserved1, std::uint32_t reserved2) {
     VYR_CALL(BT_PairDevice, 0u, device, pinLength, pin, reserved1, reserved2);
 }
-std::uint32_t BT_UnpairDevice(const std::uint8_t* address) { VYR_CALL(BT_UnpairDevice, 0u, address); }
+std::uint32_t BT_UnpairDevice(const std::uint8_t* address) {
+    VYR_CALL(BT_UnpairDevice, 0u, address);
+}
 std::uint32_t BT_InquireDevices(std::uint8_t inquiryMode, std::uint8_t timeout, std::uint32_t* length,
                                 bsold::BLUETOOTH_DEVICE_INFO* devices) {
     VYR_CALL(BT_InquireDevices, 0u, inquiryMode, timeout, length, devices);
 }
-std::uint32_t BT_CancelInquiry() { VYR_CALL(BT_CancelInquiry, 0u); }
+std::uint32_t BT_CancelInquiry() {
+    VYR_CALL(BT_CancelInquiry, 0u);
+}
 std::uint32_t BT_BrowseServices(const bsold::BLUETOOTH_DEVICE_INFO* device, std::int32_t browseAll,
                                 std::uint32_t* length, bsold::GENERAL_SERVICE_INFO* services) {
     VYR_CALL(BT_BrowseServices, 0u, device, browseAll, length, services);
@@ -358,8 +380,7 @@ std::uint32_t BT_SearchSPPExServices(const bsold::BLUETOOTH_DEVICE_INFO* device,
     VYR_CALL(BT_SearchSPPExServices, 0u, device, length, service);
 }
 std::uint32_t BT_GetConnectInfo(std::uint32_t connection, std::uint32_t* serviceClass, std::uint16_t* role,
-                                std::uint8_t* remoteAddress, std::uint32_t* infoSize,
-                                bsold::SPPEX_CONNECT_INFO* info) {
+                                std::uint8_t* remoteAddress, std::uint32_t* infoSize, bsold::SPPEX_CONNECT_INFO* info) {
     VYR_CALL(BT_GetConnectInfo, 0u, connection, serviceClass, role, remoteAddress, infoSize, info);
 }
 std::uint32_t BT_ConnectSPPExService(const bsold::BLUETOOTH_DEVICE_INFO* device, bsold::SPPEX_SERVICE_INFO* service,
@@ -372,7 +393,9 @@ std::uint32_t BT_DisconnectSPPExService(std::uint32_t connection) {
 std::uint32_t BT_RegisterCallback(std::uint8_t kind, bsold::BT_CALLBACK callback) {
     VYR_CALL(BT_RegisterCallback, 0u, kind, callback);
 }
-std::uint32_t BT_UnregisterCallback(std::uint8_t kind) { VYR_CALL(BT_UnregisterCallback, 0u, kind); }
+std::uint32_t BT_UnregisterCallback(std::uint8_t kind) {
+    VYR_CALL(BT_UnregisterCallback, 0u, kind);
+}
 #undef NS
 #undef VYR_CALL
 

@@ -62,7 +62,7 @@ int BlueSoleilDeviceHandle(const std::u16string& address);
 
 // ---- The connection registry ----
 struct TvyrBlueSoleilConnection {
-    int Handle = 0;       // the stack's connection handle
+    int Handle = 0;        // the stack's connection handle
     std::uint8_t Kind = 0; // 0: client connections (SPP)
     win::HWND Window = nullptr;
 };

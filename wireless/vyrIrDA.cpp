@@ -70,8 +70,9 @@ void TvyrIrDALoader::HiddenWindowMessage(win::UINT msg, win::WPARAM wParam, win:
         header->dbch_devicetype != dbt::DBT_DEVTYP_DEVICEINTERFACE)
         return;
     stackabi::AbiGuid cls;
-    std::memcpy(&cls, reinterpret_cast<const unsigned char*>(lParam) + offsetof(dbt::DEV_BROADCAST_DEVICEINTERFACE_W,
-                                                                                  dbcc_classguid),
+    std::memcpy(&cls,
+                reinterpret_cast<const unsigned char*>(lParam) +
+                    offsetof(dbt::DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_classguid),
                 sizeof cls);
     if (cls != dbt::GUID_DEVINTERFACE_USB_DEVICE)
         return;

@@ -4,9 +4,6 @@
 
 namespace vyr {
 
-// ---- Loaders whose unit is not written yet: the stack or transport counts as absent. ----
-// ---- end of the stand-in pairs ----
-
 TvyrLoaderEntry& LoaderEntry(TvyrLoaderKind kind) {
     static std::array<TvyrLoaderEntry, LoaderKindCount> table{{
         {IrDALoaderPresent, FreeIrDALoader},

@@ -34,7 +34,8 @@ bool IsRadioInterface(win::LPARAM lParam) {
         return false;
     const auto* hdr = reinterpret_cast<const dbt::DEV_BROADCAST_HDR*>(lParam);
     // Only a device-interface record long enough to hold its class may be read as one.
-    if (hdr->dbch_devicetype != dbt::DBT_DEVTYP_DEVICEINTERFACE || hdr->dbch_size < dbt::kMinDeviceInterfaceBroadcastSize)
+    if (hdr->dbch_devicetype != dbt::DBT_DEVTYP_DEVICEINTERFACE ||
+        hdr->dbch_size < dbt::kMinDeviceInterfaceBroadcastSize)
         return false;
     stackabi::AbiGuid guid;
     std::memcpy(&guid, reinterpret_cast<const std::uint8_t*>(lParam) + 12, sizeof guid);

@@ -110,7 +110,8 @@ stackabi::Bool32 BtCloseAPI(tos::BTSTATUS* status) {
     return fn ? fn(status) : 0;
 }
 
-stackabi::Bool32 BtNotifyEvent(std::uint32_t eventMask, tos::BTSTATUS* status, stackabi::Hwnd window, std::uint32_t message) {
+stackabi::Bool32 BtNotifyEvent(std::uint32_t eventMask, tos::BTSTATUS* status, stackabi::Hwnd window,
+                               std::uint32_t message) {
     auto fn = Table().Get<tos::PFN_BtNotifyEvent>(tos_BtNotifyEvent);
     return fn ? fn(eventMask, status, window, message) : 0;
 }
@@ -125,7 +126,9 @@ stackabi::Bool32 BtSetLocalDeviceName(const std::uint8_t* name, tos::BTSTATUS* s
     return fn ? fn(name, status) : 0;
 }
 
-stackabi::Bool32 BtDiscoverRemoteDevice2(tos::BTDEVINFOLIST** list, std::uint32_t inquiryMode, std::uint32_t inquiryLength, tos::BTSTATUS* status, stackabi::Hwnd window, std::uint32_t message) {
+stackabi::Bool32 BtDiscoverRemoteDevice2(tos::BTDEVINFOLIST** list, std::uint32_t inquiryMode,
+                                         std::uint32_t inquiryLength, tos::BTSTATUS* status, stackabi::Hwnd window,
+                                         std::uint32_t message) {
     auto fn = Table().Get<tos::PFN_BtDiscoverRemoteDevice2>(tos_BtDiscoverRemoteDevice2);
     return fn ? fn(list, inquiryMode, inquiryLength, status, window, message) : 0;
 }
@@ -135,12 +138,14 @@ stackabi::Bool32 BtCancelDiscoverRemoteDevice(tos::BTSTATUS* status) {
     return fn ? fn(status) : 0;
 }
 
-stackabi::Bool32 BtGetRemoteDeviceList2(tos::BTDEVINFOLIST** list, std::uint32_t filter, std::uint32_t reserved, tos::BTSTATUS* status, stackabi::Hwnd window, std::uint32_t message) {
+stackabi::Bool32 BtGetRemoteDeviceList2(tos::BTDEVINFOLIST** list, std::uint32_t filter, std::uint32_t reserved,
+                                        tos::BTSTATUS* status, stackabi::Hwnd window, std::uint32_t message) {
     auto fn = Table().Get<tos::PFN_BtGetRemoteDeviceList2>(tos_BtGetRemoteDeviceList2);
     return fn ? fn(list, filter, reserved, status, window, message) : 0;
 }
 
-stackabi::Bool32 BtGetRemoteClassOfDevice(const std::uint8_t* bdAddr, std::uint32_t* classOfDevice, tos::BTSTATUS* status) {
+stackabi::Bool32 BtGetRemoteClassOfDevice(const std::uint8_t* bdAddr, std::uint32_t* classOfDevice,
+                                          tos::BTSTATUS* status) {
     auto fn = Table().Get<tos::PFN_BtGetRemoteClassOfDevice>(tos_BtGetRemoteClassOfDevice);
     return fn ? fn(bdAddr, classOfDevice, status) : 0;
 }
@@ -150,7 +155,8 @@ stackabi::Bool32 BtGetRemoteName(const std::uint8_t* bdAddr, std::uint8_t* name,
     return fn ? fn(bdAddr, name, status) : 0;
 }
 
-stackabi::Bool32 BtConnectSDP(const std::uint8_t* bdAddr, std::uint16_t* connection, tos::BTSTATUS* status, stackabi::Hwnd window, std::uint32_t message, std::uint32_t reserved) {
+stackabi::Bool32 BtConnectSDP(const std::uint8_t* bdAddr, std::uint16_t* connection, tos::BTSTATUS* status,
+                              stackabi::Hwnd window, std::uint32_t message, std::uint32_t reserved) {
     auto fn = Table().Get<tos::PFN_BtConnectSDP>(tos_BtConnectSDP);
     return fn ? fn(bdAddr, connection, status, window, message, reserved) : 0;
 }
@@ -160,22 +166,31 @@ stackabi::Bool32 BtDisconnectSDP(std::uint16_t connection, tos::BTSTATUS* status
     return fn ? fn(connection, status) : 0;
 }
 
-stackabi::Bool32 BtServiceSearchAttribute2(std::uint16_t connection, const tos::BTSEARCHPATTERN* pattern, const tos::BTATTRIDLIST* attributeIds, std::uint32_t maxAttributeBytes, std::uint32_t flags, tos::BTATTRLISTS** attributeLists, tos::BTSTATUS* status, stackabi::Hwnd window, std::uint32_t message, std::uint32_t reserved) {
+stackabi::Bool32 BtServiceSearchAttribute2(std::uint16_t connection, const tos::BTSEARCHPATTERN* pattern,
+                                           const tos::BTATTRIDLIST* attributeIds, std::uint32_t maxAttributeBytes,
+                                           std::uint32_t flags, tos::BTATTRLISTS** attributeLists,
+                                           tos::BTSTATUS* status, stackabi::Hwnd window, std::uint32_t message,
+                                           std::uint32_t reserved) {
     auto fn = Table().Get<tos::PFN_BtServiceSearchAttribute2>(tos_BtServiceSearchAttribute2);
-    return fn ? fn(connection, pattern, attributeIds, maxAttributeBytes, flags, attributeLists, status, window, message, reserved) : 0;
+    return fn ? fn(connection, pattern, attributeIds, maxAttributeBytes, flags, attributeLists, status, window, message,
+                   reserved)
+              : 0;
 }
 
-stackabi::Bool32 BtMakeServiceSearchPattern2(std::uint32_t count, const tos::BTUUIDINFO* uuids, tos::BTSEARCHPATTERN** pattern, tos::BTSTATUS* status) {
+stackabi::Bool32 BtMakeServiceSearchPattern2(std::uint32_t count, const tos::BTUUIDINFO* uuids,
+                                             tos::BTSEARCHPATTERN** pattern, tos::BTSTATUS* status) {
     auto fn = Table().Get<tos::PFN_BtMakeServiceSearchPattern2>(tos_BtMakeServiceSearchPattern2);
     return fn ? fn(count, uuids, pattern, status) : 0;
 }
 
-stackabi::Bool32 BtMakeAttributeIDList2(std::uint32_t attributeMask, std::uint32_t reserved, tos::BTATTRIDLIST** attributeIds, tos::BTSTATUS* status) {
+stackabi::Bool32 BtMakeAttributeIDList2(std::uint32_t attributeMask, std::uint32_t reserved,
+                                        tos::BTATTRIDLIST** attributeIds, tos::BTSTATUS* status) {
     auto fn = Table().Get<tos::PFN_BtMakeAttributeIDList2>(tos_BtMakeAttributeIDList2);
     return fn ? fn(attributeMask, reserved, attributeIds, status) : 0;
 }
 
-stackabi::Bool32 BtAnalyzeServiceAttributeLists2(const tos::BTATTRLISTS* attributeLists, std::uint32_t attributeMask, tos::BTANALYZEDATTRLIST2** analysed, tos::BTSTATUS* status) {
+stackabi::Bool32 BtAnalyzeServiceAttributeLists2(const tos::BTATTRLISTS* attributeLists, std::uint32_t attributeMask,
+                                                 tos::BTANALYZEDATTRLIST2** analysed, tos::BTSTATUS* status) {
     auto fn = Table().Get<tos::PFN_BtAnalyzeServiceAttributeLists2>(tos_BtAnalyzeServiceAttributeLists2);
     return fn ? fn(attributeLists, attributeMask, analysed, status) : 0;
 }
@@ -185,12 +200,14 @@ stackabi::Bool32 BtFreePBTANALYZEDATTRLIST2(tos::BTANALYZEDATTRLIST2* analysed, 
     return fn ? fn(analysed, status) : 0;
 }
 
-stackabi::Bool32 BtAnalyzeProtocolParameter2(const tos::BTPROTOCOLDESC* descriptor, tos::BTPROTOCOLPARAM2* param, tos::BTSTATUS* status) {
+stackabi::Bool32 BtAnalyzeProtocolParameter2(const tos::BTPROTOCOLDESC* descriptor, tos::BTPROTOCOLPARAM2* param,
+                                             tos::BTSTATUS* status) {
     auto fn = Table().Get<tos::PFN_BtAnalyzeProtocolParameter2>(tos_BtAnalyzeProtocolParameter2);
     return fn ? fn(descriptor, param, status) : 0;
 }
 
-stackabi::Bool32 BtCreateCOMM(const char* portName, std::uint32_t reserved1, std::uint32_t reserved2, tos::BTSTATUS* status) {
+stackabi::Bool32 BtCreateCOMM(const char* portName, std::uint32_t reserved1, std::uint32_t reserved2,
+                              tos::BTSTATUS* status) {
     auto fn = Table().Get<tos::PFN_BtCreateCOMM>(tos_BtCreateCOMM);
     return fn ? fn(portName, reserved1, reserved2, status) : 0;
 }
@@ -200,7 +217,10 @@ stackabi::Bool32 BtDestroyCOMM(const char* portName, tos::BTSTATUS* status) {
     return fn ? fn(portName, status) : 0;
 }
 
-stackabi::Bool32 BtConnectCOMM2(const char* portName, const std::uint8_t* bdAddr, std::uint8_t channel, std::uint32_t connectKind, std::uint16_t* connection, std::uint32_t security, tos::BTSTATUS* status, stackabi::Hwnd window, std::uint32_t message, std::uint32_t reserved) {
+stackabi::Bool32 BtConnectCOMM2(const char* portName, const std::uint8_t* bdAddr, std::uint8_t channel,
+                                std::uint32_t connectKind, std::uint16_t* connection, std::uint32_t security,
+                                tos::BTSTATUS* status, stackabi::Hwnd window, std::uint32_t message,
+                                std::uint32_t reserved) {
     auto fn = Table().Get<tos::PFN_BtConnectCOMM2>(tos_BtConnectCOMM2);
     return fn ? fn(portName, bdAddr, channel, connectKind, connection, security, status, window, message, reserved) : 0;
 }
@@ -210,14 +230,21 @@ stackabi::Bool32 BtDisconnectCOMM(const char* portName, tos::BTSTATUS* status) {
     return fn ? fn(portName, status) : 0;
 }
 
-stackabi::Bool32 BtNotifyCOMM(const char* portName, std::uint32_t mode, const std::uint8_t* bdAddr, std::uint16_t connection, tos::BTSTATUS* status, stackabi::Hwnd window, std::uint32_t message, std::uint32_t reserved) {
+stackabi::Bool32 BtNotifyCOMM(const char* portName, std::uint32_t mode, const std::uint8_t* bdAddr,
+                              std::uint16_t connection, tos::BTSTATUS* status, stackabi::Hwnd window,
+                              std::uint32_t message, std::uint32_t reserved) {
     auto fn = Table().Get<tos::PFN_BtNotifyCOMM>(tos_BtNotifyCOMM);
     return fn ? fn(portName, mode, bdAddr, connection, status, window, message, reserved) : 0;
 }
 
-stackabi::Bool32 BtConnect(const std::uint8_t* bdAddr, std::uint32_t kind, std::uint16_t psm, std::uint16_t mtu, std::uint32_t flushTimeout, const tos::BTCONNPARAM* params, std::uint32_t paramsSize, std::uint16_t* connection, std::uint32_t security, tos::BTSTATUS* status, stackabi::Hwnd window, std::uint32_t message, std::uint32_t reserved) {
+stackabi::Bool32 BtConnect(const std::uint8_t* bdAddr, std::uint32_t kind, std::uint16_t psm, std::uint16_t mtu,
+                           std::uint32_t flushTimeout, const tos::BTCONNPARAM* params, std::uint32_t paramsSize,
+                           std::uint16_t* connection, std::uint32_t security, tos::BTSTATUS* status,
+                           stackabi::Hwnd window, std::uint32_t message, std::uint32_t reserved) {
     auto fn = Table().Get<tos::PFN_BtConnect>(tos_BtConnect);
-    return fn ? fn(bdAddr, kind, psm, mtu, flushTimeout, params, paramsSize, connection, security, status, window, message, reserved) : 0;
+    return fn ? fn(bdAddr, kind, psm, mtu, flushTimeout, params, paramsSize, connection, security, status, window,
+                   message, reserved)
+              : 0;
 }
 
 stackabi::Bool32 BtDisconnect(std::uint16_t connection, tos::BTSTATUS* status) {
@@ -225,7 +252,8 @@ stackabi::Bool32 BtDisconnect(std::uint16_t connection, tos::BTSTATUS* status) {
     return fn ? fn(connection, status) : 0;
 }
 
-stackabi::Bool32 BtSetAutoReplyPinCode(const tos::BTADDR8* address, const char* pin, std::uint32_t pinLength, tos::BTSTATUS* status) {
+stackabi::Bool32 BtSetAutoReplyPinCode(const tos::BTADDR8* address, const char* pin, std::uint32_t pinLength,
+                                       tos::BTSTATUS* status) {
     auto fn = Table().Get<tos::PFN_BtSetAutoReplyPinCode>(tos_BtSetAutoReplyPinCode);
     if (!fn)
         return 0;
@@ -247,7 +275,9 @@ stackabi::Bool32 BtClearAutoReplyPinCode(const tos::BTADDR8* address, tos::BTSTA
     return fn(address ? &copy : nullptr, status);
 }
 
-stackabi::Bool32 BtSetIOCapabilityResponse(const std::uint8_t* bdAddr, std::uint8_t ioCapability, std::uint8_t oobDataPresent, std::uint8_t authenticationRequirements, tos::BTSTATUS* status) {
+stackabi::Bool32 BtSetIOCapabilityResponse(const std::uint8_t* bdAddr, std::uint8_t ioCapability,
+                                           std::uint8_t oobDataPresent, std::uint8_t authenticationRequirements,
+                                           tos::BTSTATUS* status) {
     auto fn = Table().Get<tos::PFN_BtSetIOCapabilityResponse>(tos_BtSetIOCapabilityResponse);
     return fn ? fn(bdAddr, ioCapability, oobDataPresent, authenticationRequirements, status) : 0;
 }

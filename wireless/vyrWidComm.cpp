@@ -156,8 +156,8 @@ wd::WD_CLIENT WD_CreateRfCommClient(stackabi::Hwnd window) {
 }
 
 std::int32_t WD_OpenRfCommClient(wd::WD_CLIENT client, const std::uint8_t* bdAddr, std::uint8_t channel,
-                                 stackabi::AbiGuid serviceClass, const char* serviceName,
-                                 stackabi::Bool32 authenticate, stackabi::Bool32 encrypt) {
+                                 stackabi::AbiGuid serviceClass, const char* serviceName, stackabi::Bool32 authenticate,
+                                 stackabi::Bool32 encrypt) {
     auto fn = U().table.Get<wd::PFN_WD_OpenRfCommClient>(wd_WD_OpenRfCommClient);
     return fn ? fn(client, bdAddr, channel, serviceClass, serviceName, authenticate, encrypt)
               : VYR_BLUETOOTH_API_NOT_AVAILABLE;

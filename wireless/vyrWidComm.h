@@ -55,8 +55,8 @@ stackabi::Bool32 WD_EnumServices(const std::uint8_t* bdAddr, const stackabi::Abi
 // Counts a non-null client.
 wd::WD_CLIENT WD_CreateRfCommClient(stackabi::Hwnd window);
 std::int32_t WD_OpenRfCommClient(wd::WD_CLIENT client, const std::uint8_t* bdAddr, std::uint8_t channel,
-                                 stackabi::AbiGuid serviceClass, const char* serviceName,
-                                 stackabi::Bool32 authenticate, stackabi::Bool32 encrypt);
+                                 stackabi::AbiGuid serviceClass, const char* serviceName, stackabi::Bool32 authenticate,
+                                 stackabi::Bool32 encrypt);
 stackabi::Bool32 WD_WriteRfCommClient(wd::WD_CLIENT client, const void* data, std::uint32_t size);
 void WD_CloseRfCommClient(wd::WD_CLIENT client);
 // Uncounts the client; the last one gone posts WM_WIDCOMM_CLIENTS_RELEASED to the kept API window.

@@ -197,7 +197,7 @@ TEST_F(Presence, DeviceLinkFailuresLeaveNothingBehind) {
     EXPECT_EQ(api.Count(WM_TRANSPORT_CHANGED), 0);
 }
 
-TEST_F(Presence, ApiLoadsWithTheseLoaders) {
+TEST_F(Presence, ApiLoadsEveryStackAndTransportTheAirHas) {
     using K = TvyrLoaderKind;
     const TvyrLoaderEntry saved[] = {LoaderEntry(K::IrDA), LoaderEntry(K::WiFi), LoaderEntry(K::Rapi),
                                      LoaderEntry(K::BlueSoleil)};
@@ -211,11 +211,13 @@ TEST_F(Presence, ApiLoadsWithTheseLoaders) {
     a.SetIrdaPresent(true);
     a.SetWifiPresent(true);
     a.SetDeviceLinkConnected(true);
-    SetRadio(0, true);
+    for (int stack = 0; stack < 4; ++stack)
+        SetRadio(stack, true);
     {
         TvyrAPI api;
         ASSERT_EQ(api.Load(), 0);
-        EXPECT_TRUE(api.BluetoothApis().Contains(baBlueSoleil));
+        for (auto stack : {baBlueSoleil, baMicrosoft, baToshiba, baWidComm})
+            EXPECT_TRUE(api.BluetoothApis().Contains(stack)) << stack;
         for (unsigned t = 0; t <= 5; ++t)
             EXPECT_TRUE(api.Transports().Contains(t)) << t;
 

@@ -161,8 +161,8 @@ BTSDKRESULT Btsdk_SetFixedPinCode(const char* pin, uint16_t size) {
 }
 
 BTSDKRESULT Btsdk_StartDeviceDiscovery(uint32_t classFilter, uint16_t maxDevices, uint16_t duration) {
-    win::test::Record("Btsdk_StartDeviceDiscovery", std::to_string(classFilter) + " " + std::to_string(maxDevices) +
-                                                        " " + std::to_string(duration));
+    win::test::Record("Btsdk_StartDeviceDiscovery",
+                      std::to_string(classFilter) + " " + std::to_string(maxDevices) + " " + std::to_string(duration));
     const BTSDKRESULT r = Result("Btsdk_StartDeviceDiscovery", BTSDK_OK);
     if (r != BTSDK_OK)
         return r;

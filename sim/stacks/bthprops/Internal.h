@@ -36,7 +36,11 @@ inline void ToBthAddress(const air::Address& a, stackabi::ms::BLUETOOTH_ADDRESS&
 void CopyName(const std::string& utf8, char16_t* field, size_t fieldChars);
 
 // Journal and failure switches under the entry point's own name.
-inline void Record(const char* entry, std::string args = {}) { win::test::Record(entry, std::move(args)); }
-inline bool ShouldFail(const char* entry) { return win::test::ShouldFail(entry); }
+inline void Record(const char* entry, std::string args = {}) {
+    win::test::Record(entry, std::move(args));
+}
+inline bool ShouldFail(const char* entry) {
+    return win::test::ShouldFail(entry);
+}
 
 } // namespace bthprops

@@ -113,14 +113,30 @@ public:
         if (!sink)
             return;
         switch (index) {
-        case 0: sink->OnLogIpAddr(0x0100A8C0); break;
-        case 1: sink->OnLogTerminated(); break;
-        case 2: sink->OnLogActive(); break;
-        case 3: sink->OnLogInactive(); break;
-        case 4: sink->OnLogAnswered(); break;
-        case 5: sink->OnLogListen(); break;
-        case 6: sink->OnLogDisconnection(); break;
-        default: sink->OnLogError(); break;
+        case 0:
+            sink->OnLogIpAddr(0x0100A8C0);
+            break;
+        case 1:
+            sink->OnLogTerminated();
+            break;
+        case 2:
+            sink->OnLogActive();
+            break;
+        case 3:
+            sink->OnLogInactive();
+            break;
+        case 4:
+            sink->OnLogAnswered();
+            break;
+        case 5:
+            sink->OnLogListen();
+            break;
+        case 6:
+            sink->OnLogDisconnection();
+            break;
+        default:
+            sink->OnLogError();
+            break;
         }
         sink->Release();
     }

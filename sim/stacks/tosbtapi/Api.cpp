@@ -25,8 +25,8 @@ int PostStackNotice(stackabi::LParam lParam) {
     int posted = 0;
     for (const auto& r : targets)
         if (r.mask & stackabi::tos::BTEVENT_STACK_STATE)
-            posted += win::PostMessageW(static_cast<win::HWND>(r.window), r.message,
-                                        stackabi::tos::BTEVENT_STACK_STATE, lParam)
+            posted += win::PostMessageW(static_cast<win::HWND>(r.window), r.message, stackabi::tos::BTEVENT_STACK_STATE,
+                                        lParam)
                           ? 1
                           : 0;
     return posted;

@@ -56,7 +56,11 @@ int PostStackNotice(stackabi::LParam lParam);
 void* Allocate(std::size_t size);
 std::size_t LiveBlocks();
 
-inline void Record(const char* entry, std::string args = {}) { win::test::Record(entry, std::move(args)); }
-inline bool ShouldFail(const char* entry) { return win::test::ShouldFail(entry); }
+inline void Record(const char* entry, std::string args = {}) {
+    win::test::Record(entry, std::move(args));
+}
+inline bool ShouldFail(const char* entry) {
+    return win::test::ShouldFail(entry);
+}
 
 } // namespace tosbtapi

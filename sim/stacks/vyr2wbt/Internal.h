@@ -39,7 +39,11 @@ inline bool Initialised() {
     return State().initialised;
 }
 
-inline void Record(const char* entry, std::string args = {}) { win::test::Record(entry, std::move(args)); }
-inline bool ShouldFail(const char* entry) { return win::test::ShouldFail(entry); }
+inline void Record(const char* entry, std::string args = {}) {
+    win::test::Record(entry, std::move(args));
+}
+inline bool ShouldFail(const char* entry) {
+    return win::test::ShouldFail(entry);
+}
 
 } // namespace vyr2wbt
