@@ -1,0 +1,555 @@
+#include "main.h"
+
+#include "splash.h"
+#include "ui_main.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <exception>
+
+TfmMain* fmMain = nullptr;
+
+namespace {
+
+const QString ProductName = QStringLiteral("Tavlin");
+const char* const SuffixProperty = "captionSuffix";
+
+} // namespace
+
+std::function<bool(const QUrl&)> TfmMain::OpenUrlHook = [](const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+};
+
+TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::fmMain>()) {
+    // Dialogs created during creation (the database settings) already reach the window.
+    fmMain = this;
+    ui_->setupUi(this);
+    lvCampaigns = ui_->lvCampaigns;
+    lvProcess = ui_->lvProcess;
+    lvAPIs = ui_->lvAPIs;
+    StatusBar = ui_->StatusBar;
+    acSenderStart = ui_->acSenderStart;
+    acSenderStop = ui_->acSenderStop;
+    acSenderSendToDevice = ui_->acSenderSendToDevice;
+    acSenderExit = ui_->acSenderExit;
+    acAddFileBased = ui_->acAddFileBased;
+    acAddTextBased = ui_->acAddTextBased;
+    acAddPromotion = ui_->acAddPromotion;
+    acAddWizard = ui_->acAddWizard;
+    acCampaignsEdit = ui_->acCampaignsEdit;
+    acCampaignsDelete = ui_->acCampaignsDelete;
+    acCampaignsRefresh = ui_->acCampaignsRefresh;
+    acReportsProcessed = ui_->acReportsProcessed;
+    acReportsIgnored = ui_->acReportsIgnored;
+    acReportsRejected = ui_->acReportsRejected;
+    acBlackListTermorary = ui_->acBlackListTermorary;
+    acReportsHistory = ui_->acReportsHistory;
+    acReportsDetailsPerCampaigns = ui_->acReportsDetailsPerCampaigns;
+    acReportsChart = ui_->acReportsChart;
+    acSettingsBlackList = ui_->acSettingsBlackList;
+    acSettingsWhiteList = ui_->acSettingsWhiteList;
+    acToolsCheckCoupon = ui_->acToolsCheckCoupon;
+    acSettingsDatabase = ui_->acSettingsDatabase;
+    acToolsSettings = ui_->acToolsSettings;
+    acHelpHelp = ui_->acHelpHelp;
+    acHelpAbout = ui_->acHelpAbout;
+
+    SetUpLists();
+    SetUpStatusBar();
+    SetUpActions();
+    SetUpPopupMenu();
+
+    vyrProximitySender1 = std::make_unique<tavlin::TSenderStub>(0);
+    vyrProximitySender2 = std::make_unique<tavlin::TSenderStub>(1);
+    vyrProximitySender3 = std::make_unique<tavlin::TSenderStub>(2);
+    vyrProximitySender4 = std::make_unique<tavlin::TSenderStub>(3);
+    vyrAPI.AfterLoad = [this](tavlin::TApiStub*) { vyrAPIAfterLoad(); };
+    vyrAPI.OnChanged = [this](tavlin::TApiStub*) { vyrAPIChanged(); };
+
+    // The enabling rules run whenever the window is idle, as action update handlers do.
+    idle_.setInterval(50);
+    connect(&idle_, &QTimer::timeout, this, &TfmMain::UpdateActions);
+
+    FormCreate();
+    if (Connected) idle_.start();
+}
+
+TfmMain::~TfmMain() {
+    FormDestroy();
+    if (fmMain == this) fmMain = nullptr;
+}
+
+void TfmMain::SetUpLists() {
+    const std::pair<QTreeWidget*, QList<int>> widths[] = {
+        {lvCampaigns, {240, 120, 120, 80}},
+        {lvProcess, {150, 120, 100, 100, 200}},
+        {lvAPIs, {120, 120, 430}},
+    };
+    for (const auto& [list, columns] : widths) {
+        list->header()->setStretchLastSection(false);
+        list->header()->setSectionsMovable(false);
+        for (int i = 0; i < columns.size(); ++i) list->header()->resizeSection(i, columns[i]);
+        // Report-style grid lines; the selection stays visible when the list loses focus.
+        list->setStyleSheet(QStringLiteral(
+            "QTreeWidget::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid palette(midlight); }"
+            "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
+    }
+    connect(lvCampaigns, &QTreeWidget::itemDoubleClicked, this, [this] {
+        UpdateActions();
+        if (acCampaignsEdit->isEnabled()) acCampaignsEdit->trigger();
+    });
+}
+
+void TfmMain::SetUpStatusBar() {
+    const int widths[2] = {300, 200};
+    for (int i = 0; i < 2; ++i) {
+        panels_[i] = new QLabel(StatusBar);
+        panels_[i]->setObjectName(QStringLiteral("StatusBarPanel%1").arg(i));
+        panels_[i]->setFixedWidth(widths[i]);
+        panels_[i]->setFrameShape(QFrame::StyledPanel);
+        panels_[i]->setFrameShadow(QFrame::Sunken);
+        StatusBar->addWidget(panels_[i]);
+    }
+}
+
+void TfmMain::Bind(QAction* action, void (TfmMain::*execute)()) {
+    connect(action, &QAction::triggered, this, [this, execute] {
+        // No exception may cross the event loop: show it as the application's error display would.
+        try {
+            (this->*execute)();
+        } catch (const std::exception& e) {
+            ShowError(QString::fromUtf8(e.what()));
+        }
+    });
+}
+
+void TfmMain::ShowError(const QString& text) {
+    tavlin::MessageDlg(this, QMessageBox::Critical, text, QMessageBox::Ok);
+}
+
+void TfmMain::SetUpActions() {
+    const std::pair<QAction*, QStyle::StandardPixmap> images[] = {
+        {acSenderStart, QStyle::SP_MediaPlay},
+        {acSenderStop, QStyle::SP_MediaStop},
+        {acSenderSendToDevice, QStyle::SP_ArrowForward},
+        {acSenderExit, QStyle::SP_DialogCloseButton},
+        {acAddFileBased, QStyle::SP_FileIcon},
+        {acAddTextBased, QStyle::SP_FileDialogInfoView},
+        {acAddPromotion, QStyle::SP_DesktopIcon},
+        {acAddWizard, QStyle::SP_FileDialogNewFolder},
+        {acCampaignsEdit, QStyle::SP_FileDialogDetailedView},
+        {acCampaignsDelete, QStyle::SP_TrashIcon},
+        {acCampaignsRefresh, QStyle::SP_BrowserReload},
+        {acSettingsWhiteList, QStyle::SP_DialogApplyButton},
+        {acSettingsBlackList, QStyle::SP_DialogCancelButton},
+        {acToolsCheckCoupon, QStyle::SP_DialogYesButton},
+        {acSettingsDatabase, QStyle::SP_DriveHDIcon},
+        {acHelpHelp, QStyle::SP_DialogHelpButton},
+        {acHelpAbout, QStyle::SP_MessageBoxInformation},
+    };
+    for (const auto& [action, pixmap] : images) action->setIcon(style()->standardIcon(pixmap));
+
+    Bind(acSenderStart, &TfmMain::acSenderStartExecute);
+    Bind(acSenderStop, &TfmMain::acSenderStopExecute);
+    Bind(acSenderSendToDevice, &TfmMain::acSenderSendToDeviceExecute);
+    Bind(acSenderExit, &TfmMain::acSenderExitExecute);
+    Bind(acAddFileBased, &TfmMain::acAddFileBasedExecute);
+    Bind(acAddTextBased, &TfmMain::acAddTextBasedExecute);
+    Bind(acAddPromotion, &TfmMain::acAddPromotionExecute);
+    Bind(acAddWizard, &TfmMain::acAddWizardExecute);
+    Bind(acCampaignsEdit, &TfmMain::acCampaignsEditExecute);
+    Bind(acCampaignsDelete, &TfmMain::acCampaignsDeleteExecute);
+    Bind(acCampaignsRefresh, &TfmMain::acCampaignsRefreshExecute);
+    Bind(acReportsProcessed, &TfmMain::acReportsProcessedExecute);
+    Bind(acReportsIgnored, &TfmMain::acReportsIgnoredExecute);
+    Bind(acReportsRejected, &TfmMain::acReportsRejectedExecute);
+    Bind(acBlackListTermorary, &TfmMain::acBlackListTermoraryExecute);
+    Bind(acReportsHistory, &TfmMain::acReportsHistoryExecute);
+    Bind(acReportsDetailsPerCampaigns, &TfmMain::acReportsDetailsPerCampaignsExecute);
+    Bind(acReportsChart, &TfmMain::acReportsChartExecute);
+    Bind(acSettingsBlackList, &TfmMain::acSettingsBlackListExecute);
+    Bind(acSettingsWhiteList, &TfmMain::acSettingsWhiteListExecute);
+    Bind(acToolsCheckCoupon, &TfmMain::acToolsCheckCouponExecute);
+    Bind(acSettingsDatabase, &TfmMain::acSettingsDatabaseExecute);
+    Bind(acToolsSettings, &TfmMain::acToolsSettingsExecute);
+    Bind(acHelpHelp, &TfmMain::acHelpHelpExecute);
+    Bind(acHelpAbout, &TfmMain::acHelpAboutExecute);
+}
+
+void TfmMain::SetUpPopupMenu() {
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+    miAdd = PopupMenu->addMenu(QStringLiteral("Add"));
+    miAdd->setObjectName(QStringLiteral("miAdd"));
+    miAdd->addActions({acAddFileBased, acAddTextBased, acAddPromotion});
+    miAdd->addSeparator();
+    miAdd->addAction(acAddWizard);
+    PopupMenu->addSeparator();
+    PopupMenu->addActions({acCampaignsEdit, acCampaignsDelete});
+    PopupMenu->addSeparator();
+    PopupMenu->addAction(acCampaignsRefresh);
+    PopupMenu->addSeparator();
+    Reports1 = PopupMenu->addMenu(QStringLiteral("Reports"));
+    Reports1->setObjectName(QStringLiteral("Reports1"));
+    Reports1->addActions(
+        {acReportsProcessed, acReportsIgnored, acReportsRejected, acBlackListTermorary, acReportsHistory});
+    connect(lvCampaigns, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        UpdateActions();
+        PopupMenu->popup(lvCampaigns->viewport()->mapToGlobal(pos));
+    });
+}
+
+// ---- creation and destruction ----
+
+void TfmMain::FormCreate() {
+    HelpFile = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Tavlin Help.chm"));
+    setWindowTitle(ProductName + QStringLiteral(" - Bluetooth Proximity Marketing"));
+    Connected = false;
+    SentFiles.clear();
+    LanguageName = QStringLiteral("English");
+
+    ConnectDatabase();
+    if (!Connected) return;
+
+    IBTransaction.StartTransaction();
+    FillInterfaceList();
+    vyrAPI.Load();
+    LoadCampaigns();
+    CreateWorkFolders();
+    SentFiles.clear();
+    Running = false;
+    SetStatusPanelText(1, TranslateText(QStringLiteral("STR_SENDER_STOPPED"), QStringLiteral("Sender is stopped")));
+}
+
+void TfmMain::ConnectDatabase() {
+    for (;;) {
+        const auto settings = tavlin::ReadConnectionSettings().value_or(tavlin::TDbConnectionSettings{});
+        if (!settings.Language.isEmpty()) LanguageName = settings.Language;
+        IBDatabase.DatabaseName =
+            settings.Server.isEmpty() ? settings.Path : settings.Server + QLatin1Char(':') + settings.Path;
+        IBDatabase.Params = {QStringLiteral("user_name=") + settings.UserName,
+                             QStringLiteral("password=") + settings.Password, QStringLiteral("lc_ctype=win1251")};
+        try {
+            IBDatabase.Open();
+        } catch (const std::exception&) {
+            // The question below is the report.
+        }
+        if (IBDatabase.Connected()) {
+            Connected = true;
+            return;
+        }
+        const auto answer = tavlin::MessageDlg(
+            this, QMessageBox::Warning,
+            TranslateText(QStringLiteral("STR_CONFIG_DATABASE"),
+                          QStringLiteral("Unable to connect to the database. Do you want to configure the database "
+                                         "connection settings?")),
+            QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes) return;
+        if (!tavlin::ShowDbSettingsDialog(this)) return;
+    }
+}
+
+void TfmMain::FillInterfaceList() {
+    lvAPIs->clear();
+    const QString status = TranslateText(QStringLiteral("STR_NOT_DETECTED"), QStringLiteral("Not detected"));
+    const QString action = TranslateText(QStringLiteral("STR_STOPPED"), QStringLiteral("Stopped"));
+    // Row index = stack kind.
+    for (int kind = 0; kind < 4; ++kind)
+        new QTreeWidgetItem(lvAPIs, {InterfaceName(kind), status, action});
+}
+
+QString TfmMain::AppDataFolder() {
+    QString root = qEnvironmentVariable("XDG_DATA_HOME");
+    if (root.isEmpty() || !QDir::isAbsolutePath(root)) root = QDir::homePath() + QStringLiteral("/.local/share");
+    QDir().mkpath(root);
+    return QDir::cleanPath(root);
+}
+
+void TfmMain::CreateWorkFolders() {
+    const QString base = AppDataFolder() + QLatin1Char('/') + ProductName;
+    QDir().mkpath(base);
+    for (int i = 0; i < 4; ++i) {
+        const QString folder = base + QLatin1Char('/') + QString::number(i);
+        QDir().mkpath(folder);
+        SenderFolders[size_t(i)] = folder + QLatin1Char('/');
+    }
+}
+
+void TfmMain::FormShow() { TranslateForm(this); }
+
+bool TfmMain::FormCloseQuery() {
+    const auto answer = tavlin::MessageDlg(
+        this, QMessageBox::Question,
+        TranslateText(QStringLiteral("STR_CLOSE_APP"),
+                      QStringLiteral("Are you sure you want to close the application?")),
+        QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes) return false;
+    acSenderStopExecute();
+    return true;
+}
+
+void TfmMain::FormDestroy() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    idle_.stop();
+    // The senders and the API go first: their last events still reach the database and the lists.
+    try {
+        if (AnySenderActive()) StopAllSenders();
+        Running = false;
+        if (vyrAPI.Loaded()) vyrAPI.Unload();
+        if (IBTransaction.InTransaction()) IBTransaction.Commit();
+    } catch (const std::exception& e) {
+        qWarning("Closing the station: %s", e.what());
+    }
+    if (IBDatabase.Connected()) IBDatabase.Close();
+    SentFiles.clear();
+}
+
+bool TfmMain::event(QEvent* e) {
+    // Hints go to the first status panel, as an automatic-hint status bar does.
+    if (e->type() == QEvent::StatusTip) {
+        panels_[0]->setText(static_cast<QStatusTipEvent*>(e)->tip());
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+void TfmMain::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (!e->spontaneous()) {
+        FormShow();
+        UpdateActions();
+    }
+}
+
+void TfmMain::closeEvent(QCloseEvent* e) {
+    bool canClose = false;
+    try {
+        canClose = FormCloseQuery();
+    } catch (const std::exception& ex) {
+        ShowError(QString::fromUtf8(ex.what()));
+    }
+    if (canClose)
+        e->accept();
+    else
+        e->ignore();
+}
+
+// ---- texts ----
+
+QString TfmMain::TranslateText(const QString& key, const QString& defaultText) {
+    (void)key;
+    return defaultText;
+}
+
+void TfmMain::SetCaptionSuffix(QLabel* label, const QString& suffix) {
+    const QString old = label->property(SuffixProperty).toString();
+    QString text = label->text();
+    if (!old.isEmpty() && text.endsWith(old)) text.chop(old.size());
+    label->setProperty(SuffixProperty, suffix);
+    label->setText(text + suffix);
+}
+
+void TfmMain::TranslateForm(QWidget* form) {
+    // The language file holds captions as designed; run-time suffixes stay out of it.
+    const auto labels = form->findChildren<QLabel*>();
+    QList<QPair<QLabel*, QString>> suffixed;
+    for (QLabel* l : labels) {
+        const QString suffix = l->property(SuffixProperty).toString();
+        if (suffix.isEmpty()) continue;
+        QString text = l->text();
+        if (text.endsWith(suffix)) text.chop(suffix.size());
+        l->setText(text);
+        suffixed.append({l, suffix});
+    }
+    for (const auto& [l, suffix] : suffixed) l->setText(l->text() + suffix);
+}
+
+QString TfmMain::StatusPanelText(int index) const { return panels_.at(size_t(index))->text(); }
+
+void TfmMain::SetStatusPanelText(int index, const QString& text) { panels_.at(size_t(index))->setText(text); }
+
+// ---- enabling rules ----
+
+void TfmMain::UpdateActions() {
+    acSenderStartUpdate();
+    acSenderStopUpdate();
+    acSenderSendToDeviceUpdate();
+    acCampaignsEditUpdate();
+    acCampaignsDeleteUpdate();
+    for (QAction* a : {acReportsProcessed, acReportsIgnored, acReportsRejected, acBlackListTermorary, acReportsHistory})
+        acCampDetailsUpdate(a);
+    acHelpHelpUpdate();
+    for (QAction* a : {acSenderExit, acAddFileBased, acAddTextBased, acAddPromotion, acAddWizard, acCampaignsRefresh,
+                       acReportsDetailsPerCampaigns, acReportsChart, acSettingsBlackList, acSettingsWhiteList,
+                       acToolsCheckCoupon, acSettingsDatabase, acToolsSettings, acHelpAbout})
+        acAlwaysEnabledUpdate(a);
+}
+
+void TfmMain::acAlwaysEnabledUpdate(QAction* action) { action->setEnabled(true); }
+
+void TfmMain::acSenderStartUpdate() { acSenderStart->setEnabled(!Running && vyrAPI.BluetoothApis() != 0); }
+
+void TfmMain::acSenderStopUpdate() { acSenderStop->setEnabled(Running); }
+
+void TfmMain::acSenderSendToDeviceUpdate() { acSenderSendToDevice->setEnabled(vyrAPI.BluetoothApis() != 0); }
+
+void TfmMain::acCampaignsEditUpdate() { acCampaignsEdit->setEnabled(SelectedCampaign() != nullptr); }
+
+void TfmMain::acCampaignsDeleteUpdate() { acCampaignsDelete->setEnabled(SelectedCampaign() != nullptr); }
+
+void TfmMain::acCampDetailsUpdate(QAction* action) { action->setEnabled(SelectedCampaign() != nullptr); }
+
+void TfmMain::acHelpHelpUpdate() { acHelpHelp->setEnabled(true); }
+
+QTreeWidgetItem* TfmMain::SelectedCampaign() const {
+    const auto selected = lvCampaigns->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+int TfmMain::SelectedCampaignId() const {
+    const QTreeWidgetItem* item = SelectedCampaign();
+    return item ? item->data(0, Qt::UserRole).toInt() : 0;
+}
+
+// ---- sending (the engine fills these in) ----
+
+QString TfmMain::InterfaceName(int kind) {
+    switch (kind) {
+    case 0: return QStringLiteral("BlueSoleil");
+    case 1: return QStringLiteral("Microsoft");
+    case 2: return QStringLiteral("Toshiba");
+    default: return QStringLiteral("WidComm");
+    }
+}
+
+tavlin::TSenderStub* TfmMain::Sender(int tag) const {
+    switch (tag) {
+    case 0: return vyrProximitySender1.get();
+    case 1: return vyrProximitySender2.get();
+    case 2: return vyrProximitySender3.get();
+    case 3: return vyrProximitySender4.get();
+    default: return nullptr;
+    }
+}
+
+bool TfmMain::AnySenderActive() const {
+    for (int i = 0; i < 4; ++i)
+        if (Sender(i)->Active()) return true;
+    return false;
+}
+
+void TfmMain::StopAllSenders() {
+    for (int i = 0; i < 4; ++i)
+        if (Sender(i)->Active()) Sender(i)->Stop();
+}
+
+void TfmMain::acSenderStartExecute() {
+    const unsigned apis = vyrAPI.BluetoothApis();
+    if (apis == 0) {
+        tavlin::MessageDlg(this, QMessageBox::Critical,
+                           TranslateText(QStringLiteral("STR_NO_RADIOS"),
+                                         QStringLiteral("No Bluetooth dongles were found.")),
+                           QMessageBox::Ok);
+        return;
+    }
+    int next = 0;
+    for (int kind = 0; kind < 4 && next < 4; ++kind)
+        if (apis & (1u << kind)) Sender(next++)->Start();
+    if (AnySenderActive()) {
+        Running = true;
+        SetStatusPanelText(1, TranslateText(QStringLiteral("STR_SENDER_RUNNING"), QStringLiteral("Sender is running")));
+    } else {
+        tavlin::MessageDlg(this, QMessageBox::Critical,
+                           TranslateText(QStringLiteral("STR_UNABLE_START"), QStringLiteral("Unable to start sender.")),
+                           QMessageBox::Ok);
+    }
+}
+
+void TfmMain::acSenderStopExecute() {
+    StopAllSenders();
+    Running = false;
+    SetStatusPanelText(1, TranslateText(QStringLiteral("STR_SENDER_STOPPED"), QStringLiteral("Sender is stopped")));
+}
+
+void TfmMain::UpdateInterfaces() {
+    const unsigned apis = vyrAPI.BluetoothApis();
+    for (int kind = 0; kind < 4 && kind < lvAPIs->topLevelItemCount(); ++kind) {
+        const bool present = apis & (1u << kind);
+        lvAPIs->topLevelItem(kind)->setText(
+            1, present ? TranslateText(QStringLiteral("STR_DETECTED"), QStringLiteral("Detected"))
+                       : TranslateText(QStringLiteral("STR_NOT_DETECTED"), QStringLiteral("Not detected")));
+    }
+    if (apis == 0) StopAllSenders();
+}
+
+void TfmMain::vyrAPIAfterLoad() { UpdateInterfaces(); }
+
+void TfmMain::vyrAPIChanged() { UpdateInterfaces(); }
+
+// ---- campaigns (the campaign list fills these in) ----
+
+void TfmMain::LoadCampaigns() {}
+void TfmMain::acAddFileBasedExecute() {}
+void TfmMain::acAddTextBasedExecute() {}
+void TfmMain::acAddPromotionExecute() {}
+void TfmMain::acAddWizardExecute() {}
+void TfmMain::acCampaignsEditExecute() {}
+void TfmMain::acCampaignsDeleteExecute() {}
+void TfmMain::acCampaignsRefreshExecute() { LoadCampaigns(); }
+
+// ---- dialogs and reports ----
+
+void TfmMain::ShowCampaignReport(QDialog& dialog, QLabel* laTitle,
+                                 const std::function<void(int campaignId)>& setCampaign) {
+    const QTreeWidgetItem* item = SelectedCampaign();
+    if (!item) return;
+    setCampaign(item->data(0, Qt::UserRole).toInt());
+    SetCaptionSuffix(laTitle, item->text(0));
+    dialog.exec();
+}
+
+// The report and list dialogs live in their own units; their openers go here as they land.
+void TfmMain::acReportsProcessedExecute() {}
+void TfmMain::acReportsIgnoredExecute() {}
+void TfmMain::acReportsRejectedExecute() {}
+void TfmMain::acBlackListTermoraryExecute() {}
+void TfmMain::acReportsHistoryExecute() {}
+void TfmMain::acReportsDetailsPerCampaignsExecute() {}
+void TfmMain::acReportsChartExecute() {}
+void TfmMain::acSettingsBlackListExecute() {}
+void TfmMain::acSettingsWhiteListExecute() {}
+void TfmMain::acToolsCheckCouponExecute() {}
+void TfmMain::acToolsSettingsExecute() {}
+void TfmMain::acSenderSendToDeviceExecute() {}
+
+void TfmMain::acSettingsDatabaseExecute() {
+    if (!tavlin::ShowDbSettingsDialog(this)) return;
+    tavlin::MessageDlg(this, QMessageBox::Information,
+                       TranslateText(QStringLiteral("STR_RESTART_TO_APPLY"),
+                                     QStringLiteral("You must restart the application to apply the changes.")),
+                       QMessageBox::Ok);
+}
+
+void TfmMain::acSenderExitExecute() { close(); }
+
+void TfmMain::acHelpHelpExecute() { OpenUrlHook(QUrl::fromLocalFile(HelpFile)); }
+
+void TfmMain::acHelpAboutExecute() {
+    fmSplash = new TfmSplash(this);
+    fmSplash->btClose->setVisible(true);
+    fmSplash->exec();
+    delete fmSplash;
+    fmSplash = nullptr;
+}

@@ -1,0 +1,400 @@
+// The main window shell: start-up with and without a database, work folders, enabling
+// rules, the close question, teardown order, report titles, help, and a rendered picture.
+#include "entry.h"
+#include "main.h"
+#include "splash.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <deque>
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static auto* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// Answers every question from a script and records what was asked.
+struct ScriptedQuestions {
+    std::deque<QMessageBox::StandardButton> answers;
+    QStringList asked;
+    ScriptedQuestions() {
+        tavlin::MessageAskHook = [this](QWidget*, QMessageBox::Icon, const QString& text,
+                                        QMessageBox::StandardButtons buttons) {
+            asked << text;
+            if (answers.empty()) return (buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
+            auto a = answers.front();
+            answers.pop_front();
+            return a;
+        };
+    }
+    ~ScriptedQuestions() { tavlin::MessageAskHook = nullptr; }
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        ASSERT_TRUE(home.isValid());
+        qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
+        database = home.filePath("station.fdb");
+        QFile f(database);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        settings = tavlin::TDbConnectionSettings{"SYSDBA", "quandorel", database, "", ""};
+        tavlin::ReadConnectionSettingsHook = [this] { return settings; };
+        tavlin::DbSettingsDialogHook = nullptr;
+    }
+    void TearDown() override {
+        tavlin::ReadConnectionSettingsHook = nullptr;
+        tavlin::DbSettingsDialogHook = nullptr;
+        qunsetenv("XDG_DATA_HOME");
+    }
+    QString WorkBase() const { return home.filePath("data/Tavlin"); }
+
+    QTemporaryDir home;
+    QString database;
+    std::optional<tavlin::TDbConnectionSettings> settings;
+    ScriptedQuestions questions;
+};
+
+const QString ConfigQuestion =
+    "Unable to connect to the database. Do you want to configure the database connection settings?";
+
+TEST_F(MainWindowTest, ConnectLoopRetriesOnlyWhileTheOperatorConfigures) {
+    // No Settings key, operator gives up: nothing past the loop happens.
+    settings.reset();
+    questions.answers = {QMessageBox::No};
+    {
+        TfmMain w;
+        EXPECT_FALSE(w.Connected);
+        EXPECT_EQ(questions.asked, QStringList{ConfigQuestion});
+        EXPECT_EQ(w.lvAPIs->topLevelItemCount(), 0);
+        EXPECT_FALSE(w.vyrAPI.Loaded());
+        EXPECT_FALSE(w.IBTransaction.InTransaction());
+        EXPECT_FALSE(QDir(WorkBase()).exists());
+    }
+    // Yes, the dialog is cancelled: unconnected after one question.
+    questions.asked.clear();
+    questions.answers = {QMessageBox::Yes};
+    int dialogs = 0;
+    tavlin::DbSettingsDialogHook = [&](QWidget*) { return ++dialogs, false; };
+    {
+        TfmMain w;
+        EXPECT_FALSE(w.Connected);
+        EXPECT_EQ(dialogs, 1);
+        EXPECT_EQ(questions.asked.size(), 1);
+    }
+    // Yes, then OK with a path that works: the loop reads the settings again and connects.
+    questions.asked.clear();
+    questions.answers = {QMessageBox::Yes};
+    settings = tavlin::TDbConnectionSettings{"SYSDBA", "pw", home.filePath("missing.fdb"), "", "Deutsch"};
+    tavlin::DbSettingsDialogHook = [&](QWidget*) {
+        settings->Path = database;
+        return true;
+    };
+    TfmMain w;
+    EXPECT_TRUE(w.Connected);
+    EXPECT_EQ(questions.asked.size(), 1);
+    EXPECT_EQ(w.IBDatabase.DatabaseName, database);
+    EXPECT_EQ(w.IBDatabase.Params, (QStringList{"user_name=SYSDBA", "password=pw", "lc_ctype=win1251"}));
+    EXPECT_EQ(w.LanguageName, "Deutsch");
+    // A server makes the name "server:path".
+    settings->Server = "dbhost";
+    settings->Path = "/srv/x.fdb";
+    questions.answers = {QMessageBox::No};
+    TfmMain remote;
+    EXPECT_EQ(remote.IBDatabase.DatabaseName, "dbhost:/srv/x.fdb");
+}
+
+TEST_F(MainWindowTest, StartWithoutDatabaseEndsWithoutShowingTheWindow) {
+    settings.reset();
+    questions.answers = {QMessageBox::No};
+    bool loopRan = false;
+    // If the loop ever ran, this ends it and the test fails instead of hanging.
+    QTimer::singleShot(3000, [&] {
+        loopRan = true;
+        QApplication::exit(1);
+    });
+    bool shown = true, apiLoaded = true, splashUp = false;
+    const int rc = RunStation(0, [&](TfmMain& w) {
+        shown = w.isVisible();
+        apiLoaded = w.vyrAPI.Loaded();
+        splashUp = fmSplash && fmSplash->isVisible();
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_FALSE(loopRan);
+    EXPECT_FALSE(shown);
+    EXPECT_FALSE(apiLoaded);
+    EXPECT_TRUE(splashUp);
+    EXPECT_EQ(fmSplash, nullptr);
+    EXPECT_EQ(fmMain, nullptr);
+    EXPECT_EQ(questions.asked, QStringList{ConfigQuestion});
+}
+
+TEST_F(MainWindowTest, CreationFillsInterfacesFoldersAndStatus) {
+    // A folder that already exists keeps what it holds.
+    ASSERT_TRUE(QDir().mkpath(WorkBase() + "/2"));
+    QFile kept(WorkBase() + "/2/keep.txt");
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
+    kept.write("x");
+    kept.close();
+
+    TfmMain w;
+    ASSERT_TRUE(w.Connected);
+    EXPECT_EQ(fmMain, &w);
+    EXPECT_TRUE(questions.asked.isEmpty());
+    EXPECT_TRUE(w.IBTransaction.InTransaction());
+    EXPECT_TRUE(w.vyrAPI.Loaded());
+    ASSERT_EQ(w.lvAPIs->topLevelItemCount(), 4);
+    const QStringList names{"BlueSoleil", "Microsoft", "Toshiba", "WidComm"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(w.lvAPIs->topLevelItem(i)->text(0), names[i]);
+        EXPECT_EQ(w.lvAPIs->topLevelItem(i)->text(1), "Not detected");
+        EXPECT_EQ(w.lvAPIs->topLevelItem(i)->text(2), "Stopped");
+        EXPECT_EQ(w.SenderFolders[size_t(i)], WorkBase() + "/" + QString::number(i) + "/");
+        EXPECT_TRUE(QDir(w.SenderFolders[size_t(i)]).exists());
+    }
+    EXPECT_TRUE(QFile::exists(WorkBase() + "/2/keep.txt"));
+    EXPECT_EQ(w.StatusPanelText(1), "Sender is stopped");
+    EXPECT_FALSE(w.Running);
+    EXPECT_EQ(w.LanguageName, "English");
+    EXPECT_EQ(w.windowTitle(), "Tavlin - Bluetooth Proximity Marketing");
+    EXPECT_EQ(w.HelpFile, QCoreApplication::applicationDirPath() + "/Tavlin Help.chm");
+
+    // A second start keeps the folders and their content.
+    TfmMain again;
+    EXPECT_TRUE(QFile::exists(WorkBase() + "/2/keep.txt"));
+
+    // A stack appearing marks its row.
+    w.vyrAPI.SetPresentApis(1u << 1);
+    EXPECT_EQ(w.lvAPIs->topLevelItem(1)->text(1), "Detected");
+    EXPECT_EQ(w.lvAPIs->topLevelItem(0)->text(1), "Not detected");
+}
+
+TEST_F(MainWindowTest, EnablingRules) {
+    TfmMain w;
+    w.UpdateActions();
+    // No stack: neither Start nor Send to device; Stop only while running.
+    EXPECT_FALSE(w.acSenderStart->isEnabled());
+    EXPECT_FALSE(w.acSenderSendToDevice->isEnabled());
+    EXPECT_FALSE(w.acSenderStop->isEnabled());
+
+    w.vyrAPI.SetPresentApis(1u << 3);
+    w.UpdateActions();
+    EXPECT_TRUE(w.acSenderStart->isEnabled());
+    EXPECT_TRUE(w.acSenderSendToDevice->isEnabled());
+    EXPECT_FALSE(w.acSenderStop->isEnabled());
+
+    w.acSenderStart->trigger();
+    ASSERT_TRUE(w.Running);
+    EXPECT_EQ(w.StatusPanelText(1), "Sender is running");
+    w.UpdateActions();
+    EXPECT_FALSE(w.acSenderStart->isEnabled());
+    EXPECT_TRUE(w.acSenderStop->isEnabled());
+    EXPECT_TRUE(w.acSenderSendToDevice->isEnabled());
+
+    // The stack vanishing stops the senders and disables Send to device.
+    w.vyrAPI.SetPresentApis(0);
+    EXPECT_FALSE(w.AnySenderActive());
+    w.UpdateActions();
+    EXPECT_FALSE(w.acSenderSendToDevice->isEnabled());
+    w.acSenderStop->trigger();
+
+    // Per-campaign actions need a selected row; the others are always enabled.
+    const QList<QAction*> perCampaign{w.acCampaignsEdit,    w.acCampaignsDelete,    w.acReportsProcessed,
+                                      w.acReportsIgnored,   w.acReportsRejected,    w.acBlackListTermorary,
+                                      w.acReportsHistory};
+    const QList<QAction*> always{w.acReportsDetailsPerCampaigns, w.acReportsChart, w.acCampaignsRefresh,
+                                 w.acAddFileBased, w.acAddWizard, w.acSettingsDatabase, w.acHelpHelp,
+                                 w.acHelpAbout, w.acSenderExit};
+    auto* row = new QTreeWidgetItem(w.lvCampaigns, {"Summer", "File", "Continuous", "Yes"});
+    row->setData(0, Qt::UserRole, 17);
+    w.UpdateActions();
+    for (QAction* a : perCampaign) EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+    for (QAction* a : always) EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+    EXPECT_EQ(w.SelectedCampaignId(), 0);
+
+    // The idle pass picks a new selection up by itself.
+    row->setSelected(true);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.acCampaignsEdit->isEnabled(); }, 2000));
+    for (QAction* a : perCampaign) EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+    EXPECT_EQ(w.SelectedCampaignId(), 17);
+}
+
+TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
+    TfmMain w;
+    w.vyrAPI.SetPresentApis(0b0110);
+    w.show();
+    w.acSenderStart->trigger();
+    ASSERT_TRUE(w.Running);
+    ASSERT_TRUE(w.vyrProximitySender1->Active() && w.vyrProximitySender2->Active());
+
+    questions.answers = {QMessageBox::No};
+    EXPECT_FALSE(w.close());
+    EXPECT_EQ(questions.asked.last(), "Are you sure you want to close the application?");
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.Running);
+    EXPECT_TRUE(w.vyrProximitySender1->Active() && w.vyrProximitySender2->Active());
+
+    // Exit asks the same question; Yes stops everything before the window goes.
+    int stoppedWhileConnected = 0;
+    for (int i = 0; i < 4; ++i)
+        w.Sender(i)->OnStopped = [&](tavlin::TSenderStub*) { stoppedWhileConnected += w.IBDatabase.Connected(); };
+    questions.answers = {QMessageBox::Yes};
+    w.acSenderExit->trigger();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(w.Running);
+    EXPECT_FALSE(w.AnySenderActive());
+    EXPECT_EQ(stoppedWhileConnected, 2);
+    EXPECT_EQ(w.StatusPanelText(1), "Sender is stopped");
+}
+
+TEST_F(MainWindowTest, TeardownStopsSendersAndUnloadsBeforeTheDatabaseGoes) {
+    auto w = std::make_unique<TfmMain>();
+    w->vyrAPI.SetPresentApis(1);
+    w->acSenderStart->trigger();
+    ASSERT_TRUE(w->Running);
+    bool databaseStillOpen = false, apiStillLoaded = false;
+    TfmMain* window = w.get();
+    w->vyrProximitySender1->OnStopped = [&](tavlin::TSenderStub*) {
+        databaseStillOpen = window->IBDatabase.Connected() && window->IBTransaction.InTransaction();
+        apiStillLoaded = window->vyrAPI.Loaded();
+    };
+    w.reset();
+    EXPECT_TRUE(databaseStillOpen);
+    EXPECT_TRUE(apiStillLoaded);
+    EXPECT_EQ(fmMain, nullptr);
+}
+
+TEST_F(MainWindowTest, ReportTitleGetsTheCampaignNameAfterTranslation) {
+    TfmMain w;
+    auto* row = new QTreeWidgetItem(w.lvCampaigns, {"Summer sale"});
+    row->setData(0, Qt::UserRole, 42);
+
+    QDialog report(&w);
+    auto* laTitle = new QLabel("Accepted devices for campaign ", &report);
+    laTitle->setObjectName("laTitle");
+    int campaign = 0;
+    QString shownTitle;
+    QTimer::singleShot(0, &report, [&] {
+        w.TranslateForm(&report);
+        shownTitle = laTitle->text();
+        report.accept();
+    });
+    // Without a selection nothing opens.
+    w.ShowCampaignReport(report, laTitle, [&](int id) { campaign = id; });
+    EXPECT_EQ(campaign, 0);
+    row->setSelected(true);
+    w.ShowCampaignReport(report, laTitle, [&](int id) { campaign = id; });
+    EXPECT_EQ(campaign, 42);
+    EXPECT_EQ(shownTitle, "Accepted devices for campaign Summer sale");
+    // A second campaign replaces the name instead of piling it up.
+    TfmMain::SetCaptionSuffix(laTitle, "Winter");
+    EXPECT_EQ(laTitle->text(), "Accepted devices for campaign Winter");
+}
+
+TEST_F(MainWindowTest, MenusToolBarPopupAndHelp) {
+    TfmMain w;
+    auto titles = [](const QList<QAction*>& actions) {
+        QStringList out;
+        for (QAction* a : actions) out << (a->isSeparator() ? "-" : a->text());
+        return out;
+    };
+    auto* bar = w.findChild<QMenuBar*>("ActionMainMenuBar");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(titles(bar->actions()), (QStringList{"&Sender", "C&ampaigns", "R&eports", "T&ools", "&Help"}));
+    EXPECT_EQ(titles(bar->actions()[0]->menu()->actions()),
+              (QStringList{"&Start", "S&top", "-", "Send to &device...", "-", "E&xit"}));
+    EXPECT_EQ(titles(bar->actions()[1]->menu()->actions()),
+              (QStringList{"&Add", "-", "&Edit", "&Delete", "-", "&Refresh"}));
+    EXPECT_EQ(w.acCampaignsEdit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Return));
+    EXPECT_EQ(w.acCampaignsDelete->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    EXPECT_EQ(w.acCampaignsRefresh->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(w.acAddWizard->statusTip(), "Add new campaign with using  New Campaign Wizard");
+    EXPECT_EQ(w.acAddWizard->property("category").toString(), "&Add");
+
+    auto* tools = w.findChild<QToolBar*>("ActionToolBar");
+    ASSERT_NE(tools, nullptr);
+    EXPECT_EQ(tools->actions().size(), 20);
+    EXPECT_EQ(tools->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    EXPECT_EQ(titles(w.PopupMenu->actions()),
+              (QStringList{"Add", "-", "&Edit", "&Delete", "-", "&Refresh", "-", "Reports"}));
+    EXPECT_EQ(w.Reports1->actions().size(), 5);
+
+    // Hints land in the first status panel.
+    QStatusTipEvent tip("Show chart");
+    QApplication::sendEvent(&w, &tip);
+    EXPECT_EQ(w.StatusPanelText(0), "Show chart");
+
+    QUrl opened;
+    auto saved = TfmMain::OpenUrlHook;
+    TfmMain::OpenUrlHook = [&](const QUrl& u) { return opened = u, false; };
+    w.acHelpHelp->trigger();
+    TfmMain::OpenUrlHook = saved;
+    EXPECT_EQ(opened, QUrl::fromLocalFile(w.HelpFile));
+
+    // About shows the splash with its close button, and frees it afterwards.
+    bool closeVisible = false;
+    QTimer::singleShot(0, [&] {
+        ASSERT_NE(fmSplash, nullptr);
+        closeVisible = fmSplash->btClose->isVisible();
+        fmSplash->btClose->click();
+    });
+    w.acHelpAbout->trigger();
+    EXPECT_TRUE(closeVisible);
+    EXPECT_EQ(fmSplash, nullptr);
+
+    // The database dialog's OK asks for a restart; Cancel says nothing.
+    tavlin::DbSettingsDialogHook = [](QWidget*) { return true; };
+    questions.asked.clear();
+    w.acSettingsDatabase->trigger();
+    EXPECT_EQ(questions.asked, QStringList{"You must restart the application to apply the changes."});
+    tavlin::DbSettingsDialogHook = [](QWidget*) { return false; };
+    w.acSettingsDatabase->trigger();
+    EXPECT_EQ(questions.asked.size(), 1);
+}
+
+TEST_F(MainWindowTest, RendersToPicture) {
+    TfmMain w;
+    w.vyrAPI.SetPresentApis(0b1010);
+    const char* rows[][4] = {{"Summer sale", "Promotion", "Date/time", "Yes"},
+                             {"Welcome card", "vCard", "Continuous", "Yes"},
+                             {"Price list", "File", "Days of week", "No"}};
+    for (auto& r : rows) new QTreeWidgetItem(w.lvCampaigns, {r[0], r[1], r[2], r[3]});
+    new QTreeWidgetItem(w.lvProcess, {"(00:1A:7D:DA:71:13)", "Nokia 6300", "0x005A0204", "Microsoft", "Accepted"});
+    w.lvCampaigns->topLevelItem(0)->setSelected(true);
+    w.resize(980, 640);
+    w.show();
+    w.acSenderStart->trigger();
+    QApplication::processEvents();
+    w.UpdateActions();
+    const QString dir = QCoreApplication::applicationDirPath() + "/../screenshots";
+    QDir().mkpath(dir);
+    const QImage image = w.grab().toImage();
+    EXPECT_EQ(image.width(), 980);
+    EXPECT_TRUE(image.save(dir + "/main.png"));
+    TfmSplash splash;
+    splash.btClose->setVisible(true);
+    EXPECT_TRUE(splash.grab().save(dir + "/splash.png"));
+    questions.answers = {QMessageBox::Yes};
+    w.close();
+}
+
+} // namespace
