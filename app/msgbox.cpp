@@ -1,0 +1,108 @@
+#include "msgbox.h"
+
+#include <QMessageBox>
+
+namespace {
+
+TMessageBoxScript* currentScript = nullptr;
+
+} // namespace
+
+QString MessageTitle(TMsgDlgType type) {
+    switch (type) {
+    case TMsgDlgType::Confirmation:
+        return QStringLiteral("Confirm");
+    case TMsgDlgType::Warning:
+        return QStringLiteral("Warning");
+    case TMsgDlgType::Error:
+        return QStringLiteral("Error");
+    case TMsgDlgType::Information:
+        break;
+    }
+    return QStringLiteral("Information");
+}
+
+TMsgResult MessageDlg(QWidget* parent, const QString& text, TMsgDlgType type, TMsgButtons buttons) {
+    const QString title = MessageTitle(type);
+    if (currentScript)
+        return currentScript->Take(type, buttons, title, text);
+
+    QMessageBox::Icon icon = QMessageBox::Information;
+    switch (type) {
+    case TMsgDlgType::Confirmation:
+        icon = QMessageBox::Question;
+        break;
+    case TMsgDlgType::Warning:
+        icon = QMessageBox::Warning;
+        break;
+    case TMsgDlgType::Error:
+        icon = QMessageBox::Critical;
+        break;
+    case TMsgDlgType::Information:
+        break;
+    }
+    QMessageBox box(icon, title, text, QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText); // texts come from a user-edited file and from errors
+    if (buttons == TMsgButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? TMsgResult::Yes : TMsgResult::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return TMsgResult::OK;
+}
+
+bool ConfirmYesNo(QWidget* parent, const QString& text) {
+    return MessageDlg(parent, text, TMsgDlgType::Confirmation, TMsgButtons::YesNo) == TMsgResult::Yes;
+}
+
+bool WarningYesNo(QWidget* parent, const QString& text) {
+    return MessageDlg(parent, text, TMsgDlgType::Warning, TMsgButtons::YesNo) == TMsgResult::Yes;
+}
+
+void WarningOK(QWidget* parent, const QString& text) {
+    MessageDlg(parent, text, TMsgDlgType::Warning, TMsgButtons::OK);
+}
+
+void ErrorOK(QWidget* parent, const QString& text) {
+    MessageDlg(parent, text, TMsgDlgType::Error, TMsgButtons::OK);
+}
+
+void InformationOK(QWidget* parent, const QString& text) {
+    MessageDlg(parent, text, TMsgDlgType::Information, TMsgButtons::OK);
+}
+
+void ShowException(QWidget* parent, const std::exception& e) {
+    ErrorOK(parent, QString::fromUtf8(e.what()));
+}
+
+TMessageBoxScript::TMessageBoxScript() : previous_(currentScript) {
+    currentScript = this;
+}
+
+TMessageBoxScript::~TMessageBoxScript() {
+    currentScript = previous_;
+}
+
+TMessageBoxScript& TMessageBoxScript::Answer(TMsgResult answer) {
+    queue_.push_back(answer);
+    return *this;
+}
+
+TMsgResult TMessageBoxScript::Take(TMsgDlgType type, TMsgButtons buttons, const QString& title, const QString& text) {
+    TMsgResult answer = TMsgResult::OK;
+    // An OK box can only be acknowledged, so only questions take answers from the queue.
+    if (buttons == TMsgButtons::YesNo) {
+        if (queue_.empty()) {
+            ++unexpected_;
+            answer = TMsgResult::No;
+        } else {
+            answer = queue_.front() == TMsgResult::No ? TMsgResult::No : TMsgResult::Yes;
+            queue_.erase(queue_.begin());
+        }
+    }
+    asked_.push_back(TMsgRecord{type, buttons, title, text, answer});
+    return answer;
+}

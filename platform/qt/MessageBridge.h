@@ -1,0 +1,34 @@
+// Lets Qt's event loop drain the message queue of the thread it runs on: every post, send or timer tick
+// for that thread's windows wakes an eventfd watched by a QSocketNotifier, and the bridge dispatches
+// what is waiting. With the bridge installed, QCoreApplication::exec() / processEvents() is the message
+// loop of the library's hidden windows. WM_QUIT ends the Qt event loop with its exit code.
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace win {
+
+class MessageBridge : public QObject {
+    Q_OBJECT
+public:
+    // Attaches to the calling thread's queue. One bridge per thread.
+    explicit MessageBridge(QObject* parent = nullptr);
+    ~MessageBridge() override;
+
+    // Creates the calling thread's bridge (owned by the application object) unless it exists; returns it.
+    static MessageBridge* Install();
+
+    // Dispatches what is waiting now, at most `limit` messages; more wakes the bridge again later so
+    // that Qt's own events are not starved. Returns how many were handled.
+    int Drain(int limit = 500);
+
+private:
+    void Activated();
+
+    int fd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+};
+
+} // namespace win

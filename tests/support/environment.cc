@@ -1,0 +1,14 @@
+// Every test process starts with the stand-in stacks, the sources, an offscreen Qt
+// platform and a private Firebird lock folder, unless the caller chose otherwise.
+#include <cstdlib>
+
+namespace {
+struct TestEnvironment {
+    TestEnvironment() {
+        setenv("TAVLIN_STACK_DIR", TAVLIN_TEST_STACK_DIR, 0);
+        setenv("TAVLIN_SOURCE_DIR", TAVLIN_TEST_SOURCE_DIR, 0);
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        setenv("FIREBIRD_LOCK", TAVLIN_TEST_FIREBIRD_LOCK, 0);
+    }
+} environment;
+} // namespace
