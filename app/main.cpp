@@ -1,6 +1,9 @@
 #include "main.h"
 
+#include "dbsettings.h"
+#include "msgbox.h"
 #include "splash.h"
+#include "translation.h"
 #include "ui_main.h"
 
 #include <QCloseEvent>
@@ -129,14 +132,12 @@ void TfmMain::Bind(QAction* action, void (TfmMain::*execute)()) {
         try {
             (this->*execute)();
         } catch (const std::exception& e) {
-            ShowError(QString::fromUtf8(e.what()));
+            ShowException(this, e);
         }
     });
 }
 
-void TfmMain::ShowError(const QString& text) {
-    tavlin::MessageDlg(this, QMessageBox::Critical, text, QMessageBox::Ok);
-}
+void TfmMain::ShowError(const QString& text) { ErrorOK(this, text); }
 
 void TfmMain::SetUpActions() {
     const std::pair<QAction*, QStyle::StandardPixmap> images[] = {
@@ -229,17 +230,17 @@ void TfmMain::FormCreate() {
     CreateWorkFolders();
     SentFiles.clear();
     Running = false;
-    SetStatusPanelText(1, TranslateText(QStringLiteral("STR_SENDER_STOPPED"), QStringLiteral("Sender is stopped")));
+    SetStatusPanelText(1, TranslateText(STR_SENDER_STOPPED));
 }
 
 void TfmMain::ConnectDatabase() {
     for (;;) {
-        const auto settings = tavlin::ReadConnectionSettings().value_or(tavlin::TDbConnectionSettings{});
-        if (!settings.Language.isEmpty()) LanguageName = settings.Language;
-        IBDatabase.DatabaseName =
-            settings.Server.isEmpty() ? settings.Path : settings.Server + QLatin1Char(':') + settings.Path;
-        IBDatabase.Params = {QStringLiteral("user_name=") + settings.UserName,
-                             QStringLiteral("password=") + settings.Password, QStringLiteral("lc_ctype=win1251")};
+        const TConnectionSettings settings = ReadConnectionSettings();
+        if (settings.hasLanguage) LanguageName = settings.language;
+        Translator().SetLanguageName(LanguageName);
+        IBDatabase.DatabaseName = settings.DatabaseName();
+        IBDatabase.Params = {QStringLiteral("user_name=") + settings.userName,
+                             QStringLiteral("password=") + settings.password, QStringLiteral("lc_ctype=win1251")};
         try {
             IBDatabase.Open();
         } catch (const std::exception&) {
@@ -249,21 +250,16 @@ void TfmMain::ConnectDatabase() {
             Connected = true;
             return;
         }
-        const auto answer = tavlin::MessageDlg(
-            this, QMessageBox::Warning,
-            TranslateText(QStringLiteral("STR_CONFIG_DATABASE"),
-                          QStringLiteral("Unable to connect to the database. Do you want to configure the database "
-                                         "connection settings?")),
-            QMessageBox::Yes | QMessageBox::No);
-        if (answer != QMessageBox::Yes) return;
-        if (!tavlin::ShowDbSettingsDialog(this)) return;
+        if (!WarningYesNo(this, TranslateText(STR_CONFIG_DATABASE))) return;
+        TfmDbSettings dialog(this);
+        if (dialog.exec() != QDialog::Accepted) return;
     }
 }
 
 void TfmMain::FillInterfaceList() {
     lvAPIs->clear();
-    const QString status = TranslateText(QStringLiteral("STR_NOT_DETECTED"), QStringLiteral("Not detected"));
-    const QString action = TranslateText(QStringLiteral("STR_STOPPED"), QStringLiteral("Stopped"));
+    const QString status = TranslateText(STR_NOT_DETECTED);
+    const QString action = TranslateText(STR_STOPPED);
     // Row index = stack kind.
     for (int kind = 0; kind < 4; ++kind)
         new QTreeWidgetItem(lvAPIs, {InterfaceName(kind), status, action});
@@ -289,12 +285,7 @@ void TfmMain::CreateWorkFolders() {
 void TfmMain::FormShow() { TranslateForm(this); }
 
 bool TfmMain::FormCloseQuery() {
-    const auto answer = tavlin::MessageDlg(
-        this, QMessageBox::Question,
-        TranslateText(QStringLiteral("STR_CLOSE_APP"),
-                      QStringLiteral("Are you sure you want to close the application?")),
-        QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes) return false;
+    if (!ConfirmYesNo(this, TranslateText(STR_CLOSE_APP))) return false;
     acSenderStopExecute();
     return true;
 }
@@ -338,7 +329,7 @@ void TfmMain::closeEvent(QCloseEvent* e) {
     try {
         canClose = FormCloseQuery();
     } catch (const std::exception& ex) {
-        ShowError(QString::fromUtf8(ex.what()));
+        ShowException(this, ex);
     }
     if (canClose)
         e->accept();
@@ -349,9 +340,10 @@ void TfmMain::closeEvent(QCloseEvent* e) {
 // ---- texts ----
 
 QString TfmMain::TranslateText(const QString& key, const QString& defaultText) {
-    (void)key;
-    return defaultText;
+    return ::TranslateText(key, defaultText);
 }
+
+QString TfmMain::TranslateText(const StrKey& key) { return ::TranslateText(key); }
 
 void TfmMain::SetCaptionSuffix(QLabel* label, const QString& suffix) {
     const QString old = label->property(SuffixProperty).toString();
@@ -373,6 +365,7 @@ void TfmMain::TranslateForm(QWidget* form) {
         l->setText(text);
         suffixed.append({l, suffix});
     }
+    ::TranslateForm(form);
     for (const auto& [l, suffix] : suffixed) l->setText(l->text() + suffix);
 }
 
@@ -458,10 +451,7 @@ void TfmMain::StopAllSenders() {
 void TfmMain::acSenderStartExecute() {
     const unsigned apis = vyrAPI.BluetoothApis();
     if (apis == 0) {
-        tavlin::MessageDlg(this, QMessageBox::Critical,
-                           TranslateText(QStringLiteral("STR_NO_RADIOS"),
-                                         QStringLiteral("No Bluetooth dongles were found.")),
-                           QMessageBox::Ok);
+        ErrorOK(this, TranslateText(STR_NO_RADIOS));
         return;
     }
     int next = 0;
@@ -469,18 +459,16 @@ void TfmMain::acSenderStartExecute() {
         if (apis & (1u << kind)) Sender(next++)->Start();
     if (AnySenderActive()) {
         Running = true;
-        SetStatusPanelText(1, TranslateText(QStringLiteral("STR_SENDER_RUNNING"), QStringLiteral("Sender is running")));
+        SetStatusPanelText(1, TranslateText(STR_SENDER_RUNNING));
     } else {
-        tavlin::MessageDlg(this, QMessageBox::Critical,
-                           TranslateText(QStringLiteral("STR_UNABLE_START"), QStringLiteral("Unable to start sender.")),
-                           QMessageBox::Ok);
+        ErrorOK(this, TranslateText(STR_UNABLE_START));
     }
 }
 
 void TfmMain::acSenderStopExecute() {
     StopAllSenders();
     Running = false;
-    SetStatusPanelText(1, TranslateText(QStringLiteral("STR_SENDER_STOPPED"), QStringLiteral("Sender is stopped")));
+    SetStatusPanelText(1, TranslateText(STR_SENDER_STOPPED));
 }
 
 void TfmMain::UpdateInterfaces() {
@@ -488,8 +476,8 @@ void TfmMain::UpdateInterfaces() {
     for (int kind = 0; kind < 4 && kind < lvAPIs->topLevelItemCount(); ++kind) {
         const bool present = apis & (1u << kind);
         lvAPIs->topLevelItem(kind)->setText(
-            1, present ? TranslateText(QStringLiteral("STR_DETECTED"), QStringLiteral("Detected"))
-                       : TranslateText(QStringLiteral("STR_NOT_DETECTED"), QStringLiteral("Not detected")));
+            1, present ? TranslateText(STR_DETECTED)
+                       : TranslateText(STR_NOT_DETECTED));
     }
     if (apis == 0) StopAllSenders();
 }
@@ -535,11 +523,9 @@ void TfmMain::acToolsSettingsExecute() {}
 void TfmMain::acSenderSendToDeviceExecute() {}
 
 void TfmMain::acSettingsDatabaseExecute() {
-    if (!tavlin::ShowDbSettingsDialog(this)) return;
-    tavlin::MessageDlg(this, QMessageBox::Information,
-                       TranslateText(QStringLiteral("STR_RESTART_TO_APPLY"),
-                                     QStringLiteral("You must restart the application to apply the changes.")),
-                       QMessageBox::Ok);
+    TfmDbSettings dialog(this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    InformationOK(this, TranslateText(STR_RESTART_TO_APPLY));
 }
 
 void TfmMain::acSenderExitExecute() { close(); }

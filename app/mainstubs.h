@@ -1,35 +1,14 @@
-// Stand-ins for pieces that other units supply (the language file, the message-box
-// seam, the registry settings, the database layer, the library's API object and the
-// proximity senders). Each is as small as the main window needs and goes away when
+// Stand-ins for pieces that other units supply (the database layer, the library's API
+// object and the proximity senders). Each is as small as the main window needs and goes away when
 // the real piece is wired in.
 #pragma once
 
-#include <QMessageBox>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
-#include <optional>
 
 namespace tavlin {
-
-// Message boxes: tests answer through the hook, so no question ever blocks.
-using TMessageAsk = std::function<QMessageBox::StandardButton(QWidget* parent, QMessageBox::Icon icon,
-                                                              const QString& text, QMessageBox::StandardButtons)>;
-extern TMessageAsk MessageAskHook;
-QMessageBox::StandardButton MessageDlg(QWidget* parent, QMessageBox::Icon icon, const QString& text,
-                                       QMessageBox::StandardButtons buttons);
-
-// The connection values of the registry's Settings key; nullopt when the key is absent.
-struct TDbConnectionSettings {
-    QString UserName, Password, Path, Server, Language;
-};
-extern std::function<std::optional<TDbConnectionSettings>()> ReadConnectionSettingsHook;
-std::optional<TDbConnectionSettings> ReadConnectionSettings();
-
-// The database-settings dialog; true when closed with OK.
-extern std::function<bool(QWidget* owner)> DbSettingsDialogHook;
-bool ShowDbSettingsDialog(QWidget* owner);
 
 class TDatabaseStub {
 public:

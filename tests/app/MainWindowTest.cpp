@@ -1,14 +1,21 @@
 // The main window shell: start-up with and without a database, work folders, enabling
 // rules, the close question, teardown order, report titles, help, and a rendered picture.
+#include "QtTestApp.h"
+#include "dbsettings.h"
 #include "entry.h"
 #include "main.h"
+#include "msgbox.h"
 #include "splash.h"
+#include "translation.h"
+#include "vcl/IniFiles.h"
+#include "vcl/Registry.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -22,56 +29,60 @@
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static auto* app = new QApplication(argc, argv);
-    return *app;
+void WriteSettings(const QString& path, const QString& server = {}, const QString& language = {}) {
+    vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey(SettingsKeyPath().toStdU16String(), true));
+    reg.WriteString(u"UserName", u"SYSDBA");
+    reg.WriteString(u"Password", u"pw");
+    reg.WriteString(u"Path", path.toStdU16String());
+    reg.WriteString(u"Server", server.toStdU16String());
+    if (!language.isEmpty()) reg.WriteString(u"Language", language.toStdU16String());
 }
 
-// Answers every question from a script and records what was asked.
-struct ScriptedQuestions {
-    std::deque<QMessageBox::StandardButton> answers;
-    QStringList asked;
-    ScriptedQuestions() {
-        tavlin::MessageAskHook = [this](QWidget*, QMessageBox::Icon, const QString& text,
-                                        QMessageBox::StandardButtons buttons) {
-            asked << text;
-            if (answers.empty()) return (buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
-            auto a = answers.front();
-            answers.pop_front();
-            return a;
-        };
-    }
-    ~ScriptedQuestions() { tavlin::MessageAskHook = nullptr; }
-};
+void DeleteSettings() {
+    vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
+    reg.DeleteKey(SettingsKeyPath().toStdU16String());
+}
+
+// Acts on the next modal database-settings dialog once it is up.
+void OnDbSettingsDialog(std::function<void(TfmDbSettings&)> act) {
+    QTimer::singleShot(0, [act] {
+        auto* dlg = qobject_cast<TfmDbSettings*>(QApplication::activeModalWidget());
+        ASSERT_NE(dlg, nullptr);
+        act(*dlg);
+    });
+}
+
+QStringList Texts(const TMessageBoxScript& script) {
+    QStringList out;
+    for (const auto& r : script.Asked()) out << r.text;
+    return out;
+}
 
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
+        EnsureQApplication();
         ASSERT_TRUE(home.isValid());
         qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
+        qputenv("TAVLIN_REGISTRY_DIR", home.filePath("registry").toUtf8());
+        Translator().SetFileName(home.filePath("langs.dat"));
         database = home.filePath("station.fdb");
         QFile f(database);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        settings = tavlin::TDbConnectionSettings{"SYSDBA", "quandorel", database, "", ""};
-        tavlin::ReadConnectionSettingsHook = [this] { return settings; };
-        tavlin::DbSettingsDialogHook = nullptr;
+        WriteSettings(database);
     }
     void TearDown() override {
-        tavlin::ReadConnectionSettingsHook = nullptr;
-        tavlin::DbSettingsDialogHook = nullptr;
+        Translator().SetFileName(QString());
+        Translator().SetLanguageName(QString());
         qunsetenv("XDG_DATA_HOME");
+        qunsetenv("TAVLIN_REGISTRY_DIR");
     }
     QString WorkBase() const { return home.filePath("data/Tavlin"); }
 
     QTemporaryDir home;
     QString database;
-    std::optional<tavlin::TDbConnectionSettings> settings;
-    ScriptedQuestions questions;
+    TMessageBoxScript questions;
 };
 
 const QString ConfigQuestion =
@@ -79,53 +90,54 @@ const QString ConfigQuestion =
 
 TEST_F(MainWindowTest, ConnectLoopRetriesOnlyWhileTheOperatorConfigures) {
     // No Settings key, operator gives up: nothing past the loop happens.
-    settings.reset();
-    questions.answers = {QMessageBox::No};
+    DeleteSettings();
+    questions.Answer(TMsgResult::No);
     {
         TfmMain w;
         EXPECT_FALSE(w.Connected);
-        EXPECT_EQ(questions.asked, QStringList{ConfigQuestion});
+        EXPECT_EQ(Texts(questions), QStringList{ConfigQuestion});
+        EXPECT_EQ(questions.Asked()[0].type, TMsgDlgType::Warning);
         EXPECT_EQ(w.lvAPIs->topLevelItemCount(), 0);
         EXPECT_FALSE(w.vyrAPI.Loaded());
         EXPECT_FALSE(w.IBTransaction.InTransaction());
         EXPECT_FALSE(QDir(WorkBase()).exists());
     }
-    // Yes, the dialog is cancelled: unconnected after one question.
-    questions.asked.clear();
-    questions.answers = {QMessageBox::Yes};
-    int dialogs = 0;
-    tavlin::DbSettingsDialogHook = [&](QWidget*) { return ++dialogs, false; };
+    // Yes, the dialog is cancelled: unconnected after one question, nothing written.
+    questions.Clear();
+    questions.Answer(TMsgResult::Yes);
+    OnDbSettingsDialog([](TfmDbSettings& d) { d.reject(); });
     {
         TfmMain w;
         EXPECT_FALSE(w.Connected);
-        EXPECT_EQ(dialogs, 1);
-        EXPECT_EQ(questions.asked.size(), 1);
+        EXPECT_EQ(questions.Asked().size(), 1u);
+        EXPECT_FALSE(vcl::TRegistry().KeyExists(SettingsKeyPath().toStdU16String()));
     }
-    // Yes, then OK with a path that works: the loop reads the settings again and connects.
-    questions.asked.clear();
-    questions.answers = {QMessageBox::Yes};
-    settings = tavlin::TDbConnectionSettings{"SYSDBA", "pw", home.filePath("missing.fdb"), "", "Deutsch"};
-    tavlin::DbSettingsDialogHook = [&](QWidget*) {
-        settings->Path = database;
-        return true;
-    };
+    // Yes, then OK with a path that works: the loop reads the saved settings and connects.
+    questions.Clear();
+    WriteSettings(home.filePath("missing.fdb"), {}, "Deutsch");
+    questions.Answer(TMsgResult::Yes);
+    OnDbSettingsDialog([this](TfmDbSettings& d) {
+        d.edPath()->setText(database);
+        d.btOK()->click();
+    });
     TfmMain w;
     EXPECT_TRUE(w.Connected);
-    EXPECT_EQ(questions.asked.size(), 1);
+    EXPECT_EQ(questions.Asked().size(), 1u);
+    EXPECT_EQ(questions.Unexpected(), 0);
     EXPECT_EQ(w.IBDatabase.DatabaseName, database);
     EXPECT_EQ(w.IBDatabase.Params, (QStringList{"user_name=SYSDBA", "password=pw", "lc_ctype=win1251"}));
     EXPECT_EQ(w.LanguageName, "Deutsch");
+    EXPECT_EQ(Translator().LanguageName(), "Deutsch");
     // A server makes the name "server:path".
-    settings->Server = "dbhost";
-    settings->Path = "/srv/x.fdb";
-    questions.answers = {QMessageBox::No};
+    WriteSettings("/srv/x.fdb", "dbhost");
+    questions.Answer(TMsgResult::No);
     TfmMain remote;
     EXPECT_EQ(remote.IBDatabase.DatabaseName, "dbhost:/srv/x.fdb");
 }
 
 TEST_F(MainWindowTest, StartWithoutDatabaseEndsWithoutShowingTheWindow) {
-    settings.reset();
-    questions.answers = {QMessageBox::No};
+    DeleteSettings();
+    questions.Answer(TMsgResult::No);
     bool loopRan = false;
     // If the loop ever ran, this ends it and the test fails instead of hanging.
     QTimer::singleShot(3000, [&] {
@@ -145,7 +157,7 @@ TEST_F(MainWindowTest, StartWithoutDatabaseEndsWithoutShowingTheWindow) {
     EXPECT_TRUE(splashUp);
     EXPECT_EQ(fmSplash, nullptr);
     EXPECT_EQ(fmMain, nullptr);
-    EXPECT_EQ(questions.asked, QStringList{ConfigQuestion});
+    EXPECT_EQ(Texts(questions), QStringList{ConfigQuestion});
 }
 
 TEST_F(MainWindowTest, CreationFillsInterfacesFoldersAndStatus) {
@@ -159,7 +171,7 @@ TEST_F(MainWindowTest, CreationFillsInterfacesFoldersAndStatus) {
     TfmMain w;
     ASSERT_TRUE(w.Connected);
     EXPECT_EQ(fmMain, &w);
-    EXPECT_TRUE(questions.asked.isEmpty());
+    EXPECT_TRUE(questions.Asked().empty());
     EXPECT_TRUE(w.IBTransaction.InTransaction());
     EXPECT_TRUE(w.vyrAPI.Loaded());
     ASSERT_EQ(w.lvAPIs->topLevelItemCount(), 4);
@@ -246,9 +258,11 @@ TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
     ASSERT_TRUE(w.Running);
     ASSERT_TRUE(w.vyrProximitySender1->Active() && w.vyrProximitySender2->Active());
 
-    questions.answers = {QMessageBox::No};
+    questions.Answer(TMsgResult::No);
     EXPECT_FALSE(w.close());
-    EXPECT_EQ(questions.asked.last(), "Are you sure you want to close the application?");
+    ASSERT_EQ(questions.Asked().size(), 1u);
+    EXPECT_EQ(questions.Asked()[0].text, "Are you sure you want to close the application?");
+    EXPECT_EQ(questions.Asked()[0].type, TMsgDlgType::Confirmation);
     EXPECT_TRUE(w.isVisible());
     EXPECT_TRUE(w.Running);
     EXPECT_TRUE(w.vyrProximitySender1->Active() && w.vyrProximitySender2->Active());
@@ -257,7 +271,7 @@ TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
     int stoppedWhileConnected = 0;
     for (int i = 0; i < 4; ++i)
         w.Sender(i)->OnStopped = [&](tavlin::TSenderStub*) { stoppedWhileConnected += w.IBDatabase.Connected(); };
-    questions.answers = {QMessageBox::Yes};
+    questions.Answer(TMsgResult::Yes);
     w.acSenderExit->trigger();
     EXPECT_FALSE(w.isVisible());
     EXPECT_FALSE(w.Running);
@@ -362,13 +376,13 @@ TEST_F(MainWindowTest, MenusToolBarPopupAndHelp) {
     EXPECT_EQ(fmSplash, nullptr);
 
     // The database dialog's OK asks for a restart; Cancel says nothing.
-    tavlin::DbSettingsDialogHook = [](QWidget*) { return true; };
-    questions.asked.clear();
+    questions.Clear();
+    OnDbSettingsDialog([](TfmDbSettings& d) { d.btOK()->click(); });
     w.acSettingsDatabase->trigger();
-    EXPECT_EQ(questions.asked, QStringList{"You must restart the application to apply the changes."});
-    tavlin::DbSettingsDialogHook = [](QWidget*) { return false; };
+    EXPECT_EQ(Texts(questions), QStringList{"You must restart the application to apply the changes."});
+    OnDbSettingsDialog([](TfmDbSettings& d) { d.reject(); });
     w.acSettingsDatabase->trigger();
-    EXPECT_EQ(questions.asked.size(), 1);
+    EXPECT_EQ(questions.Asked().size(), 1u);
 }
 
 TEST_F(MainWindowTest, RendersToPicture) {
@@ -393,7 +407,7 @@ TEST_F(MainWindowTest, RendersToPicture) {
     TfmSplash splash;
     splash.btClose->setVisible(true);
     EXPECT_TRUE(splash.grab().save(dir + "/splash.png"));
-    questions.answers = {QMessageBox::Yes};
+    questions.Answer(TMsgResult::Yes);
     w.close();
 }
 
