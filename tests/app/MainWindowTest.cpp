@@ -303,6 +303,7 @@ TEST_F(MainWindowTest, ReportTitleGetsTheCampaignNameAfterTranslation) {
     row->setData(0, Qt::UserRole, 42);
 
     QDialog report(&w);
+    report.setObjectName("fmAccepted");
     auto* laTitle = new QLabel("Accepted devices for campaign ", &report);
     laTitle->setObjectName("laTitle");
     int campaign = 0;
@@ -319,6 +320,9 @@ TEST_F(MainWindowTest, ReportTitleGetsTheCampaignNameAfterTranslation) {
     w.ShowCampaignReport(report, laTitle, [&](int id) { campaign = id; });
     EXPECT_EQ(campaign, 42);
     EXPECT_EQ(shownTitle, "Accepted devices for campaign Summer sale");
+    // The language file keeps the title alone, so the next campaign's report is not named after this one.
+    vcl::TIniFile lang(home.filePath("langs.dat").toStdU16String());
+    EXPECT_EQ(lang.ReadString(u"English", u"fmAccepted_laTitle", u"?"), u"Accepted devices for campaign ");
     // A second campaign replaces the name instead of piling it up.
     TfmMain::SetCaptionSuffix(laTitle, "Winter");
     EXPECT_EQ(laTitle->text(), "Accepted devices for campaign Winter");
@@ -383,6 +387,58 @@ TEST_F(MainWindowTest, MenusToolBarPopupAndHelp) {
     OnDbSettingsDialog([](TfmDbSettings& d) { d.reject(); });
     w.acSettingsDatabase->trigger();
     EXPECT_EQ(questions.Asked().size(), 1u);
+}
+
+TEST_F(MainWindowTest, CaptionsComeFromTheLanguageFileByComponentName) {
+    const std::u16string file = home.filePath("langs.dat").toStdU16String();
+    {
+        TfmMain w;
+        w.show();
+    }
+    // The first showing writes every caption under keys built from the component names.
+    vcl::TIniFile lang(file);
+    auto stored = [&](const char16_t* key) { return QString::fromStdU16String(lang.ReadString(u"English", key, u"?")); };
+    EXPECT_EQ(stored(u"fmMain_Caption"), "Tavlin - Bluetooth Proximity Marketing");
+    EXPECT_EQ(stored(u"fmMain_acSenderStart"), "&Start");
+    EXPECT_EQ(stored(u"fmMain_acSenderStart_Hint"), "Start sending");
+    EXPECT_EQ(stored(u"fmMain_acBlackListTermorary"), "&Termporary black list...");
+    EXPECT_EQ(stored(u"fmMain_lvCampaigns_3"), "Enabled");
+    EXPECT_EQ(stored(u"fmMain_lvProcess_2"), "Class Of Device");
+    EXPECT_EQ(stored(u"fmMain_lvAPIs_2"), "Action");
+    EXPECT_EQ(stored(u"fmMain_ActionManager_0"), "&Sender");
+    EXPECT_EQ(stored(u"fmMain_ActionManager_2"), "&Add");
+    EXPECT_EQ(stored(u"fmMain_ActionManager_5"), "&Help");
+    EXPECT_EQ(stored(u"STR_SENDER_STOPPED"), "Sender is stopped");
+    EXPECT_EQ(stored(u"STR_NOT_DETECTED"), "Not detected");
+
+    // A translated section is used for the window, its lists and its run-time texts.
+    const std::pair<const char16_t*, const char16_t*> german[] = {
+        {u"fmMain_Caption", u"Tavlin - Bluetooth-Nahbereichsmarketing"},
+        {u"fmMain_acSenderStart", u"&Starten"},
+        {u"fmMain_acSenderStart_Hint", u"Senden starten"},
+        {u"fmMain_lvCampaigns_0", u"Kampagne"},
+        {u"fmMain_ActionManager_0", u"&Sender (de)"},
+        {u"STR_SENDER_STOPPED", u"Sender ist angehalten"},
+        {u"STR_NOT_DETECTED", u"Nicht erkannt"},
+        {u"STR_CLOSE_APP", u"Anwendung wirklich beenden?"},
+    };
+    for (const auto& [key, text] : german) lang.WriteString(u"Deutsch", key, text);
+    WriteSettings(database, {}, "Deutsch");
+    TfmMain w;
+    w.show();
+    EXPECT_EQ(w.windowTitle(), "Tavlin - Bluetooth-Nahbereichsmarketing");
+    EXPECT_EQ(w.acSenderStart->text(), "&Starten");
+    EXPECT_EQ(w.acSenderStart->statusTip(), "Senden starten");
+    EXPECT_EQ(w.lvCampaigns->headerItem()->text(0), "Kampagne");
+    EXPECT_EQ(w.findChild<QMenuBar*>("ActionMainMenuBar")->actions()[0]->text(), "&Sender (de)");
+    EXPECT_EQ(w.StatusPanelText(1), "Sender ist angehalten");
+    EXPECT_EQ(w.lvAPIs->topLevelItem(0)->text(1), "Nicht erkannt");
+    // Untranslated keys fall back to English and fill the new section for a translator.
+    EXPECT_EQ(w.acSenderStop->text(), "S&top");
+    EXPECT_EQ(QString::fromStdU16String(lang.ReadString(u"Deutsch", u"fmMain_acSenderStop", u"?")), "S&top");
+    questions.Answer(TMsgResult::No);
+    w.close();
+    EXPECT_EQ(Texts(questions), QStringList{"Anwendung wirklich beenden?"});
 }
 
 TEST_F(MainWindowTest, RendersToPicture) {
