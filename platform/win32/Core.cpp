@@ -328,8 +328,12 @@ void TimerThread() {
                 if (!t.queued) {
                     auto w = s.windows.find(key.first);
                     if (w != s.windows.end() && w->second->alive && w->second->queue->alive) {
-                        w->second->queue->posted.push_back(MSG{reinterpret_cast<HWND>(key.first), WM_TIMER,
-                                                                key.second, 0, static_cast<DWORD>(now), {0, 0}});
+                        w->second->queue->posted.push_back(MSG{reinterpret_cast<HWND>(key.first),
+                                                               WM_TIMER,
+                                                               key.second,
+                                                               0,
+                                                               static_cast<DWORD>(now),
+                                                               {0, 0}});
                         t.queued = true;
                         WakeLocked(*w->second->queue);
                     }
@@ -458,9 +462,15 @@ bool QueueHasWork() {
 
 // ---------------------------------------------------------------- clock
 
-DWORD GetTickCount() { return static_cast<DWORD>(NowMs()); }
-ULONGLONG GetTickCount64() { return NowMs(); }
-DWORD timeGetTime() { return static_cast<DWORD>(NowMs()); }
+DWORD GetTickCount() {
+    return static_cast<DWORD>(NowMs());
+}
+ULONGLONG GetTickCount64() {
+    return NowMs();
+}
+DWORD timeGetTime() {
+    return static_cast<DWORD>(NowMs());
+}
 
 void Sleep(DWORD milliseconds) {
     if (milliseconds == 0) {
@@ -512,8 +522,8 @@ void AdvanceClock(DWORD milliseconds) {
 
 // ---------------------------------------------------------------- windows
 
-HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int, int, int, int,
-                     HWND parent, HMENU, HINSTANCE, LPVOID) {
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int, int, int, int, HWND parent,
+                     HMENU, HINSTANCE, LPVOID) {
     std::u16string cls = className ? className : u"";
     std::u16string name = windowName ? windowName : u"";
     test::Record("CreateWindowExW", "class=" + vcl::Utf16ToUtf8(cls) + " name=" + vcl::Utf16ToUtf8(name) +
@@ -613,7 +623,9 @@ LONG_PTR GetWindowLongPtrW(HWND hwnd, int index) {
     }
 }
 
-LRESULT DefWindowProcW(HWND, UINT, WPARAM, LPARAM) { return 0; }
+LRESULT DefWindowProcW(HWND, UINT, WPARAM, LPARAM) {
+    return 0;
+}
 
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
     if (processId)
@@ -732,7 +744,9 @@ LRESULT DispatchMessageW(const MSG* msg) {
     return proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
-BOOL TranslateMessage(const MSG*) { return FALSE; }
+BOOL TranslateMessage(const MSG*) {
+    return FALSE;
+}
 
 DWORD GetQueueStatus(UINT) {
     std::lock_guard lk(S().mu);
@@ -785,9 +799,10 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
     S().timers.erase(it);
     if (auto w = FindWindowLocked(hwnd)) {
         auto& posted = w->queue->posted;
-        posted.erase(std::remove_if(posted.begin(), posted.end(),
-                                    [&](const MSG& m) { return m.hwnd == hwnd && m.message == WM_TIMER && m.wParam == id; }),
-                     posted.end());
+        posted.erase(
+            std::remove_if(posted.begin(), posted.end(),
+                           [&](const MSG& m) { return m.hwnd == hwnd && m.message == WM_TIMER && m.wParam == id; }),
+            posted.end());
     }
     return TRUE;
 }
@@ -806,8 +821,8 @@ HDEVNOTIFY RegisterDeviceNotificationW(HANDLE recipient, LPVOID filter, DWORD fl
         std::memcpy(&n.guid, static_cast<const BYTE*>(filter) + 12, sizeof(GUID));
     char guidText[40];
     std::snprintf(guidText, sizeof guidText, "%08X-%04X-%04X", n.guid.Data1, n.guid.Data2, n.guid.Data3);
-    test::Record("RegisterDeviceNotificationW", test::HandleText(recipient) + " " + guidText +
-                                                    " flags=" + std::to_string(flags));
+    test::Record("RegisterDeviceNotificationW",
+                 test::HandleText(recipient) + " " + guidText + " flags=" + std::to_string(flags));
     if (test::ShouldFail("RegisterDeviceNotificationW"))
         return nullptr;
     if (!valid) {
@@ -878,10 +893,16 @@ static BOOL SetEventState(HANDLE event, bool state) {
     return TRUE;
 }
 
-BOOL SetEvent(HANDLE event) { return SetEventState(event, true); }
-BOOL ResetEvent(HANDLE event) { return SetEventState(event, false); }
+BOOL SetEvent(HANDLE event) {
+    return SetEventState(event, true);
+}
+BOOL ResetEvent(HANDLE event) {
+    return SetEventState(event, false);
+}
 
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) { return WaitImpl(1, &handle, false, milliseconds, false); }
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    return WaitImpl(1, &handle, false, milliseconds, false);
+}
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
     if (count == 0) {
@@ -971,8 +992,12 @@ BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
     return TRUE;
 }
 
-DWORD GetCurrentThreadId() { return ThisTid(); }
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+DWORD GetCurrentThreadId() {
+    return ThisTid();
+}
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(::getpid());
+}
 
 // ---------------------------------------------------------------- test helpers
 

@@ -36,8 +36,12 @@ void ResetSystemForTests() {
 }
 } // namespace detail
 
-DWORD GetLastError() { return tl_lastError; }
-void SetLastError(DWORD error) { tl_lastError = error; }
+DWORD GetLastError() {
+    return tl_lastError;
+}
+void SetLastError(DWORD error) {
+    tl_lastError = error;
+}
 
 BOOL GetVersionExA(OSVERSIONINFOA* info) {
     test::Record("GetVersionExA", info ? std::to_string(info->dwOSVersionInfoSize) : "null");
@@ -85,8 +89,12 @@ int WSACleanup() {
     return 0;
 }
 
-int WSAGetLastError() { return tl_wsaError; }
-void WSASetLastError(int error) { tl_wsaError = error; }
+int WSAGetLastError() {
+    return tl_wsaError;
+}
+void WSASetLastError(int error) {
+    tl_wsaError = error;
+}
 
 HRESULT CoInitialize(LPVOID) {
     test::Record("CoInitialize");
@@ -115,7 +123,9 @@ int WsaStartupCount() {
     return Sys().wsaCount;
 }
 
-int CoInitializeCount() { return tl_comInit; }
+int CoInitializeCount() {
+    return tl_comInit;
+}
 } // namespace test
 
 } // namespace win
@@ -135,12 +145,16 @@ void DeleteCriticalSection(CRITICAL_SECTION* cs) {
     }
 }
 
-void EnterCriticalSection(CRITICAL_SECTION* cs) { static_cast<std::recursive_mutex*>(cs->impl)->lock(); }
+void EnterCriticalSection(CRITICAL_SECTION* cs) {
+    static_cast<std::recursive_mutex*>(cs->impl)->lock();
+}
 
 BOOL TryEnterCriticalSection(CRITICAL_SECTION* cs) {
     return static_cast<std::recursive_mutex*>(cs->impl)->try_lock() ? TRUE : FALSE;
 }
 
-void LeaveCriticalSection(CRITICAL_SECTION* cs) { static_cast<std::recursive_mutex*>(cs->impl)->unlock(); }
+void LeaveCriticalSection(CRITICAL_SECTION* cs) {
+    static_cast<std::recursive_mutex*>(cs->impl)->unlock();
+}
 
 } // namespace win

@@ -102,7 +102,9 @@ std::vector<std::string> Calls(std::string_view name) {
     return out;
 }
 
-int CallCount(std::string_view name) { return static_cast<int>(Calls(name).size()); }
+int CallCount(std::string_view name) {
+    return static_cast<int>(Calls(name).size());
+}
 
 void ClearJournal() {
     std::lock_guard lk(W().mu);
@@ -111,8 +113,7 @@ void ClearJournal() {
 
 std::string HandleText(const void* handle) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%#llx",
-                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(handle)));
+    std::snprintf(buf, sizeof buf, "%#llx", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(handle)));
     return buf;
 }
 

@@ -73,7 +73,7 @@ int CoInitializeCount(); // of the calling thread
 void HideExport(std::string_view stem, std::string_view symbol, bool hidden = true);
 std::string StackDir();
 std::string ModuleStem(std::u16string_view windowsName); // "TosBtAPI.dll" -> "tosbtapi"
-int ModuleLoadCount(std::string_view stem);               // current reference count, 0 when not loaded
+int ModuleLoadCount(std::string_view stem);              // current reference count, 0 when not loaded
 
 // ---- Windows ----
 int LiveWindowCount();

@@ -27,6 +27,8 @@ DWORD GetCurrentThreadId();
 DWORD GetCurrentProcessId();
 
 // ---- Events and waits. ----
+// A thread that owns windows serves sends from other threads while it waits, so a worker that sends to
+// it while it waits for that worker cannot deadlock. Timeouts are in clock milliseconds.
 HANDLE CreateEventW(SECURITY_ATTRIBUTES* attributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
@@ -42,10 +44,18 @@ BOOL TryEnterCriticalSection(CRITICAL_SECTION* cs);
 void LeaveCriticalSection(CRITICAL_SECTION* cs);
 
 // ---- Interlocked. ----
-inline LONG InterlockedIncrement(volatile LONG* p) { return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedDecrement(volatile LONG* p) { return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchange(volatile LONG* p, LONG v) { return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchangeAdd(volatile LONG* p, LONG v) { return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedIncrement(volatile LONG* p) {
+    return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(volatile LONG* p) {
+    return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchange(volatile LONG* p, LONG v) {
+    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchangeAdd(volatile LONG* p, LONG v) {
+    return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST);
+}
 inline LONG InterlockedCompareExchange(volatile LONG* p, LONG exchange, LONG comparand) {
     __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return comparand;

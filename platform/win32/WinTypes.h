@@ -60,9 +60,15 @@ using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID);
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 inline const HWND HWND_MESSAGE = reinterpret_cast<HWND>(static_cast<intptr_t>(-3));
 
-inline constexpr WORD MAKEWORD(BYTE lo, BYTE hi) { return static_cast<WORD>(lo | (hi << 8)); }
-inline constexpr BYTE LOBYTE(WORD w) { return static_cast<BYTE>(w & 0xFF); }
-inline constexpr BYTE HIBYTE(WORD w) { return static_cast<BYTE>(w >> 8); }
+inline constexpr WORD MAKEWORD(BYTE lo, BYTE hi) {
+    return static_cast<WORD>(lo | (hi << 8));
+}
+inline constexpr BYTE LOBYTE(WORD w) {
+    return static_cast<BYTE>(w & 0xFF);
+}
+inline constexpr BYTE HIBYTE(WORD w) {
+    return static_cast<BYTE>(w >> 8);
+}
 
 struct GUID {
     DWORD Data1;
@@ -217,7 +223,11 @@ inline constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
 inline constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
 inline constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 inline constexpr HRESULT RPC_E_CHANGED_MODE = static_cast<HRESULT>(0x80010106u);
-inline constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-inline constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+inline constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+inline constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 } // namespace win

@@ -41,8 +41,7 @@ LRESULT DispatchMessageW(const MSG* msg);
 BOOL TranslateMessage(const MSG* msg); // nothing to translate here
 DWORD GetQueueStatus(UINT flags);
 // Returns WAIT_OBJECT_0 + count when a message is waiting in the calling thread's queue.
-DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
-                                DWORD wakeMask);
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD wakeMask);
 
 // Per (window, id), periodic until killed. WM_TIMER (wParam = id) is posted to the owner's queue and
 // never piles up: at most one tick per timer waits in the queue. KillTimer drops a waiting tick.

@@ -199,8 +199,7 @@ TEST_F(Messages, WindowLongsAndCreationFailure) {
 TEST_F(Messages, AThreadsWindowsDieWithIt) {
     std::atomic<HWND> h{nullptr};
     HANDLE t = CreateThread([&] {
-        h = CreateWindowExW(0, u"Message", u"WindowForMessage", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                            nullptr);
+        h = CreateWindowExW(0, u"Message", u"WindowForMessage", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
         return DWORD{0};
     });
     ASSERT_EQ(WaitForSingleObject(t, 2000), WAIT_OBJECT_0);

@@ -17,8 +17,8 @@ QCoreApplication* App() {
     static int argc = 1;
     static char name[] = "test_platform";
     static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = QCoreApplication::instance() ? QCoreApplication::instance()
-                                                                : new QCoreApplication(argc, argv);
+    static QCoreApplication* app =
+        QCoreApplication::instance() ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
     MessageBridge::Install();
     return app;
 }

@@ -48,7 +48,11 @@ TEST(Sync, EventsAndWaits) {
     ran = 0;
     DWORD tid = 0;
     t = CreateThread(
-        nullptr, 0, [](LPVOID p) -> DWORD { ran = *static_cast<int*>(p); return GetCurrentThreadId(); },
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            ran = *static_cast<int*>(p);
+            return GetCurrentThreadId();
+        },
         &nine, CREATE_SUSPENDED, &tid);
     EXPECT_EQ(WaitForSingleObject(t, 10), WAIT_TIMEOUT);
     EXPECT_EQ(ran.load(), 0);

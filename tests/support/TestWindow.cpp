@@ -3,8 +3,7 @@
 using namespace win;
 
 TestWindow::TestWindow(Handler handler) : handler_(std::move(handler)) {
-    hwnd_ = CreateWindowExW(0, u"Message", u"WindowForMessage", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                            nullptr);
+    hwnd_ = CreateWindowExW(0, u"Message", u"WindowForMessage", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     if (hwnd_) {
         SetWindowLongPtrW(hwnd_, GWL_USERDATA, reinterpret_cast<LONG_PTR>(this));
         SetWindowLongPtrW(hwnd_, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&TestWindow::Proc));
