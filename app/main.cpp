@@ -77,8 +77,9 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui
     vyrProximitySender2 = std::make_unique<tavlin::TSenderStub>(1);
     vyrProximitySender3 = std::make_unique<tavlin::TSenderStub>(2);
     vyrProximitySender4 = std::make_unique<tavlin::TSenderStub>(3);
-    vyrAPI.AfterLoad = [this](tavlin::TApiStub*) { vyrAPIAfterLoad(); };
-    vyrAPI.OnChanged = [this](tavlin::TApiStub*) { vyrAPIChanged(); };
+    vyrAPI.SetName(u"vyrAPI");
+    vyrAPI.AfterLoad = [this](vcl::TObject*) { vyrAPIAfterLoad(); };
+    vyrAPI.OnChanged = [this](vcl::TObject*) { vyrAPIChanged(); };
 
     // The enabling rules run whenever the window is idle, as action update handlers do.
     idle_.setInterval(50);
@@ -298,7 +299,7 @@ void TfmMain::FormDestroy() {
     try {
         if (AnySenderActive()) StopAllSenders();
         Running = false;
-        if (vyrAPI.Loaded()) vyrAPI.Unload();
+        if (vyrAPI.IsLoaded()) vyrAPI.Unload();
         if (IBTransaction.InTransaction()) IBTransaction.Commit();
     } catch (const std::exception& e) {
         qWarning("Closing the station: %s", e.what());
@@ -392,11 +393,11 @@ void TfmMain::UpdateActions() {
 
 void TfmMain::acAlwaysEnabledUpdate(QAction* action) { action->setEnabled(true); }
 
-void TfmMain::acSenderStartUpdate() { acSenderStart->setEnabled(!Running && vyrAPI.BluetoothApis() != 0); }
+void TfmMain::acSenderStartUpdate() { acSenderStart->setEnabled(!Running && !vyrAPI.BluetoothApis().Empty()); }
 
 void TfmMain::acSenderStopUpdate() { acSenderStop->setEnabled(Running); }
 
-void TfmMain::acSenderSendToDeviceUpdate() { acSenderSendToDevice->setEnabled(vyrAPI.BluetoothApis() != 0); }
+void TfmMain::acSenderSendToDeviceUpdate() { acSenderSendToDevice->setEnabled(!vyrAPI.BluetoothApis().Empty()); }
 
 void TfmMain::acCampaignsEditUpdate() { acCampaignsEdit->setEnabled(SelectedCampaign() != nullptr); }
 
@@ -449,14 +450,14 @@ void TfmMain::StopAllSenders() {
 }
 
 void TfmMain::acSenderStartExecute() {
-    const unsigned apis = vyrAPI.BluetoothApis();
-    if (apis == 0) {
+    const vyr::TvyrSet8 apis = vyrAPI.BluetoothApis();
+    if (apis.Empty()) {
         ErrorOK(this, TranslateText(STR_NO_RADIOS));
         return;
     }
     int next = 0;
     for (int kind = 0; kind < 4 && next < 4; ++kind)
-        if (apis & (1u << kind)) Sender(next++)->Start();
+        if (apis.Contains(unsigned(kind))) Sender(next++)->Start();
     if (AnySenderActive()) {
         Running = true;
         SetStatusPanelText(1, TranslateText(STR_SENDER_RUNNING));
@@ -472,14 +473,14 @@ void TfmMain::acSenderStopExecute() {
 }
 
 void TfmMain::UpdateInterfaces() {
-    const unsigned apis = vyrAPI.BluetoothApis();
+    const vyr::TvyrSet8 apis = vyrAPI.BluetoothApis();
     for (int kind = 0; kind < 4 && kind < lvAPIs->topLevelItemCount(); ++kind) {
-        const bool present = apis & (1u << kind);
+        const bool present = apis.Contains(unsigned(kind));
         lvAPIs->topLevelItem(kind)->setText(
             1, present ? TranslateText(STR_DETECTED)
                        : TranslateText(STR_NOT_DETECTED));
     }
-    if (apis == 0) StopAllSenders();
+    if (apis.Empty()) StopAllSenders();
 }
 
 void TfmMain::vyrAPIAfterLoad() { UpdateInterfaces(); }

@@ -5,6 +5,7 @@
 
 #include "mainstubs.h"
 #include "strings.h"
+#include "vyrAPI.h"
 
 #include <QLabel>
 #include <QMainWindow>
@@ -61,7 +62,7 @@ public:
 
     tavlin::TDatabaseStub IBDatabase;
     tavlin::TTransactionStub IBTransaction;
-    tavlin::TApiStub vyrAPI;
+    vyr::TvyrAPI vyrAPI;
     std::unique_ptr<tavlin::TSenderStub> vyrProximitySender1, vyrProximitySender2, vyrProximitySender3,
         vyrProximitySender4;
 

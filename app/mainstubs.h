@@ -1,5 +1,5 @@
-// Stand-ins for pieces that other units supply (the database layer, the library's API
-// object and the proximity senders). Each is as small as the main window needs and goes away when
+// Stand-ins for pieces that other units supply (the database layer and the proximity
+// senders). Each is as small as the main window needs and goes away when
 // the real piece is wired in.
 #pragma once
 
@@ -33,21 +33,6 @@ public:
 
 private:
     bool active_ = false;
-};
-
-// Stack kinds as bits of the API object's BluetoothApis set.
-class TApiStub {
-public:
-    std::function<void(TApiStub*)> AfterLoad, OnChanged;
-    unsigned BluetoothApis() const { return loaded_ ? apis_ : 0u; }
-    void SetPresentApis(unsigned apis) { apis_ = apis; if (loaded_ && OnChanged) OnChanged(this); }
-    bool Loaded() const { return loaded_; }
-    void Load() { loaded_ = true; if (AfterLoad) AfterLoad(this); }
-    void Unload() { loaded_ = false; }
-
-private:
-    bool loaded_ = false;
-    unsigned apis_ = 0;
 };
 
 class TSenderStub {

@@ -9,6 +9,8 @@
 #include "translation.h"
 #include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
+#include "vyrLoaders.h"
+#include "qt/MessageBridge.h"
 
 #include <gtest/gtest.h>
 
@@ -53,6 +55,24 @@ void OnDbSettingsDialog(std::function<void(TfmDbSettings&)> act) {
     });
 }
 
+// Makes the given Bluetooth stacks present for the API objects loaded while it lives.
+class PresentStacks {
+public:
+    explicit PresentStacks(std::initializer_list<vyr::TvyrLoaderKind> kinds) {
+        for (auto k : kinds) {
+            saved_.emplace_back(k, vyr::LoaderEntry(k));
+            vyr::LoaderEntry(k).Present = [](win::HWND) { return true; };
+            vyr::LoaderEntry(k).Free = [] {};
+        }
+    }
+    ~PresentStacks() {
+        for (auto& [k, e] : saved_) vyr::LoaderEntry(k) = e;
+    }
+
+private:
+    std::vector<std::pair<vyr::TvyrLoaderKind, vyr::TvyrLoaderEntry>> saved_;
+};
+
 QStringList Texts(const TMessageBoxScript& script) {
     QStringList out;
     for (const auto& r : script.Asked()) out << r.text;
@@ -63,6 +83,7 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureQApplication();
+        win::MessageBridge::Install();
         ASSERT_TRUE(home.isValid());
         qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
         qputenv("TAVLIN_REGISTRY_DIR", home.filePath("registry").toUtf8());
@@ -98,7 +119,7 @@ TEST_F(MainWindowTest, ConnectLoopRetriesOnlyWhileTheOperatorConfigures) {
         EXPECT_EQ(Texts(questions), QStringList{ConfigQuestion});
         EXPECT_EQ(questions.Asked()[0].type, TMsgDlgType::Warning);
         EXPECT_EQ(w.lvAPIs->topLevelItemCount(), 0);
-        EXPECT_FALSE(w.vyrAPI.Loaded());
+        EXPECT_FALSE(w.vyrAPI.IsLoaded());
         EXPECT_FALSE(w.IBTransaction.InTransaction());
         EXPECT_FALSE(QDir(WorkBase()).exists());
     }
@@ -147,7 +168,7 @@ TEST_F(MainWindowTest, StartWithoutDatabaseEndsWithoutShowingTheWindow) {
     bool shown = true, apiLoaded = true, splashUp = false;
     const int rc = RunStation(0, [&](TfmMain& w) {
         shown = w.isVisible();
-        apiLoaded = w.vyrAPI.Loaded();
+        apiLoaded = w.vyrAPI.IsLoaded();
         splashUp = fmSplash && fmSplash->isVisible();
     });
     EXPECT_EQ(rc, 0);
@@ -168,17 +189,19 @@ TEST_F(MainWindowTest, CreationFillsInterfacesFoldersAndStatus) {
     kept.write("x");
     kept.close();
 
+    PresentStacks microsoft({vyr::TvyrLoaderKind::Microsoft});
     TfmMain w;
     ASSERT_TRUE(w.Connected);
     EXPECT_EQ(fmMain, &w);
     EXPECT_TRUE(questions.Asked().empty());
     EXPECT_TRUE(w.IBTransaction.InTransaction());
-    EXPECT_TRUE(w.vyrAPI.Loaded());
+    EXPECT_TRUE(w.vyrAPI.IsLoaded());
     ASSERT_EQ(w.lvAPIs->topLevelItemCount(), 4);
     const QStringList names{"BlueSoleil", "Microsoft", "Toshiba", "WidComm"};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(w.lvAPIs->topLevelItem(i)->text(0), names[i]);
-        EXPECT_EQ(w.lvAPIs->topLevelItem(i)->text(1), "Not detected");
+        // The loaded API's stacks are marked at once.
+        EXPECT_EQ(w.lvAPIs->topLevelItem(i)->text(1), i == 1 ? "Detected" : "Not detected");
         EXPECT_EQ(w.lvAPIs->topLevelItem(i)->text(2), "Stopped");
         EXPECT_EQ(w.SenderFolders[size_t(i)], WorkBase() + "/" + QString::number(i) + "/");
         EXPECT_TRUE(QDir(w.SenderFolders[size_t(i)]).exists());
@@ -193,22 +216,19 @@ TEST_F(MainWindowTest, CreationFillsInterfacesFoldersAndStatus) {
     // A second start keeps the folders and their content.
     TfmMain again;
     EXPECT_TRUE(QFile::exists(WorkBase() + "/2/keep.txt"));
-
-    // A stack appearing marks its row.
-    w.vyrAPI.SetPresentApis(1u << 1);
-    EXPECT_EQ(w.lvAPIs->topLevelItem(1)->text(1), "Detected");
-    EXPECT_EQ(w.lvAPIs->topLevelItem(0)->text(1), "Not detected");
 }
 
 TEST_F(MainWindowTest, EnablingRules) {
+    {
+        TfmMain none;
+        none.UpdateActions();
+        EXPECT_FALSE(none.acSenderStart->isEnabled());
+        EXPECT_FALSE(none.acSenderSendToDevice->isEnabled());
+        EXPECT_FALSE(none.acSenderStop->isEnabled());
+        EXPECT_TRUE(none.acReportsChart->isEnabled());
+    }
+    PresentStacks widcomm({vyr::TvyrLoaderKind::WidComm});
     TfmMain w;
-    w.UpdateActions();
-    // No stack: neither Start nor Send to device; Stop only while running.
-    EXPECT_FALSE(w.acSenderStart->isEnabled());
-    EXPECT_FALSE(w.acSenderSendToDevice->isEnabled());
-    EXPECT_FALSE(w.acSenderStop->isEnabled());
-
-    w.vyrAPI.SetPresentApis(1u << 3);
     w.UpdateActions();
     EXPECT_TRUE(w.acSenderStart->isEnabled());
     EXPECT_TRUE(w.acSenderSendToDevice->isEnabled());
@@ -221,12 +241,6 @@ TEST_F(MainWindowTest, EnablingRules) {
     EXPECT_FALSE(w.acSenderStart->isEnabled());
     EXPECT_TRUE(w.acSenderStop->isEnabled());
     EXPECT_TRUE(w.acSenderSendToDevice->isEnabled());
-
-    // The stack vanishing stops the senders and disables Send to device.
-    w.vyrAPI.SetPresentApis(0);
-    EXPECT_FALSE(w.AnySenderActive());
-    w.UpdateActions();
-    EXPECT_FALSE(w.acSenderSendToDevice->isEnabled());
     w.acSenderStop->trigger();
 
     // Per-campaign actions need a selected row; the others are always enabled.
@@ -251,8 +265,8 @@ TEST_F(MainWindowTest, EnablingRules) {
 }
 
 TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
+    PresentStacks two({vyr::TvyrLoaderKind::Microsoft, vyr::TvyrLoaderKind::Toshiba});
     TfmMain w;
-    w.vyrAPI.SetPresentApis(0b0110);
     w.show();
     w.acSenderStart->trigger();
     ASSERT_TRUE(w.Running);
@@ -281,15 +295,15 @@ TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
 }
 
 TEST_F(MainWindowTest, TeardownStopsSendersAndUnloadsBeforeTheDatabaseGoes) {
+    PresentStacks one({vyr::TvyrLoaderKind::BlueSoleil});
     auto w = std::make_unique<TfmMain>();
-    w->vyrAPI.SetPresentApis(1);
     w->acSenderStart->trigger();
     ASSERT_TRUE(w->Running);
     bool databaseStillOpen = false, apiStillLoaded = false;
     TfmMain* window = w.get();
     w->vyrProximitySender1->OnStopped = [&](tavlin::TSenderStub*) {
         databaseStillOpen = window->IBDatabase.Connected() && window->IBTransaction.InTransaction();
-        apiStillLoaded = window->vyrAPI.Loaded();
+        apiStillLoaded = window->vyrAPI.IsLoaded();
     };
     w.reset();
     EXPECT_TRUE(databaseStillOpen);
@@ -442,8 +456,8 @@ TEST_F(MainWindowTest, CaptionsComeFromTheLanguageFileByComponentName) {
 }
 
 TEST_F(MainWindowTest, RendersToPicture) {
+    PresentStacks two({vyr::TvyrLoaderKind::Microsoft, vyr::TvyrLoaderKind::WidComm});
     TfmMain w;
-    w.vyrAPI.SetPresentApis(0b1010);
     const char* rows[][4] = {{"Summer sale", "Promotion", "Date/time", "Yes"},
                              {"Welcome card", "vCard", "Continuous", "Yes"},
                              {"Price list", "File", "Days of week", "No"}};
