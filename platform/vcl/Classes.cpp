@@ -1,8 +1,39 @@
 #include "vcl/Classes.h"
 
+#include "vcl/SysUtils.h"
+
 #include <algorithm>
+#include <cxxabi.h>
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
 
 namespace vcl {
+
+void TPersistent::Assign(const TPersistent* source) {
+    if (source) {
+        source->AssignTo(this);
+        return;
+    }
+    throw EConvertError(u"Cannot assign a nil to a " + ClassName() + u".");
+}
+
+void TPersistent::AssignTo(TPersistent* dest) const {
+    std::u16string destName = dest ? dest->ClassName() : std::u16string(u"nil");
+    throw EConvertError(u"Cannot assign a " + ClassName() + u" to a " + destName + u".");
+}
+
+std::u16string TPersistent::ClassName() const {
+    const char* mangled = typeid(*this).name();
+    int status = 0;
+    std::unique_ptr<char, void (*)(void*)> plain(abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+    std::string name = status == 0 && plain ? plain.get() : mangled;
+    // Namespaces are not part of a class name here.
+    auto colon = name.rfind("::");
+    if (colon != std::string::npos)
+        name.erase(0, colon + 2);
+    return Utf8ToUtf16(name);
+}
 
 TComponent::TComponent(TComponent* owner) : owner_(owner) {
     if (owner_)

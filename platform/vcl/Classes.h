@@ -14,6 +14,19 @@ public:
 
 using TNotifyEvent = std::function<void(TObject* sender)>;
 
+// An object that can copy another of its kind. Assign asks the source to copy itself into this
+// object when this class does not know the source's class; when neither side knows the other it
+// raises EConvertError "Cannot assign a <source class> to a <destination class>.".
+class TPersistent : public TObject {
+public:
+    virtual void Assign(const TPersistent* source);
+    // The class name used in conversion errors; "nil" stands for no object.
+    virtual std::u16string ClassName() const;
+
+protected:
+    virtual void AssignTo(TPersistent* dest) const;
+};
+
 class TComponent : public TObject {
 public:
     explicit TComponent(TComponent* owner = nullptr);
