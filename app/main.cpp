@@ -138,8 +138,6 @@ void TfmMain::Bind(QAction* action, void (TfmMain::*execute)()) {
     });
 }
 
-void TfmMain::ShowError(const QString& text) { ErrorOK(this, text); }
-
 void TfmMain::SetUpActions() {
     const std::pair<QAction*, QStyle::StandardPixmap> images[] = {
         {acSenderStart, QStyle::SP_MediaPlay},

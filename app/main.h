@@ -167,7 +167,6 @@ private:
     void SetUpStatusBar();
     void SetUpPopupMenu();
     void Bind(QAction* action, void (TfmMain::*execute)());
-    void ShowError(const QString& text);
 
     std::unique_ptr<Ui::fmMain> ui_;
     std::array<QLabel*, 2> panels_{};
