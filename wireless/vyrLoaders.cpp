@@ -17,22 +17,10 @@ bool RapiLoaderPresent(win::HWND) {
     return false;
 }
 void FreeRapiLoader() {}
-bool MicrosoftLoaderPresent(win::HWND) {
-    return false;
-}
-void FreeMicrosoftLoader() {}
-bool ToshibaLoaderPresent(win::HWND) {
-    return false;
-}
-void FreeToshibaLoader() {}
 bool BlueSoleilLoaderPresent(win::HWND) {
     return false;
 }
 void FreeBlueSoleilLoader() {}
-bool WidCommLoaderPresent(win::HWND) {
-    return false;
-}
-void FreeWidCommLoader() {}
 // ---- end of the stand-in pairs ----
 
 TvyrLoaderEntry& LoaderEntry(TvyrLoaderKind kind) {

@@ -31,7 +31,9 @@ TEST(SysUtils, Utf8RoundTripAndInvalidBytes) {
     std::u16string s = u"Ж€😀a";
     EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(s)), s);
     EXPECT_EQ(Utf8ToUtf16("\xC3"), u"\uFFFD");
-    EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(Utf8ToUtf16("a\xFF"
+                          "b"),
+              u"a\uFFFDb");
 }
 
 TEST(Classes, OwnerFreesOwnedComponentsAndChildUnhooks) {

@@ -1,0 +1,136 @@
+// Connection and transaction components over the Firebird client library.
+// A database name is "server:path" for a server or a plain file path, which the
+// embedded engine opens in this process without any server.
+#pragma once
+
+#include "ibx/IBError.h"
+#include "vcl/Classes.h"
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ibx {
+
+class TIBTransaction;
+
+// Something whose handles die with the connection (statements, transactions).
+class IIBDatabaseClient {
+public:
+    // The connection is about to close: give back every handle.
+    virtual void DatabaseClosing() = 0;
+    // The database component itself is going away: forget it.
+    virtual void DatabaseFreed() = 0;
+
+protected:
+    ~IIBDatabaseClient() = default;
+};
+
+// One parameter of a stored procedure as the database declares it.
+struct TIBProcParam {
+    std::string Name; // upper case
+    bool Output = false;
+    int Number = 0;
+};
+
+class TIBDatabase : public vcl::TComponent {
+public:
+    explicit TIBDatabase(vcl::TComponent* owner = nullptr);
+    ~TIBDatabase() override;
+
+    const std::string& DatabaseName() const { return name_; }
+    void SetDatabaseName(std::string name);
+    // Connection parameters as "key=value" lines: user_name, password, lc_ctype,
+    // sql_role_name. Other keys are refused when the connection opens.
+    std::vector<std::string>& Params() { return params_; }
+    void SetParams(std::vector<std::string> params);
+    int SQLDialect() const { return dialect_; }
+    void SetSQLDialect(int dialect);
+    bool LoginPrompt() const { return false; }
+    void SetLoginPrompt(bool) {}
+
+    void Open();
+    void Close();
+    bool Connected() const { return handle_ != 0; }
+    void SetConnected(bool value) { value ? Open() : Close(); }
+
+    // Whether texts travel as UTF-8 (lc_ctype=UTF8) rather than win1251.
+    bool Utf8() const { return utf8_; }
+    unsigned int* Handle() { return &handle_; }
+
+    // Declared parameters of a stored procedure, read once per connection.
+    const std::vector<TIBProcParam>& ProcedureParams(const std::string& procName, TIBTransaction& tr);
+
+    void AddClient(IIBDatabaseClient* c);
+    void RemoveClient(IIBDatabaseClient* c);
+
+private:
+    std::string name_;
+    std::vector<std::string> params_;
+    int dialect_ = 3;
+    unsigned int handle_ = 0;
+    bool utf8_ = false;
+    std::vector<IIBDatabaseClient*> clients_;
+    std::map<std::string, std::vector<TIBProcParam>> procCache_;
+};
+
+// Something that works inside a transaction (statements with open cursors).
+class IIBTransactionClient {
+public:
+    // The transaction ended for good (commit or rollback): its cursors are gone.
+    virtual void TransactionEnded() = 0;
+    // The transaction component itself is going away: forget it.
+    virtual void TransactionFreed() = 0;
+
+protected:
+    ~IIBTransactionClient() = default;
+};
+
+class TIBTransaction : public vcl::TComponent, private IIBDatabaseClient {
+public:
+    explicit TIBTransaction(vcl::TComponent* owner = nullptr);
+    ~TIBTransaction() override;
+
+    TIBDatabase* DefaultDatabase() const { return db_; }
+    void SetDefaultDatabase(TIBDatabase* db);
+    // Transaction parameters by name: read_committed, rec_version, no_rec_version,
+    // nowait, wait, concurrency, consistency, read, write. The default is the
+    // station's: read_committed, rec_version, nowait.
+    std::vector<std::string>& Params() { return params_; }
+    void SetParams(std::vector<std::string> params) { params_ = std::move(params); }
+
+    void StartTransaction();
+    void Commit();
+    void CommitRetaining();
+    void Rollback();
+    void RollbackRetaining();
+    bool InTransaction() const { return handle_ != 0; }
+    bool Active() const { return InTransaction(); }
+    void SetActive(bool value);
+
+    unsigned int* Handle() { return &handle_; }
+    // Raises when there is no database or it is not connected.
+    TIBDatabase& CheckDatabase() const;
+
+    void AddClient(IIBTransactionClient* c);
+    void RemoveClient(IIBTransactionClient* c);
+
+private:
+    void DatabaseClosing() override;
+    void DatabaseFreed() override { db_ = nullptr; }
+    void CheckActive(const char* what) const;
+    void Ended();
+
+    TIBDatabase* db_ = nullptr;
+    std::vector<std::string> params_{"read_committed", "rec_version", "nowait"};
+    unsigned int handle_ = 0;
+    std::vector<IIBTransactionClient*> clients_;
+};
+
+// Makes the embedded engine usable by the current user without a server: when
+// FIREBIRD_LOCK is unset and the shared lock folder cannot be used, a private one
+// is chosen. Runs once; every connection and database creation calls it first.
+void PrepareClientEnvironment();
+
+} // namespace ibx

@@ -1,0 +1,48 @@
+// The one exception class of the data-access layer. Its message keeps every line
+// the database reported (one per line), and it carries the codes callers test.
+#pragma once
+
+#include "vcl/SysUtils.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ibx {
+
+class EIBError : public vcl::Exception {
+public:
+    EIBError(const std::string& message, int sqlCode, long ibErrorCode, std::vector<long> gdsCodes = {},
+             std::string exceptionName = {})
+        : vcl::Exception(message), sqlCode_(sqlCode), ibErrorCode_(ibErrorCode), gdsCodes_(std::move(gdsCodes)),
+          exceptionName_(std::move(exceptionName)) {}
+
+    // The SQLCODE of the failure (for example -836 for a user exception); 0 for a client-side error.
+    int SQLCode() const { return sqlCode_; }
+    // The first status code of the vector (335544517 for a user exception); 0 for a client-side error.
+    long IBErrorCode() const { return ibErrorCode_; }
+    // Every status code of the vector, in order.
+    const std::vector<long>& GDSCodes() const { return gdsCodes_; }
+    bool HasGDSCode(long code) const;
+    // The name of the database exception raised by a procedure or trigger, upper case
+    // as the database stores it ("E_CAMPAIGNS_BUSY"); empty for any other error.
+    const std::string& ExceptionName() const { return exceptionName_; }
+
+private:
+    int sqlCode_;
+    long ibErrorCode_;
+    std::vector<long> gdsCodes_;
+    std::string exceptionName_;
+};
+
+// A misuse of the layer itself (no connection, unknown parameter name, …).
+class EIBClientError : public EIBError {
+public:
+    explicit EIBClientError(const std::string& message) : EIBError(message, 0, 0) {}
+};
+
+// Raises EIBError from a status vector when it holds an error. `utf8Connection`
+// tells how the database's texts (exception messages) are encoded.
+void CheckStatus(const intptr_t* status, bool utf8Connection = false);
+
+} // namespace ibx

@@ -1,0 +1,54 @@
+// Database tests run on the embedded engine against a fresh file made from
+// db/schema.sql, in its own temporary folder that goes away with the object.
+#pragma once
+
+#include "ibx/IBDatabase.h"
+#include "ibx/IBQuery.h"
+#include "ibx/IBStoredProc.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace tavlin::test {
+
+class TestDatabase {
+public:
+    TestDatabase();
+    ~TestDatabase();
+    TestDatabase(const TestDatabase&) = delete;
+    TestDatabase& operator=(const TestDatabase&) = delete;
+
+    const std::string& Path() const { return path_; }
+    const std::string& Folder() const { return dir_; }
+    // A new connection (user SYSDBA, win1251), open.
+    std::unique_ptr<ibx::TIBDatabase> Connect() const;
+
+    // db/schema.sql of the source tree ($TAVLIN_SOURCE_DIR, else the build's source folder).
+    static std::string SchemaPath();
+
+private:
+    std::string dir_;
+    std::string path_;
+};
+
+// One database per test suite, with one open connection and one station-style
+// transaction (read_committed, rec_version, nowait) shared by the suite's tests.
+class DatabaseSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void TearDown() override;
+
+    static TestDatabase* db_;
+    static ibx::TIBDatabase* conn_;
+    static ibx::TIBTransaction* tr_;
+
+    // Runs a statement without rows and commits (retaining).
+    static void Exec(const std::string& sql);
+    // The first column of the first row, NULL when there is no row.
+    static ibx::TValue Scalar(const std::string& sql);
+};
+
+} // namespace tavlin::test
