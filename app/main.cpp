@@ -20,6 +20,7 @@
 #include <QUrl>
 
 #include <exception>
+#include <tuple>
 
 TfmMain* fmMain = nullptr;
 
@@ -68,6 +69,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui
     acHelpHelp = ui_->acHelpHelp;
     acHelpAbout = ui_->acHelpAbout;
 
+    SetUpDatabaseComponents();
     SetUpLists();
     SetUpStatusBar();
     SetUpActions();
@@ -92,6 +94,52 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui
 TfmMain::~TfmMain() {
     FormDestroy();
     if (fmMain == this) fmMain = nullptr;
+}
+
+void TfmMain::SetUpDatabaseComponents() {
+    IBDatabase.SetName(u"IBDatabase");
+    IBDatabase.SetSQLDialect(3);
+    IBDatabase.SetLoginPrompt(false);
+    IBTransaction.SetName(u"IBTransaction");
+    IBTransaction.SetDefaultDatabase(&IBDatabase);
+    IBTransaction.SetParams({"read_committed", "rec_version", "nowait"});
+    const std::pair<ibx::TIBQuery*, const char*> queries[] = {
+        {&quCampaigns, "select CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, CAMPAIGNS_ENABLED from  "
+                       "CAMPAIGNS order by CAMPAIGNS_NAME;"},
+        {&quDeleteCamp, "delete from CAMPAIGNS where (CAMPAIGNS_ID = :ID);"},
+        {&quGetSettings, "select settings_max_conn, settings_sleep, settings_disc_timeout, settings_connect_timeout, "
+                         "settings_delay, settings_name, settings_max_per_dongle from settings;"},
+        {&quGetCampName, "select campaigns_name from campaigns where (campaigns_id = :id);"},
+        {&quGetCampaignParam,
+         "select campaigns_type, campaigns_file_name, campaigns_data, campaigns_valign, campaigns_halign, "
+         "campaigns_use_coupon, campaigns_message, campaigns_font_name, campaigns_font_size, campaigns_font_style, "
+         "campaigns_font_color from campaigns where campaigns_id = :id;"},
+    };
+    for (const auto& [query, sql] : queries) {
+        query->SetDatabase(&IBDatabase);
+        query->SetTransaction(&IBTransaction);
+        query->SetSQL(sql);
+    }
+    quCampaigns.SetName(u"quCampaigns");
+    quDeleteCamp.SetName(u"quDeleteCamp");
+    quGetSettings.SetName(u"quGetSettings");
+    quGetCampName.SetName(u"quGetCampName");
+    quGetCampaignParam.SetName(u"quGetCampaignParam");
+    const std::tuple<ibx::TIBStoredProc*, const char16_t*, const char*> procedures[] = {
+        {&spLockCampaign, u"spLockCampaign", "LOCK_CAMPAIGN"},
+        {&spUnlockCampaign, u"spUnlockCampaign", "UNLOCK_CAMPAIGN"},
+        {&spUnlockAllDevices, u"spUnlockAllDevices", "UNLOCK_ALL_DEVICES"},
+        {&spUnlockAllCampaigns, u"spUnlockAllCampaigns", "UNLOCK_ALL_CAMPAIGN"},
+        {&spCheckDevice, u"spCheckDevice", "CHECK_DEVICE"},
+        {&spSetDevice, u"spSetDevice", "SET_DEVICE"},
+        {&spGenCoupon, u"spGenCoupon", "GEN_COUPON_CODE"},
+    };
+    for (const auto& [proc, name, procName] : procedures) {
+        proc->SetName(name);
+        proc->SetDatabase(&IBDatabase);
+        proc->SetTransaction(&IBTransaction);
+        proc->SetStoredProcName(procName);
+    }
 }
 
 void TfmMain::SetUpLists() {
@@ -237,9 +285,9 @@ void TfmMain::ConnectDatabase() {
         const TConnectionSettings settings = ReadConnectionSettings();
         if (settings.hasLanguage) LanguageName = settings.language;
         Translator().SetLanguageName(LanguageName);
-        IBDatabase.DatabaseName = settings.DatabaseName();
-        IBDatabase.Params = {QStringLiteral("user_name=") + settings.userName,
-                             QStringLiteral("password=") + settings.password, QStringLiteral("lc_ctype=win1251")};
+        IBDatabase.SetDatabaseName(settings.DatabaseName().toStdString());
+        IBDatabase.SetParams({"user_name=" + settings.userName.toStdString(),
+                              "password=" + settings.password.toStdString(), "lc_ctype=win1251"});
         try {
             IBDatabase.Open();
         } catch (const std::exception&) {
@@ -302,7 +350,11 @@ void TfmMain::FormDestroy() {
     } catch (const std::exception& e) {
         qWarning("Closing the station: %s", e.what());
     }
-    if (IBDatabase.Connected()) IBDatabase.Close();
+    try {
+        if (IBDatabase.Connected()) IBDatabase.Close();
+    } catch (const std::exception& e) {
+        qWarning("Closing the database: %s", e.what());
+    }
     SentFiles.clear();
 }
 

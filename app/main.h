@@ -3,6 +3,9 @@
 // the four proximity senders, and carries the actions of the whole application.
 #pragma once
 
+#include "ibx/IBDatabase.h"
+#include "ibx/IBQuery.h"
+#include "ibx/IBStoredProc.h"
 #include "mainstubs.h"
 #include "strings.h"
 #include "vyrAPI.h"
@@ -60,8 +63,12 @@ public:
     QAction *acSettingsBlackList, *acSettingsWhiteList, *acToolsCheckCoupon, *acSettingsDatabase, *acToolsSettings;
     QAction *acHelpHelp, *acHelpAbout;
 
-    tavlin::TDatabaseStub IBDatabase;
-    tavlin::TTransactionStub IBTransaction;
+    // Declared before everything that uses them, so they are the last to go.
+    ibx::TIBDatabase IBDatabase;
+    ibx::TIBTransaction IBTransaction;
+    ibx::TIBQuery quCampaigns, quDeleteCamp, quGetSettings, quGetCampName, quGetCampaignParam;
+    ibx::TIBStoredProc spLockCampaign, spUnlockCampaign, spUnlockAllDevices, spUnlockAllCampaigns, spCheckDevice,
+        spSetDevice, spGenCoupon;
     vyr::TvyrAPI vyrAPI;
     std::unique_ptr<tavlin::TSenderStub> vyrProximitySender1, vyrProximitySender2, vyrProximitySender3,
         vyrProximitySender4;
@@ -160,6 +167,7 @@ protected:
 
 private:
     void ConnectDatabase();
+    void SetUpDatabaseComponents();
     void CreateWorkFolders();
     void FillInterfaceList();
     void SetUpActions();

