@@ -166,10 +166,11 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD*, DWORD* type, BYTE* da
         vcl::TIniFile hive(vcl::RegistryHiveFile(target->root));
         if (!hive.ValueExists(target->path, name))
             return ERROR_FILE_NOT_FOUND;
-        const std::u16string text = hive.ReadString(target->path, name, u"");
-        if (auto binary = ParseBinary(text)) {
+        // Raw, so that a quoted string of the class library never reads as a binary value.
+        if (auto binary = ParseBinary(hive.ReadRawString(target->path, name, u""))) {
             bytes = std::move(*binary);
         } else {
+            const std::u16string text = hive.ReadString(target->path, name, u"");
             kind = REG_SZ;
             bytes.resize((text.size() + 1) * sizeof(char16_t), 0);
             std::memcpy(bytes.data(), text.data(), text.size() * sizeof(char16_t));
