@@ -21,7 +21,10 @@ namespace {
 namespace ms = stackabi::ms;
 
 constexpr win::DWORD kDigcfPresentProfile = win::DIGCF_PRESENT | stackabi::sp::DIGCF_PROFILE; // 0x0A
-// A property that keeps growing between the size query and the read is given up on after this many tries.
+// Most ids fit the first buffers; longer ones are read again into the size the system asks for. A
+// property that keeps growing between the tries is given up on.
+constexpr std::size_t kFirstHardwareIdBytes = 64;
+constexpr std::size_t kFirstInstanceIdChars = 32;
 constexpr int kGrowTries = 4;
 
 bool Contains(const std::u16string& text, const char16_t* marker) {
@@ -30,7 +33,7 @@ bool Contains(const std::u16string& text, const char16_t* marker) {
 
 // The device's first hardware id; nullopt when it cannot be read.
 std::optional<std::u16string> FirstHardwareId(win::HDEVINFO set, win::SP_DEVINFO_DATA& device) {
-    std::vector<win::BYTE> buffer(256);
+    std::vector<win::BYTE> buffer(kFirstHardwareIdBytes);
     for (int i = 0; i < kGrowTries; ++i) {
         win::DWORD type = 0, required = 0;
         if (win::SetupDiGetDeviceRegistryPropertyW(set, &device, win::SPDRP_HARDWAREID, &type, buffer.data(),
@@ -51,7 +54,7 @@ std::optional<std::u16string> FirstHardwareId(win::HDEVINFO set, win::SP_DEVINFO
 }
 
 std::optional<std::u16string> InstanceId(win::HDEVINFO set, win::SP_DEVINFO_DATA& device) {
-    std::vector<char16_t> buffer(128);
+    std::vector<char16_t> buffer(kFirstInstanceIdChars);
     for (int i = 0; i < kGrowTries; ++i) {
         win::DWORD required = 0;
         if (win::SetupDiGetDeviceInstanceIdW(set, &device, buffer.data(), static_cast<win::DWORD>(buffer.size()),

@@ -94,9 +94,9 @@ DeviceObject::~DeviceObject() = default;
 
 BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, DWORD* regType,
                                        BYTE* buffer, DWORD bufferSize, DWORD* requiredSize) {
-    test::Record("SetupDiGetDeviceRegistryPropertyW",
-                 "devinst=" + std::to_string(device ? device->DevInst : 0) + " property=" + std::to_string(property) +
-                     " size=" + std::to_string(bufferSize));
+    test::Record("SetupDiGetDeviceRegistryPropertyW", "devinst=" + std::to_string(device ? device->DevInst : 0) +
+                                                          " property=" + std::to_string(property) +
+                                                          " size=" + std::to_string(bufferSize));
     if (test::ShouldFail("SetupDiGetDeviceRegistryPropertyW")) {
         SetLastError(ERROR_INVALID_DATA);
         return FALSE;
@@ -130,8 +130,8 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DW
 
 BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO set, SP_DEVINFO_DATA* device, LPWSTR buffer, DWORD bufferChars,
                                  DWORD* requiredChars) {
-    test::Record("SetupDiGetDeviceInstanceIdW", "devinst=" + std::to_string(device ? device->DevInst : 0) +
-                                                    " size=" + std::to_string(bufferChars));
+    test::Record("SetupDiGetDeviceInstanceIdW",
+                 "devinst=" + std::to_string(device ? device->DevInst : 0) + " size=" + std::to_string(bufferChars));
     if (test::ShouldFail("SetupDiGetDeviceInstanceIdW")) {
         SetLastError(ERROR_INVALID_DATA);
         return FALSE;

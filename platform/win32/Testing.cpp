@@ -9,8 +9,8 @@
 
 namespace win {
 namespace detail {
-void ResetSystemForTests();  // System.cpp
-void ResetLoadingForTests(); // Loader.cpp
+void ResetSystemForTests();       // System.cpp
+void ResetLoadingForTests();      // Loader.cpp
 void ResetComputerNameForTests(); // DeviceRegistry.cpp
 } // namespace detail
 
