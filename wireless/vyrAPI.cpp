@@ -3,6 +3,7 @@
 #include "vyrLoaders.h"
 #include "vyrMessages.h"
 #include "vyrSync.h"
+#include "vyrWidComm.h"
 #include "win32/Windows.h"
 
 #include <algorithm>
@@ -262,7 +263,8 @@ void TvyrAPI::HiddenWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM
             widcommReloadPending_ = bit == baWidComm;
         }
     } else { // WM_WIDCOMM_CLIENTS_RELEASED
-        if (!widcommReloadPending_)
+        // A client created after the post still uses the bridge: the reload waits for its release.
+        if (!widcommReloadPending_ || WidCommClientCount() != 0)
             return;
         widcommReloadPending_ = false;
         Free(TvyrLoaderKind::WidComm);

@@ -4,37 +4,6 @@
 
 namespace vyr {
 
-// ---- Loaders whose unit is not written yet: the stack or transport counts as absent. ----
-bool IrDALoaderPresent(win::HWND) {
-    return false;
-}
-void FreeIrDALoader() {}
-bool WiFiLoaderPresent(win::HWND) {
-    return false;
-}
-void FreeWiFiLoader() {}
-bool RapiLoaderPresent(win::HWND) {
-    return false;
-}
-void FreeRapiLoader() {}
-bool MicrosoftLoaderPresent(win::HWND) {
-    return false;
-}
-void FreeMicrosoftLoader() {}
-bool ToshibaLoaderPresent(win::HWND) {
-    return false;
-}
-void FreeToshibaLoader() {}
-bool BlueSoleilLoaderPresent(win::HWND) {
-    return false;
-}
-void FreeBlueSoleilLoader() {}
-bool WidCommLoaderPresent(win::HWND) {
-    return false;
-}
-void FreeWidCommLoader() {}
-// ---- end of the stand-in pairs ----
-
 TvyrLoaderEntry& LoaderEntry(TvyrLoaderKind kind) {
     static std::array<TvyrLoaderEntry, LoaderKindCount> table{{
         {IrDALoaderPresent, FreeIrDALoader},

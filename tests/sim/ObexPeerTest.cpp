@@ -68,11 +68,13 @@ Bytes ConnectReq(uint16_t max = 4096, const Bytes& headers = {}) {
 class ObexPeerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        inbox = fs::temp_directory_path() / ("tavlin-obex-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(inbox);
+        // The inbox sits in a folder of its own, so an escape would land somewhere only this test sees.
+        root = fs::temp_directory_path() / ("tavlin-obex-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root);
+        inbox = root / "inbox";
     }
-    void TearDown() override { fs::remove_all(inbox); }
+    void TearDown() override { fs::remove_all(root); }
 
     // Feeds the bytes in pieces of `step` and returns the response codes in order.
     static std::vector<uint8_t> Codes(ObexPeer& peer, const Bytes& in, size_t step = 0) {
@@ -102,6 +104,7 @@ protected:
         return names;
     }
 
+    fs::path root;
     fs::path inbox;
 };
 

@@ -1,4 +1,4 @@
-// Every test process starts with the stand-in stacks, the sources, an offscreen Qt
+// Every test process starts with the stand-in stacks, the sources, an empty air, an offscreen Qt
 // platform and a private Firebird lock folder, unless the caller chose otherwise.
 #include <cstdlib>
 
@@ -9,6 +9,8 @@ struct TestEnvironment {
         setenv("TAVLIN_SOURCE_DIR", TAVLIN_TEST_SOURCE_DIR, 0);
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
         setenv("FIREBIRD_LOCK", TAVLIN_TEST_FIREBIRD_LOCK, 0);
+        // The stand-in stacks render the air: a test sees only the radios and phones it puts there.
+        setenv("TAVLIN_AIR", TAVLIN_TEST_SOURCE_DIR "/tests/support/empty-air.json", 0);
     }
 } environment;
 } // namespace

@@ -1,0 +1,53 @@
+// Shared set-up for tests of the stack loaders: a clean platform, an empty air and a private registry.
+#pragma once
+
+#include "sim/air/Air.h"
+#include "vcl/Registry.h"
+#include "win32/Testing.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+class StackFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        win::test::Reset();
+        air::Air::Instance().Clear();
+        if (const char* old = std::getenv("TAVLIN_REGISTRY_DIR"))
+            savedRegistryDir_ = old, hadRegistryDir_ = true;
+        char pattern[] = "/tmp/tavlin-stacks-XXXXXX";
+        registryDir_ = ::mkdtemp(pattern);
+        ::setenv("TAVLIN_REGISTRY_DIR", registryDir_.c_str(), 1);
+    }
+    void TearDown() override {
+        win::test::PumpMessages();
+        air::Air::Instance().Clear();
+        win::test::Reset();
+        if (hadRegistryDir_)
+            ::setenv("TAVLIN_REGISTRY_DIR", savedRegistryDir_.c_str(), 1);
+        else
+            ::unsetenv("TAVLIN_REGISTRY_DIR");
+        std::error_code ec;
+        std::filesystem::remove_all(registryDir_, ec);
+    }
+    static void SetMachineValue(const std::u16string& key, const std::u16string& name, const std::u16string& value) {
+        vcl::TRegistry reg(vcl::HKEY_LOCAL_MACHINE);
+        ASSERT_TRUE(reg.OpenKey(key, true));
+        reg.WriteString(name, value);
+    }
+    static void SetRadio(int stack, bool present) {
+        air::Radio r;
+        r.present = present;
+        r.address = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+        r.name = "STATION";
+        air::Air::Instance().SetRadio(stack, r);
+    }
+
+private:
+    std::string registryDir_;
+    std::string savedRegistryDir_;
+    bool hadRegistryDir_ = false;
+};
