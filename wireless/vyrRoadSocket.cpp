@@ -5,6 +5,7 @@
 #include "vyrConnections.h"
 #include "vyrErrors.h"
 #include "vyrFuncs.h"
+#include "vyrMicrosoft.h"
 #include "vyrRoads.h"
 #include "win32/Sockets.h"
 #include "win32/WinBase.h"
@@ -253,9 +254,45 @@ private:
 
 } // namespace
 
+namespace {
+
+// The device record the Microsoft stack's device calls take: its size and the address.
+bool MsDeviceRecord(const std::u16string& address, ms::BLUETOOTH_DEVICE_INFO& info) {
+    info = ms::BLUETOOTH_DEVICE_INFO{};
+    info.dwSize = sizeof info;
+    try {
+        AddressTextToMsDeviceInfo(address, &info);
+    } catch (const vcl::Exception&) {
+        return false;
+    }
+    return true;
+}
+
+TvyrRfcommPairing MicrosoftPairing() {
+    TvyrRfcommPairing p;
+    p.IsAuthenticated = [](const std::u16string& address) {
+        ms::BLUETOOTH_DEVICE_INFO info;
+        return MsDeviceRecord(address, info) && vyr::BluetoothGetDeviceInfo(nullptr, &info) == 0 &&
+               info.fAuthenticated != 0;
+    };
+    p.Authenticate = [](const std::u16string& address) -> unsigned {
+        ms::BLUETOOTH_DEVICE_INFO info;
+        if (!MsDeviceRecord(address, info))
+            return 87;
+        return vyr::BluetoothAuthenticateDevice(nullptr, nullptr, &info, nullptr, 0);
+    };
+    return p;
+}
+
+} // namespace
+
 TvyrRfcommPairing& RfcommPairing() {
-    static TvyrRfcommPairing pairing;
+    static TvyrRfcommPairing pairing = MicrosoftPairing();
     return pairing;
+}
+
+void RestoreRfcommPairing() {
+    RfcommPairing() = MicrosoftPairing();
 }
 
 int PairingResultToError(unsigned platformCode) {

@@ -100,7 +100,7 @@ protected:
     }
     void TearDown() override {
         conn.Disconnect();
-        RfcommPairing() = {};
+        RestoreRfcommPairing();
         api.Unload();
         win::test::PumpMessages();
         air::ClearFarEnds();
