@@ -111,8 +111,8 @@ private:
         win::COMMTIMEOUTS to{kMaxDword, kMaxDword, 2, 0, 30000};
         if (!win::SetCommTimeouts(port_, &to))
             return false;
-        return win::PurgeComm(port_, win::PURGE_TXABORT | win::PURGE_RXABORT | win::PURGE_TXCLEAR |
-                                         win::PURGE_RXCLEAR) &&
+        return win::PurgeComm(port_,
+                              win::PURGE_TXABORT | win::PURGE_RXABORT | win::PURGE_TXCLEAR | win::PURGE_RXCLEAR) &&
                win::SetupComm(port_, c.Buffers()->ReadBuffer(), c.Buffers()->WriteBuffer()) &&
                win::EscapeCommFunction(port_, win::SETRTS) && win::EscapeCommFunction(port_, win::SETDTR);
     }

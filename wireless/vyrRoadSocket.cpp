@@ -211,8 +211,8 @@ private:
             win::WSANETWORKEVENTS ne{};
             if (win::WSAEnumNetworkEvents(s, event, &ne) != 0)
                 return VYR_INTERNAL_ERROR;
-            int code = SocketErrorToError(ne.iErrorCode[win::FD_CONNECT_BIT],
-                                          irda_ ? VYR_UNABLE_CONNECT : VYR_ACCESS_DENIED);
+            int code =
+                SocketErrorToError(ne.iErrorCode[win::FD_CONNECT_BIT], irda_ ? VYR_UNABLE_CONNECT : VYR_ACCESS_DENIED);
             if (code == VYR_SUCCESS && win::WSAEventSelect(s, event, win::FD_READ | win::FD_CLOSE) != 0)
                 return VYR_INTERNAL_ERROR;
             return code;

@@ -161,10 +161,11 @@ struct Speed {
     DWORD rate;
     speed_t code;
 };
-constexpr Speed kSpeeds[] = {{50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
-                             {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-                             {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-                             {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
+constexpr Speed kSpeeds[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
+                             {150, B150},       {200, B200},       {300, B300},       {600, B600},
+                             {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+                             {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+                             {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
 
 // Parses "\\.\COM<n>" or "COM<n>"; 0 when it is not a port name.
 unsigned PortNumber(std::u16string name) {
@@ -296,8 +297,8 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written, OVER
         std::lock_guard lk(port->mu_);
         to = port->timeouts;
     }
-    unsigned long long limitMs = static_cast<unsigned long long>(to.WriteTotalTimeoutMultiplier) * size +
-                                 to.WriteTotalTimeoutConstant;
+    unsigned long long limitMs =
+        static_cast<unsigned long long>(to.WriteTotalTimeoutMultiplier) * size + to.WriteTotalTimeoutConstant;
     ULONGLONG deadline = GetTickCount64() + limitMs;
     const auto* p = static_cast<const char*>(buffer);
     DWORD done = 0;
@@ -418,8 +419,8 @@ BOOL SetCommState(HANDLE file, const DCB* dcb) {
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
-    const Speed* speed = std::find_if(std::begin(kSpeeds), std::end(kSpeeds),
-                                      [&](const Speed& s) { return s.rate == dcb->BaudRate; });
+    const Speed* speed =
+        std::find_if(std::begin(kSpeeds), std::end(kSpeeds), [&](const Speed& s) { return s.rate == dcb->BaudRate; });
     if (speed != std::end(kSpeeds)) {
         ::cfsetspeed(&t, speed->code);
     } else if (!port->isPty) {
@@ -507,9 +508,9 @@ BOOL PurgeComm(HANDLE file, DWORD flags) {
     if (flags & PURGE_RXABORT)
         port->Cancel();
     int q = (flags & (PURGE_RXCLEAR | PURGE_RXABORT)) && (flags & (PURGE_TXCLEAR | PURGE_TXABORT)) ? TCIOFLUSH
-            : (flags & (PURGE_RXCLEAR | PURGE_RXABORT))                                             ? TCIFLUSH
-            : (flags & (PURGE_TXCLEAR | PURGE_TXABORT))                                             ? TCOFLUSH
-                                                                                                    : -1;
+            : (flags & (PURGE_RXCLEAR | PURGE_RXABORT))                                            ? TCIFLUSH
+            : (flags & (PURGE_TXCLEAR | PURGE_TXABORT))                                            ? TCOFLUSH
+                                                                                                   : -1;
     if (q >= 0)
         ::tcflush(port->Fd(), q);
     return TRUE;

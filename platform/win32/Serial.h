@@ -58,7 +58,7 @@ struct DCB {
     WORD XonLim;
     WORD XoffLim;
     BYTE ByteSize;
-    BYTE Parity; // NOPARITY 0, ODDPARITY 1, EVENPARITY 2, MARKPARITY 3, SPACEPARITY 4
+    BYTE Parity;   // NOPARITY 0, ODDPARITY 1, EVENPARITY 2, MARKPARITY 3, SPACEPARITY 4
     BYTE StopBits; // ONESTOPBIT 0, ONE5STOPBITS 1, TWOSTOPBITS 2
     char XonChar;
     char XoffChar;
@@ -94,8 +94,8 @@ inline constexpr DWORD CLRDTR = 6;
 
 // Only COM ports exist here ("\\.\COM<n>" or "COM<n>", n 1 to 255); anything else: ERROR_FILE_NOT_FOUND.
 // A port already open: ERROR_ACCESS_DENIED.
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD creation,
-                   DWORD flags, HANDLE templateFile);
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD creation, DWORD flags,
+                   HANDLE templateFile);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, OVERLAPPED* overlapped);
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written, OVERLAPPED* overlapped);
 BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait);

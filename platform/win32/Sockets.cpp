@@ -287,7 +287,8 @@ SOCKET socket(int af, int type, int protocol) {
         WSASetLastError(WSAEAFNOSUPPORT);
         return INVALID_SOCKET;
     }
-    if (type != WS_SOCK_STREAM || (af == AF_BTH && protocol != BTHPROTO_RFCOMM) || (af == WS_AF_IRDA && protocol != 0)) {
+    if (type != WS_SOCK_STREAM || (af == AF_BTH && protocol != BTHPROTO_RFCOMM) ||
+        (af == WS_AF_IRDA && protocol != 0)) {
         WSASetLastError(WSAEINVAL);
         return INVALID_SOCKET;
     }
@@ -470,7 +471,8 @@ int recv(SOCKET s, char* buf, int len, int) {
         it->second.readArmed = true; // the next byte raises FD_READ again
         ssize_t n;
         do
-            n = failed ? (errno = ECONNRESET, -1) : ::recv(static_cast<int>(s), buf, static_cast<size_t>(len), MSG_DONTWAIT);
+            n = failed ? (errno = ECONNRESET, -1)
+                       : ::recv(static_cast<int>(s), buf, static_cast<size_t>(len), MSG_DONTWAIT);
         while (n < 0 && errno == EINTR);
         result = n >= 0 ? static_cast<int>(n) : Fail(ErrnoToWsa(errno));
     }
@@ -496,7 +498,8 @@ int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const time
         // Clock milliseconds, so a sped-up test clock shortens the wait as it does every other wait.
         long long clockMs = static_cast<long long>(timeout->tv_sec) * 1000 + timeout->tv_usec / 1000;
         double scale = test::TimeScale();
-        ms = static_cast<int>(std::min<long long>(static_cast<long long>(clockMs / (scale > 0 ? scale : 1.0)), 1 << 30));
+        ms =
+            static_cast<int>(std::min<long long>(static_cast<long long>(clockMs / (scale > 0 ? scale : 1.0)), 1 << 30));
     }
     int r;
     do
@@ -597,7 +600,10 @@ int WSAStringToAddressW(const char16_t* text, int family, void*, void* address, 
                 return Fail(WSAEINVAL);
             continue;
         }
-        int d = (c >= u'0' && c <= u'9') ? c - u'0' : (c >= u'A' && c <= u'F') ? c - u'A' + 10 : (c >= u'a' && c <= u'f') ? c - u'a' + 10 : -1;
+        int d = (c >= u'0' && c <= u'9')   ? c - u'0'
+                : (c >= u'A' && c <= u'F') ? c - u'A' + 10
+                : (c >= u'a' && c <= u'f') ? c - u'a' + 10
+                                           : -1;
         if (d < 0)
             return Fail(WSAEINVAL);
         value = (value << 4) | static_cast<uint64_t>(d);

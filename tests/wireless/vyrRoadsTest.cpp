@@ -40,9 +40,7 @@ struct Events {
     void Bind(TvyrCustomClientConnection& c) {
         c.OnConnect = [this](vcl::TObject*, int code) { connects.push_back(code); };
         c.OnDisconnect = [this](vcl::TObject*) { ++disconnects; };
-        c.OnData = [this](vcl::TObject*, const void* b, win::DWORD n) {
-            data.append(static_cast<const char*>(b), n);
-        };
+        c.OnData = [this](vcl::TObject*, const void* b, win::DWORD n) { data.append(static_cast<const char*>(b), n); };
     }
 };
 
@@ -355,9 +353,7 @@ TEST_F(Roads, RfcommToAPhoneThatWantsABondIsDeniedUntilTheAuthenticatedRetryPair
     air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
     std::vector<std::string> asked;
     unsigned answer = 1223;
-    RfcommPairing().IsAuthenticated = [](const std::u16string&) {
-        return air::Air::Instance().IsPaired(kPhone);
-    };
+    RfcommPairing().IsAuthenticated = [](const std::u16string&) { return air::Air::Instance().IsPaired(kPhone); };
     RfcommPairing().Authenticate = [&](const std::u16string& address) -> unsigned {
         asked.push_back(vcl::Utf16ToUtf8(address));
         if (answer == 0)
