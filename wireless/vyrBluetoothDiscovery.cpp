@@ -163,8 +163,8 @@ int TvyrBluetoothRadio::SetName(const std::u16string& name) const {
         rec.dwSize = sizeof rec;
         const std::string utf8 = CutUtf8(name, bsold::kDeviceNameSize);
         // Up to 64 bytes in the name field; the terminator after a full name lands in the padding.
-        std::memcpy(reinterpret_cast<std::uint8_t*>(&rec) + offsetof(bsold::BLUETOOTH_DEVICE_INFO, szName),
-                    utf8.data(), utf8.size());
+        std::memcpy(reinterpret_cast<std::uint8_t*>(&rec) + offsetof(bsold::BLUETOOTH_DEVICE_INFO, szName), utf8.data(),
+                    utf8.size());
         return vyr::BT_SetLocalDeviceInfo(bsold::BT_INFO_NAME, &rec) == bsold::BT_SUCCESS ? 0 : VYR_INTERNAL_ERROR;
     }
     case baMicrosoft:

@@ -22,7 +22,8 @@
 namespace vyr {
 
 // 00000000-0000-1000-8000-00805F9B34FB: a 16- or 32-bit Bluetooth UUID lives in Data1 of this.
-inline constexpr win::GUID BluetoothBaseUuid = {0x00000000, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB}};
+inline constexpr win::GUID BluetoothBaseUuid = {
+    0x00000000, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB}};
 inline win::GUID BluetoothUuid(std::uint32_t shortUuid) {
     win::GUID g = BluetoothBaseUuid;
     g.Data1 = shortUuid;

@@ -103,8 +103,8 @@ std::unique_ptr<TvyrBluetoothService> ServiceFromRecord(const TvyrSDPServiceReco
         service->SetUuid(BluetoothUuid(Short16(cls)));
 
     const TvyrSDPAttribute* protocols = record.AttributeById(AttrProtocolDescriptorList);
-    if (const TvyrSDPElement* channel = protocols && protocols->Elements()->Count() > 2 ? Element(protocols, 2)
-                                                                                         : nullptr)
+    if (const TvyrSDPElement* channel =
+            protocols && protocols->Elements()->Count() > 2 ? Element(protocols, 2) : nullptr)
         service->SetChannel(channel->Size() ? channel->Data()[0] : 0);
 
     bool wide = false;
@@ -193,7 +193,8 @@ public:
 // Waits for the end notice of one SDP step; false when it failed, ran out of time or the thread quits.
 bool WaitSdpStep(win::HWND hwnd, win::UINT msg, ToshibaSdpWindow& owner) {
     bool quit = false;
-    const bool ended = WaitForStackNotice(hwnd, msg, ToshibaServiceWaitMs, [&] { return owner.ended; }, &quit);
+    const bool ended = WaitForStackNotice(
+        hwnd, msg, ToshibaServiceWaitMs, [&] { return owner.ended; }, &quit);
     return ended && !owner.failed;
 }
 
@@ -242,8 +243,7 @@ int EnumToshiba(const std::u16string& address, TvyrBluetoothServices* services, 
                                                WM_TOSHIBA_SDP_SEARCH, 0) &&
                 WaitSdpStep(hwnd, WM_TOSHIBA_SDP_SEARCH, owner)) {
                 tos::BTANALYZEDATTRLIST2* analysed = nullptr;
-                if (vyr::BtAnalyzeServiceAttributeLists2(lists, tos::BTATTRMASK_SERVICE_SEARCH, &analysed,
-                                                         &status)) {
+                if (vyr::BtAnalyzeServiceAttributeLists2(lists, tos::BTATTRMASK_SERVICE_SEARCH, &analysed, &status)) {
                     services->Clear();
                     for (std::uint32_t i = 0; analysed && analysed->Records && i < analysed->Count; ++i) {
                         const tos::BTANALYZEDATTR2& r = analysed->Records[i];
@@ -251,8 +251,8 @@ int EnumToshiba(const std::u16string& address, TvyrBluetoothServices* services, 
                         if (r.ServiceClassCount > 0 && r.ServiceClasses)
                             service->SetUuid(GuidFromToshibaUuid(r.ServiceClasses[0]));
                         if (r.ServiceName)
-                            service->SetName(vcl::Utf8ToUtf16(std::string_view(
-                                reinterpret_cast<const char*>(r.ServiceName), r.ServiceNameLength)));
+                            service->SetName(vcl::Utf8ToUtf16(
+                                std::string_view(reinterpret_cast<const char*>(r.ServiceName), r.ServiceNameLength)));
                         if (r.HasHandle)
                             service->SetHandle(r.ServiceRecordHandle);
                         if (r.ServiceDescription)

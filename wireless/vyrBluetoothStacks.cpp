@@ -104,8 +104,8 @@ int ToshibaPair(const std::u16string& address, const std::string& pin) {
         owner.done = false;
         tos::BTCONNPARAM params{};
         std::uint16_t connection = 0;
-        if (vyr::BtConnect(bytes, tos::BTCONNECT_KIND_PAIRING, 0, 0, 0, &params, sizeof params, &connection, 0,
-                           &status, hwnd, WM_TRANSPORT_CHANGED, 0)) {
+        if (vyr::BtConnect(bytes, tos::BTCONNECT_KIND_PAIRING, 0, 0, 0, &params, sizeof params, &connection, 0, &status,
+                           hwnd, WM_TRANSPORT_CHANGED, 0)) {
             // The stack ends every attempt with the done notice; a stack that never does must not hang us.
             const bool ended = WaitForStackNotice(nullptr, 0, ToshibaPairingWaitMs, [&] { return owner.done; });
             if (ended && !owner.failed) {

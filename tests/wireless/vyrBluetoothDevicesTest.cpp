@@ -357,7 +357,7 @@ TEST_F(Radios, MicrosoftAuthenticatesOnceWhenTheDeviceWantsABond) {
     TvyrBluetoothServices services;
     EXPECT_EQ(device.EnumServices(&radio, &services, nullptr), 0);
     EXPECT_EQ(services.Count(), 2);
-    EXPECT_EQ(win::test::Calls("BluetoothAuthenticateDevice"), (std::vector<std::string>{" len=0"}));
+    EXPECT_EQ(win::test::Calls("BluetoothAuthenticateDevice"), (std::vector<std::string>{"(00:1E:3A:47:9C:01) len=0"}));
     EXPECT_EQ(win::test::CallCount("WSALookupServiceBeginW"), 2);
 
     air::Air::Instance().Unpair(kPhone);

@@ -55,7 +55,8 @@ uint32_t BT_SetLocalDeviceInfo(uint32_t mask, const BLUETOOTH_DEVICE_INFO* info)
     if (!air::Air::Instance().RadioPresent(kBlueSoleil))
         return 0;
     if (mask & BT_INFO_NAME)
-        air::Air::Instance().SetRadioName(kBlueSoleil, std::string(info->szName, strnlen(info->szName, kDeviceNameSize)));
+        air::Air::Instance().SetRadioName(kBlueSoleil,
+                                          std::string(info->szName, strnlen(info->szName, kDeviceNameSize)));
     return BT_SUCCESS;
 }
 
@@ -133,7 +134,8 @@ uint32_t BT_BrowseServices(const BLUETOOTH_DEVICE_INFO* device, Bool32 browseAll
         e.wServiceClassUuid16 = s.Uuid16().value_or(0);
         std::memcpy(e.szServiceName, s.name.data(), std::min(s.name.size(), sizeof e.szServiceName));
     }
-    *length = static_cast<uint32_t>(win::test::Value("BT_BrowseServices:length", static_cast<long long>(n * sizeof(GENERAL_SERVICE_INFO))));
+    *length = static_cast<uint32_t>(
+        win::test::Value("BT_BrowseServices:length", static_cast<long long>(n * sizeof(GENERAL_SERVICE_INFO))));
     return BT_SUCCESS;
 }
 

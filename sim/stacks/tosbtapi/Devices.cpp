@@ -142,9 +142,9 @@ extern "C" Bool32 BtClearIOCapabilityResponse(const uint8_t* bdAddr, BTSTATUS* s
 }
 
 // The pairing link: the outcome is posted at once; a phone that never answers posts nothing.
-extern "C" Bool32 BtConnect(const uint8_t* bdAddr, uint32_t kind, uint16_t, uint16_t, uint32_t, const BTCONNPARAM* params,
-                            uint32_t paramsSize, uint16_t* connection, uint32_t, BTSTATUS* status, Hwnd window,
-                            uint32_t message, uint32_t) {
+extern "C" Bool32 BtConnect(const uint8_t* bdAddr, uint32_t kind, uint16_t, uint16_t, uint32_t,
+                            const BTCONNPARAM* params, uint32_t paramsSize, uint16_t* connection, uint32_t,
+                            BTSTATUS* status, Hwnd window, uint32_t message, uint32_t) {
     Record("BtConnect", std::to_string(kind) + " " + std::to_string(message));
     if (!bdAddr || !params || paramsSize != sizeof(BTCONNPARAM) || !connection || ShouldFail("BtConnect") || !Ready())
         return Result("", status, false);

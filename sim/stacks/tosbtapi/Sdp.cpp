@@ -232,8 +232,8 @@ extern "C" Bool32 BtFreePBTANALYZEDATTRLIST2(BTANALYZEDATTRLIST2* analysed, BTST
 extern "C" Bool32 BtAnalyzeProtocolParameter2(const BTPROTOCOLDESC* descriptor, BTPROTOCOLPARAM2* param,
                                               BTSTATUS* status) {
     Record("BtAnalyzeProtocolParameter2");
-    if (!descriptor || !descriptor->Data || !param || param->Size != sizeof(BTPROTOCOLPARAM2) ||
-        descriptor->Size < 5 || descriptor->Data[0] != 0x35 || descriptor->Data[2] != 0x19) {
+    if (!descriptor || !descriptor->Data || !param || param->Size != sizeof(BTPROTOCOLPARAM2) || descriptor->Size < 5 ||
+        descriptor->Data[0] != 0x35 || descriptor->Data[2] != 0x19) {
         SetStatus(status, kStatusFailed);
         return 0;
     }
