@@ -114,6 +114,8 @@ int WSAAddressToStringW(const void* address, DWORD addressLength, const void*, c
         std::snprintf(buf, sizeof buf, "(%02X:%02X:%02X:%02X:%02X:%02X)", unsigned(sa.btAddr >> 40 & 0xFF),
                       unsigned(sa.btAddr >> 32 & 0xFF), unsigned(sa.btAddr >> 24 & 0xFF),
                       unsigned(sa.btAddr >> 16 & 0xFF), unsigned(sa.btAddr >> 8 & 0xFF), unsigned(sa.btAddr & 0xFF));
+    if (test::ShouldFail("WSAAddressToStringW:garbled"))
+        buf[n - 3] = 'G'; // a stack that renders an address no one can read back
     if (sa.port != 0)
         n += std::snprintf(buf + n, sizeof buf - size_t(n), ":%u", sa.port);
     const DWORD need = static_cast<DWORD>(n) + 1;

@@ -29,7 +29,7 @@ int BeginDeviceInquiry(const WSAQUERYSETW* restrictions, DWORD flags, HANDLE* lo
 // "(XX:XX:XX:XX:XX:XX)" of a SOCKADDR_BTH, most significant byte first, followed by ":<port>" when the
 // port is not 0. *length: the buffer's size in characters on entry, the characters written (with the
 // NUL) on return; WSAEFAULT (and the size needed) when it is too small, WSAEINVAL for another family.
-// Failure switch "WSAAddressToStringW".
+// Failure switch "WSAAddressToStringW"; "WSAAddressToStringW:garbled" writes a digit that is no digit.
 int WSAAddressToStringW(const void* address, DWORD addressLength, const void* protocolInfo, char16_t* text,
                         DWORD* length);
 

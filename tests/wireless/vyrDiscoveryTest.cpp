@@ -267,6 +267,22 @@ TEST_F(Discovery, NothingFoundIsAnEmptyListAndAFailureIsNil) {
     ASSERT_EQ(component->Discover(&ms, 15), 0);
     ASSERT_TRUE(WaitCompleted(1));
     EXPECT_EQ(reports.addresses, (std::vector<std::u16string>{u"(00:1A:7D:00:01:13)", u"(00:1A:7D:00:02:13)"}));
+    // An address text that fails the address check is skipped on the worker thread, never raised there.
+    reports = {};
+    win::test::FailNext("WSAAddressToStringW:garbled");
+    ASSERT_EQ(component->Discover(&ms, 15), 0);
+    ASSERT_TRUE(WaitCompleted(1));
+    EXPECT_EQ(reports.addresses.size(), 2u);
+    // A stack that reports more than the buffer holds is read no further than the buffer.
+    api.Unload();
+    reports = {};
+    Load(kOlderBlueSoleil);
+    win::test::SetValue("BT_InquireDevices:length", 0xFFFFFFF0);
+    TvyrBluetoothRadio older(baBlueSoleil);
+    ASSERT_EQ(component->Discover(&older, 15), 0);
+    ASSERT_TRUE(WaitCompleted(1));
+    ASSERT_EQ(reports.addresses.size(), 100u);
+    EXPECT_EQ(reports.addresses[2], u"(00:1A:7D:00:02:13)");
 }
 
 TEST_F(Discovery, TerminateFiresNilBeforeItReturnsAndTheLateResultIsIgnored) {

@@ -2,8 +2,8 @@
 // (timeout in seconds, as the air times it) unless BT_CancelInquiry ends it early; a cancelled inquiry
 // still returns what it found.
 //
-// Test switch: failure switch "BT_InquireDevices" makes the call return value "BT_InquireDevices"
-// (default 0).
+// Test switches: failure switch "BT_InquireDevices" makes the call return value "BT_InquireDevices"
+// (default 0); value "BT_InquireDevices:length" is the length a lying stack reports.
 #include "sim/stacks/btfunc/abi.h"
 
 #include "sim/air/Air.h"
@@ -74,6 +74,8 @@ uint32_t BT_InquireDevices(uint8_t inquiryMode, uint8_t timeout, uint32_t* lengt
         d.classOfDevice[2] = static_cast<uint8_t>(p.classOfDevice >> 16);
     }
     *length = static_cast<uint32_t>(n * sizeof(BLUETOOTH_DEVICE_INFO));
+    if (const long long lie = win::test::Value("BT_InquireDevices:length", -1); lie >= 0)
+        *length = static_cast<uint32_t>(lie);
     return BT_SUCCESS;
 }
 
