@@ -1,0 +1,404 @@
+#include "campeditor.h"
+
+#include "msgbox.h"
+#include "strings.h"
+#include "translation.h"
+#include "ui_campeditor.h"
+
+#include <QCalendarWidget>
+#include <QSignalBlocker>
+#include <QStyle>
+
+std::function<QDateTime()> TCampaignClock::NowHook;
+
+QDateTime TCampaignClock::Now() {
+    return NowHook ? NowHook() : QDateTime::currentDateTime();
+}
+
+void ApplyDateRule(TScheduleRange& r) {
+    if (r.EndDate < r.StartDate)
+        r.EndDate = r.StartDate;
+    if (r.EndDate == r.StartDate && r.StartTime > r.EndTime)
+        r.EndTime = r.StartTime;
+}
+
+void ApplyTimeRule(TScheduleRange& r) {
+    if (r.StartDate == r.EndDate && r.EndTime < r.StartTime)
+        r.EndTime = r.StartTime;
+}
+
+QTime ApplyWeekdayRule(const QTime& start, const QTime& end) {
+    return end < start ? start : end;
+}
+
+bool IsPlainFileName(const QString& name) {
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    for (QChar c : name)
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') || c.unicode() < 0x20)
+            return false;
+    return true;
+}
+
+QString StripFileExt(const QString& name) {
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return name;
+    const QString ext = name.mid(dot);
+    if (ext.contains(QLatin1Char('\\')) || ext.contains(QLatin1Char(':')))
+        return name;
+    return name.left(name.indexOf(ext));
+}
+
+namespace {
+
+QTime WholeSeconds(const QTime& t) {
+    return QTime(t.hour(), t.minute(), t.second());
+}
+
+ibx::TDate ToIb(const QDate& d) {
+    return ibx::TDate{d.year(), d.month(), d.day()};
+}
+
+ibx::TTime ToIb(const QTime& t) {
+    return ibx::TTime{t.hour(), t.minute(), t.second(), 0};
+}
+
+QDate FieldDate(const ibx::TIBXSQLVAR& f) {
+    if (f.IsNull())
+        return QDate();
+    const ibx::TDate d = f.AsDate();
+    return QDate(d.Year, d.Month, d.Day);
+}
+
+QTime FieldTime(const ibx::TIBXSQLVAR& f) {
+    if (f.IsNull())
+        return QTime();
+    const ibx::TTime t = f.AsTime();
+    return QTime(t.Hour, t.Minute, t.Second);
+}
+
+int FieldInt(const ibx::TIBXSQLVAR& f) {
+    return f.IsNull() ? 0 : f.AsInteger();
+}
+
+const char* const DayColumns[7] = {"CAMPAIGNS_DAYS_MON", "CAMPAIGNS_DAYS_TUE", "CAMPAIGNS_DAYS_WED",
+                                   "CAMPAIGNS_DAYS_THU", "CAMPAIGNS_DAYS_FRI", "CAMPAIGNS_DAYS_SAT",
+                                   "CAMPAIGNS_DAYS_SUN"};
+
+} // namespace
+
+TCampEditor::TCampEditor(ibx::TIBDatabase* db, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::TCampEditor>()) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+
+    imHeader = ui_->imHeader;
+    laTitle = ui_->laTitle;
+    edCampaignName = ui_->edCampaignName;
+    cbEnabled = ui_->cbEnabled;
+    cbSchedule = ui_->cbSchedule;
+    PageControl = ui_->PageControl;
+    tsContinuous = ui_->tsContinuous;
+    tsDateTime = ui_->tsDateTime;
+    tsDaysOfWeek = ui_->tsDaysOfWeek;
+    dtpStartDate = ui_->dtpStartDate;
+    dtpEndDate = ui_->dtpEndDate;
+    dtpStartTime = ui_->dtpStartTime;
+    dtpEndTime = ui_->dtpEndTime;
+    cbMonday = ui_->cbMonday;
+    cbTuesday = ui_->cbTuesday;
+    cbWednesday = ui_->cbWednesday;
+    cbThursday = ui_->cbThursday;
+    cbFriday = ui_->cbFriday;
+    cbSaturday = ui_->cbSaturday;
+    cbSunday = ui_->cbSunday;
+    dtpStart = ui_->dtpStart;
+    dtpEnd = ui_->dtpEnd;
+    btOK = ui_->btOK;
+    btCancel = ui_->btCancel;
+
+    imHeader->setPixmap(style()->standardIcon(QStyle::SP_FileDialogDetailedView).pixmap(96, 96));
+
+    IBTransaction = std::make_unique<ibx::TIBTransaction>();
+    IBTransaction->SetDefaultDatabase(db);
+    IBTransaction->SetParams({"read_committed", "rec_version", "nowait"});
+    spAddCampaign = std::make_unique<ibx::TIBStoredProc>();
+    spAddCampaign->SetDatabase(db);
+    spAddCampaign->SetTransaction(IBTransaction.get());
+    spAddCampaign->SetStoredProcName("ADD_CAMPAIGN");
+    spUpdateCampaign = std::make_unique<ibx::TIBStoredProc>();
+    spUpdateCampaign->SetDatabase(db);
+    spUpdateCampaign->SetTransaction(IBTransaction.get());
+    spUpdateCampaign->SetStoredProcName("UPDATE_CAMPAIGN");
+    quGetCamp = std::make_unique<ibx::TIBQuery>();
+    quGetCamp->SetDatabase(db);
+    quGetCamp->SetTransaction(IBTransaction.get());
+
+    connect(btOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cbSchedule, &QComboBox::currentIndexChanged, this, [this] { cbScheduleChange(); });
+    // Program sets are made under signal blockers, so these see only the user's edits.
+    connect(dtpStartDate, &QDateEdit::dateChanged, this, [this] { dtpStartDateChange(); });
+    connect(dtpEndDate, &QDateEdit::dateChanged, this, [this] { dtpEndDateChange(); });
+    connect(dtpEndDate->calendarWidget(), &QCalendarWidget::clicked, this, [this] { dtpEndDateCloseUp(); });
+    connect(dtpStartTime, &QTimeEdit::timeChanged, this, [this] { dtpStartTimeChange(); });
+    connect(dtpEndTime, &QTimeEdit::timeChanged, this, [this] { dtpEndTimeChange(); });
+    connect(dtpStart, &QTimeEdit::timeChanged, this, [this] { dtpStartChange(); });
+    connect(dtpEnd, &QTimeEdit::timeChanged, this, [this] { dtpEndChange(); });
+}
+
+TCampEditor::~TCampEditor() {
+    // A dialog freed without OK or a confirmed Cancel leaves nothing behind.
+    try {
+        if (IBTransaction && IBTransaction->InTransaction())
+            IBTransaction->Rollback();
+    } catch (const std::exception&) {
+    }
+}
+
+QVBoxLayout* TCampEditor::ContentLayout() const {
+    return ui_->layContent;
+}
+
+QVBoxLayout* TCampEditor::LeftContentLayout() const {
+    return ui_->layLeftContent;
+}
+
+void TCampEditor::FormCreate() {
+    const QDateTime now = TCampaignClock::Now();
+    const QTime time = WholeSeconds(now.time());
+    {
+        const QSignalBlocker b1(cbSchedule), b2(dtpStartDate), b3(dtpEndDate), b4(dtpStartTime), b5(dtpEndTime),
+            b6(dtpStart), b7(dtpEnd);
+        cbSchedule->setCurrentIndex(0);
+        PageControl->setCurrentIndex(0);
+        cbEnabled->setChecked(true);
+        edCampaignName->setText(QStringLiteral("New campaign"));
+        dtpStartDate->setDate(now.date());
+        dtpEndDate->setDate(now.date().addDays(1));
+        dtpStartTime->setTime(time);
+        dtpEndTime->setTime(time);
+        dtpStart->setTime(time);
+        // A time of day: after 23:00 the end lies before the start until the user edits it.
+        dtpEnd->setTime(time.addSecs(3600));
+        for (QCheckBox* day : {cbMonday, cbTuesday, cbWednesday, cbThursday, cbFriday, cbSaturday, cbSunday})
+            day->setChecked(true);
+    }
+    CampaignId = 0;
+    ContentDefaults();
+    IBTransaction->StartTransaction();
+}
+
+void TCampEditor::FormShow() {
+    const int schedule = cbSchedule->currentIndex();
+    const QSignalBlocker block(cbSchedule);
+    TranslateForm(this);
+    cbSchedule->setCurrentIndex(schedule);
+}
+
+void TCampEditor::showEvent(QShowEvent* e) {
+    FormShow();
+    QDialog::showEvent(e);
+}
+
+void TCampEditor::cbScheduleChange() {
+    PageControl->setCurrentIndex(cbSchedule->currentIndex() < 0 ? 0 : cbSchedule->currentIndex());
+}
+
+TScheduleRange TCampEditor::DateRange() const {
+    return {dtpStartDate->date(), dtpEndDate->date(), dtpStartTime->time(), dtpEndTime->time()};
+}
+
+void TCampEditor::ShowDateRange(const TScheduleRange& r) {
+    const QSignalBlocker b1(dtpEndDate), b2(dtpEndTime);
+    if (dtpEndDate->date() != r.EndDate)
+        dtpEndDate->setDate(r.EndDate);
+    if (dtpEndTime->time() != r.EndTime)
+        dtpEndTime->setTime(r.EndTime);
+}
+
+void TCampEditor::dtpStartDateChange() {
+    TScheduleRange r = DateRange();
+    ApplyDateRule(r);
+    ShowDateRange(r);
+}
+
+void TCampEditor::dtpEndDateChange() {
+    dtpStartDateChange();
+}
+
+void TCampEditor::dtpEndDateCloseUp() {
+    dtpStartDateChange();
+}
+
+void TCampEditor::dtpStartTimeChange() {
+    TScheduleRange r = DateRange();
+    ApplyTimeRule(r);
+    ShowDateRange(r);
+}
+
+void TCampEditor::dtpEndTimeChange() {
+    dtpStartTimeChange();
+}
+
+void TCampEditor::dtpStartChange() {
+    const QTime end = ApplyWeekdayRule(dtpStart->time(), dtpEnd->time());
+    if (end != dtpEnd->time()) {
+        const QSignalBlocker block(dtpEnd);
+        dtpEnd->setTime(end);
+    }
+}
+
+void TCampEditor::dtpEndChange() {
+    dtpStartChange();
+}
+
+QString TCampEditor::FieldText(const ibx::TIBQuery& q, const char* name) {
+    const ibx::TIBXSQLVAR& f = q.FieldByName(name);
+    return f.IsNull() ? QString() : QString::fromStdU16String(f.AsWideString());
+}
+
+void TCampEditor::LoadCampaign(int Id) {
+    quGetCamp->Close();
+    quGetCamp->SetSQL(("select CAMPAIGNS_NAME, CAMPAIGNS_ENABLED, CAMPAIGNS_END_DATE, CAMPAIGNS_END_TIME, "
+                       "CAMPAIGNS_FILE_NAME, CAMPAIGNS_SCHEDULE, CAMPAIGNS_START_DATE, CAMPAIGNS_START_TIME, "
+                       "CAMPAIGNS_DAYS_MON, CAMPAIGNS_DAYS_TUE, CAMPAIGNS_DAYS_WED, CAMPAIGNS_DAYS_THU, "
+                       "CAMPAIGNS_DAYS_FRI, CAMPAIGNS_DAYS_SAT, CAMPAIGNS_DAYS_SUN" +
+                       ContentColumns() + " from CAMPAIGNS where CAMPAIGNS_ID = :ID")
+                          .toStdString());
+    quGetCamp->ParamByName("id").SetAsInteger(Id);
+    quGetCamp->Open();
+    quGetCamp->FetchAll();
+    quGetCamp->First();
+    if (quGetCamp->RecordCount() > 0) {
+        const ibx::TIBQuery& q = *quGetCamp;
+        const QSignalBlocker b1(cbSchedule), b2(dtpStartDate), b3(dtpEndDate), b4(dtpStartTime), b5(dtpEndTime),
+            b6(dtpStart), b7(dtpEnd);
+        edCampaignName->setText(FieldText(q, "CAMPAIGNS_NAME"));
+        const QDate startDate = FieldDate(q.FieldByName("CAMPAIGNS_START_DATE"));
+        const QDate endDate = FieldDate(q.FieldByName("CAMPAIGNS_END_DATE"));
+        const QTime startTime = FieldTime(q.FieldByName("CAMPAIGNS_START_TIME"));
+        const QTime endTime = FieldTime(q.FieldByName("CAMPAIGNS_END_TIME"));
+        // A missing value keeps the default rather than showing a blank picker.
+        if (startDate.isValid())
+            dtpStartDate->setDate(startDate);
+        if (endDate.isValid())
+            dtpEndDate->setDate(endDate);
+        if (startTime.isValid()) {
+            dtpStartTime->setTime(startTime);
+            dtpStart->setTime(startTime);
+        }
+        if (endTime.isValid()) {
+            dtpEndTime->setTime(endTime);
+            dtpEnd->setTime(endTime);
+        }
+        LoadContent(q);
+        const int schedule = FieldInt(q.FieldByName("CAMPAIGNS_SCHEDULE"));
+        cbSchedule->setCurrentIndex(schedule >= 0 && schedule < cbSchedule->count() ? schedule : 0);
+        cbEnabled->setChecked(FieldInt(q.FieldByName("CAMPAIGNS_ENABLED")) == 1);
+        QCheckBox* days[7] = {cbMonday, cbTuesday, cbWednesday, cbThursday, cbFriday, cbSaturday, cbSunday};
+        for (int i = 0; i < 7; ++i)
+            days[i]->setChecked(FieldInt(q.FieldByName(DayColumns[i])) == 1);
+        PageControl->setCurrentIndex(cbSchedule->currentIndex());
+        CampaignId = Id;
+    }
+    quGetCamp->Close();
+    AfterLoad();
+}
+
+ibx::TIBXSQLVAR& TCampEditor::Param(ibx::TIBStoredProc& sp, const char* name) {
+    return sp.ParamByName(name);
+}
+
+void TCampEditor::ClearPromotionParams(ibx::TIBStoredProc& sp) {
+    for (const char* name : {"campaigns_valign", "campaigns_halign", "campaigns_use_coupon", "campaigns_message",
+                             "campaigns_font_name", "campaigns_font_size", "campaigns_font_style",
+                             "campaigns_font_color", "campaigns_valid_in"})
+        sp.ParamByName(name).Clear();
+}
+
+void TCampEditor::FillCommon(ibx::TIBStoredProc& sp) {
+    const int schedule = cbSchedule->currentIndex();
+    Param(sp, "campaigns_name").SetAsWideString(edCampaignName->text().toStdU16String());
+    Param(sp, "campaigns_schedule").SetAsInteger(schedule);
+    Param(sp, "campaigns_start_date").SetAsDate(ToIb(dtpStartDate->date()));
+    Param(sp, "campaigns_start_time").SetAsTime(ToIb(schedule == 2 ? dtpStart->time() : dtpStartTime->time()));
+    Param(sp, "campaigns_end_date").SetAsDate(ToIb(dtpEndDate->date()));
+    Param(sp, "campaigns_end_time").SetAsTime(ToIb(schedule == 2 ? dtpEnd->time() : dtpEndTime->time()));
+    Param(sp, "campaigns_enabled").SetAsInteger(cbEnabled->isChecked() ? 1 : 0);
+    const char* const dayParams[7] = {"campaigns_days_mon", "campaigns_days_tue", "campaigns_days_wed",
+                                      "campaigns_days_thu", "campaigns_days_fri", "campaigns_days_sat",
+                                      "campaigns_days_sun"};
+    QCheckBox* days[7] = {cbMonday, cbTuesday, cbWednesday, cbThursday, cbFriday, cbSaturday, cbSunday};
+    for (int i = 0; i < 7; ++i)
+        Param(sp, dayParams[i]).SetAsInteger(days[i]->isChecked() ? 1 : 0);
+    Param(sp, "campaigns_file_name").SetAsWideString(StoredFileName().toStdU16String());
+}
+
+bool TCampEditor::SaveCampaign() {
+    if (edCampaignName->text().isEmpty()) {
+        ErrorOK(this, TranslateText(STR_CAMPAIGN_NAME));
+        return false;
+    }
+    // The name is pushed as a file name on the phone and written into the work folder
+    // first, so only a plain file name is taken.
+    if (FileNameText().isEmpty() || !IsPlainFileName(StoredFileName())) {
+        ErrorOK(this, TranslateText(STR_FILE_NAME));
+        return false;
+    }
+    if (!CheckContent())
+        return false;
+
+    const bool adding = CampaignId == 0;
+    ibx::TIBStoredProc& sp = adding ? *spAddCampaign : *spUpdateCampaign;
+    FillCommon(sp);
+    if (adding)
+        Param(sp, "campaigns_type").SetAsInteger(CampaignType());
+    else
+        Param(sp, "campaigns_id").SetAsInteger(CampaignId);
+    FillContent(sp, adding);
+
+    try {
+        sp.ExecProc();
+    } catch (const std::exception&) {
+        sp.Close();
+        ErrorOK(this, TranslateText(adding ? STR_UNABLE_ADD_CMPAIGN : STR_UNABLE_UPD_CMPAIGN));
+        return false;
+    }
+    if (adding) {
+        CampaignId = sp.ParamByName("campaigns_id").AsInteger();
+        sp.Close();
+    }
+    // The content may be large; it is not kept past the call.
+    sp.ParamByName("campaigns_data").Clear();
+    return true;
+}
+
+void TCampEditor::done(int r) {
+    if (r == QDialog::Accepted) {
+        try {
+            if (!SaveCampaign())
+                return;
+            IBTransaction->Commit();
+        } catch (const std::exception& e) {
+            ShowException(this, e);
+            return;
+        }
+        QDialog::done(r);
+        return;
+    }
+    if (!WarningYesNo(this, TranslateText(STR_DISCARD_CHANGES)))
+        return;
+    try {
+        if (IBTransaction->InTransaction())
+            IBTransaction->Rollback();
+    } catch (const std::exception& e) {
+        ShowException(this, e);
+    }
+    QDialog::done(r);
+}

@@ -1,0 +1,39 @@
+// The editor of a file campaign: any file pushed byte for byte under a name the
+// operator chooses.
+#pragma once
+
+#include "campeditor.h"
+#include "stddialogs.h"
+
+namespace Ui {
+class TfmFileCamp;
+}
+class QToolButton;
+
+class TfmFileCamp : public TCampEditor {
+    Q_OBJECT
+
+public:
+    explicit TfmFileCamp(ibx::TIBDatabase* db, QWidget* parent = nullptr);
+    ~TfmFileCamp() override;
+
+    QLineEdit* edFileName = nullptr;
+    QToolButton* sbLoad = nullptr;
+    TOpenDialog OpenDialog;
+    // The file chosen while the dialog is open; empty when none was.
+    QString FilePath;
+
+    int CampaignType() const override { return CampTypeFile; }
+
+    void sbLoadClick();
+
+protected:
+    void ContentDefaults() override;
+    void LoadContent(const ibx::TIBQuery& q) override;
+    QString FileNameText() const override;
+    QString StoredFileName() const override;
+    void FillContent(ibx::TIBStoredProc& sp, bool adding) override;
+
+private:
+    std::unique_ptr<Ui::TfmFileCamp> content_;
+};

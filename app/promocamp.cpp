@@ -1,0 +1,230 @@
+#include "promocamp.h"
+
+#include "jpegcodec.h"
+#include "msgbox.h"
+#include "strings.h"
+#include "translation.h"
+#include "ui_promocamp.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QVBoxLayout>
+
+TfmPromoCamp::TfmPromoCamp(ibx::TIBDatabase* db, QWidget* parent)
+    : TCampEditor(db, parent), content_(std::make_unique<Ui::TfmPromoCamp>()) {
+    setObjectName(QStringLiteral("fmPromoCamp"));
+    setWindowTitle(QStringLiteral("Edit Promotion Campaign"));
+    laTitle->setText(QStringLiteral("Edit settings of the promotion campaign."));
+    auto* holder = new QWidget(this);
+    content_->setupUi(holder);
+    // The preview and its buttons stand in the left column, the fields in the right one.
+    imLogo = new TPromoPreview(content_->paPreviewArea);
+    laTextOverImage = imLogo->laTextOverImage();
+    content_->layPreviewArea->insertWidget(0, imLogo, 0, Qt::AlignHCenter);
+    LeftContentLayout()->addWidget(content_->paPreviewArea);
+    ContentLayout()->addWidget(content_->paPromoFields);
+    holder->hide();
+
+    edMessage = content_->edMessage;
+    edSendAs = content_->edSendAs;
+    edValidIn = content_->edValidIn;
+    cbEnableCoupon = content_->cbEnableCoupon;
+    laValidIn = content_->laValidIn;
+    sbTop = content_->sbTop;
+    sbMiddle = content_->sbMiddle;
+    sbBottom = content_->sbBottom;
+    sbLeft = content_->sbLeft;
+    sbCenter = content_->sbCenter;
+    sbRight = content_->sbRight;
+    sbSelectFile = content_->sbSelectFile;
+    sbFont = content_->sbFont;
+
+    vertical_ = new QButtonGroup(this);
+    for (QToolButton* b : {sbTop, sbMiddle, sbBottom})
+        vertical_->addButton(b);
+    horizontal_ = new QButtonGroup(this);
+    for (QToolButton* b : {sbLeft, sbCenter, sbRight})
+        horizontal_->addButton(b);
+
+    connect(edMessage, &QLineEdit::textChanged, this, [this] { edMessageChange(); });
+    // Runs on every change of the box, the program's own included.
+    connect(cbEnableCoupon, &QCheckBox::toggled, this, [this] { cbEnableCouponClick(); });
+    connect(sbSelectFile, &QToolButton::clicked, this, [this] { sbSelectFileClick(); });
+    connect(sbFont, &QToolButton::clicked, this, [this] { sbFontClick(); });
+    connect(sbLeft, &QToolButton::clicked, this, [this] { sbLeftClick(); });
+    connect(sbCenter, &QToolButton::clicked, this, [this] { sbCenterClick(); });
+    connect(sbRight, &QToolButton::clicked, this, [this] { sbRightClick(); });
+    connect(sbTop, &QToolButton::clicked, this, [this] { sbTopClick(); });
+    connect(sbMiddle, &QToolButton::clicked, this, [this] { sbMiddleClick(); });
+    connect(sbBottom, &QToolButton::clicked, this, [this] { sbBottomClick(); });
+
+    OpenDialog.Title = QStringLiteral("Select image");
+    OpenDialog.Filters = {QStringLiteral("All (*.jpg;*.jpeg;*.bmp)"), QStringLiteral("JPEG Image File (*.jpg;*.jpeg)"),
+                          QStringLiteral("Bitmaps (*.bmp)")};
+    resize(514, 422);
+    FormCreate();
+}
+
+TfmPromoCamp::~TfmPromoCamp() = default;
+
+void TfmPromoCamp::ContentDefaults() {
+    edSendAs->setText(QStringLiteral("promo"));
+    imLogo->SetPicture(QImage());
+    imLogo->SetFont(TPromoFont());
+    sbMiddle->setChecked(true);
+    sbCenter->setChecked(true);
+    imLogo->SetHAlign(1);
+    imLogo->SetVAlign(1);
+    cbEnableCoupon->setChecked(true);
+    cbEnableCouponClick();
+}
+
+void TfmPromoCamp::edMessageChange() {
+    QString text = edMessage->text();
+    if (cbEnableCoupon->isChecked()) {
+        if (!text.isEmpty())
+            text += QStringLiteral("\r\n");
+        text += QLatin1String(CouponPlaceholder);
+    }
+    imLogo->SetText(text);
+}
+
+void TfmPromoCamp::cbEnableCouponClick() {
+    edMessageChange();
+    const bool on = cbEnableCoupon->isChecked();
+    laValidIn->setEnabled(on);
+    edValidIn->setEnabled(on);
+    edValidIn->setText(on ? QStringLiteral("1") : QString());
+}
+
+void TfmPromoCamp::sbLeftClick() {
+    imLogo->SetHAlign(0);
+}
+void TfmPromoCamp::sbCenterClick() {
+    imLogo->SetHAlign(1);
+}
+void TfmPromoCamp::sbRightClick() {
+    imLogo->SetHAlign(2);
+}
+void TfmPromoCamp::sbTopClick() {
+    imLogo->SetVAlign(0);
+}
+void TfmPromoCamp::sbMiddleClick() {
+    imLogo->SetVAlign(1);
+}
+void TfmPromoCamp::sbBottomClick() {
+    imLogo->SetVAlign(2);
+}
+
+void TfmPromoCamp::sbFontClick() {
+    FontDialog.Font = imLogo->Font();
+    if (FontDialog.Execute(this))
+        imLogo->SetFont(FontDialog.Font);
+}
+
+void TfmPromoCamp::LoadPicture(const QString& path) {
+    QImage picture = LoadPictureFile(path);
+    imLogo->SetPicture(picture.convertToFormat(QImage::Format_RGB888));
+}
+
+void TfmPromoCamp::sbSelectFileClick() {
+    if (!OpenDialog.Execute(this))
+        return;
+    // The send-as name follows the chosen file before the file is read.
+    edSendAs->setText(StripFileExt(QFileInfo(OpenDialog.FileName).fileName()));
+    try {
+        LoadPicture(OpenDialog.FileName);
+    } catch (const std::exception& e) {
+        ShowException(this, e);
+    }
+}
+
+QString TfmPromoCamp::ContentColumns() const {
+    return QStringLiteral(", CAMPAIGNS_DATA, CAMPAIGNS_MESSAGE, CAMPAIGNS_USE_COUPON, CAMPAIGNS_VALIGN, "
+                          "CAMPAIGNS_HALIGN, CAMPAIGNS_FONT_NAME, CAMPAIGNS_FONT_SIZE, CAMPAIGNS_FONT_STYLE, "
+                          "CAMPAIGNS_FONT_COLOR, CAMPAIGNS_VALID_IN");
+}
+
+void TfmPromoCamp::LoadContent(const ibx::TIBQuery& q) {
+    auto intField = [&q](const char* name, int fallback) {
+        const ibx::TIBXSQLVAR& f = q.FieldByName(name);
+        return f.IsNull() ? fallback : f.AsInteger();
+    };
+    const ibx::TIBXSQLVAR& data = q.FieldByName("CAMPAIGNS_DATA");
+    if (!data.IsNull()) {
+        const ibx::TBytes b = data.AsBytes();
+        if (!b.empty()) {
+            // A stored picture that cannot be decoded leaves the preview empty; the
+            // campaign's other fields still load and can be corrected.
+            try {
+                imLogo->SetPicture(DecodeJpeg(
+                    QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()))));
+            } catch (const std::exception& e) {
+                ShowException(this, e);
+            }
+        }
+    }
+    TPromoFont font = imLogo->Font();
+    const QString face = FieldText(q, "CAMPAIGNS_FONT_NAME");
+    if (!face.isEmpty())
+        font.Name = face;
+    font.Size = intField("CAMPAIGNS_FONT_SIZE", font.Size);
+    font.Style = intField("CAMPAIGNS_FONT_STYLE", font.Style);
+    font.Color = intField("CAMPAIGNS_FONT_COLOR", font.Color);
+    imLogo->SetFont(font);
+    edMessage->setText(FieldText(q, "CAMPAIGNS_MESSAGE"));
+    edSendAs->setText(StripFileExt(FieldText(q, "CAMPAIGNS_FILE_NAME")));
+    const int halign = intField("CAMPAIGNS_HALIGN", 1);
+    (halign == 0 ? sbLeft : halign == 1 ? sbCenter : sbRight)->setChecked(true);
+    imLogo->SetHAlign(halign == 0 ? 0 : halign == 1 ? 1 : 2);
+    const int valign = intField("CAMPAIGNS_VALIGN", 1);
+    (valign == 0 ? sbTop : valign == 1 ? sbMiddle : sbBottom)->setChecked(true);
+    imLogo->SetVAlign(valign == 0 ? 0 : valign == 1 ? 1 : 2);
+    cbEnableCoupon->setChecked(intField("CAMPAIGNS_USE_COUPON", 0) == 1);
+    if (cbEnableCoupon->isChecked())
+        edValidIn->setText(FieldText(q, "CAMPAIGNS_VALID_IN"));
+}
+
+void TfmPromoCamp::AfterLoad() {
+    edMessageChange();
+}
+
+QString TfmPromoCamp::FileNameText() const {
+    return edSendAs->text();
+}
+
+QString TfmPromoCamp::StoredFileName() const {
+    return StripFileExt(edSendAs->text()) + QStringLiteral(".jpg");
+}
+
+bool TfmPromoCamp::CheckContent() {
+    if (imLogo->Picture().isNull()) {
+        ErrorOK(this, TranslateText(STR_IMAGE));
+        return false;
+    }
+    return true;
+}
+
+void TfmPromoCamp::FillContent(ibx::TIBStoredProc& sp, bool) {
+    const int valign = sbBottom->isChecked() ? 2 : sbMiddle->isChecked() ? 1 : 0;
+    const int halign = sbLeft->isChecked() ? 0 : sbCenter->isChecked() ? 1 : 2;
+    // The whole picture, re-encoded; the preview's scaling is for display only.
+    const QByteArray jpeg = EncodeJpeg(imLogo->Picture());
+    const TPromoFont& font = imLogo->Font();
+    Param(sp, "campaigns_data").SetAsBytes(ibx::TBytes(jpeg.begin(), jpeg.end()));
+    Param(sp, "campaigns_valign").SetAsInteger(valign);
+    Param(sp, "campaigns_halign").SetAsInteger(halign);
+    Param(sp, "campaigns_use_coupon").SetAsInteger(cbEnableCoupon->isChecked() ? 1 : 0);
+    Param(sp, "campaigns_message").SetAsWideString(edMessage->text().toStdU16String());
+    Param(sp, "campaigns_font_name").SetAsWideString(font.Name.toStdU16String());
+    Param(sp, "campaigns_font_size").SetAsInteger(font.Size);
+    Param(sp, "campaigns_font_style").SetAsInteger(font.Style);
+    Param(sp, "campaigns_font_color").SetAsInteger(font.Color);
+    // Sent as text: the database converts it, and refuses what is not a number.
+    if (cbEnableCoupon->isChecked())
+        Param(sp, "campaigns_valid_in").SetAsWideString(edValidIn->text().toStdU16String());
+    else
+        Param(sp, "campaigns_valid_in").Clear();
+}

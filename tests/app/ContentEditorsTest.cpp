@@ -1,0 +1,226 @@
+// The content of the text and promotion editors, and how the three editors look.
+#include "EditorTestSupport.h"
+#include "filecamp.h"
+#include "jpegcodec.h"
+#include "promocamp.h"
+#include "strings.h"
+#include "textcamp.h"
+#include "vyrvCard.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+
+using namespace tavlin::test;
+
+namespace {
+
+class ContentEditorsTest : public EditorSuite {};
+
+QImage Gradient(int w, int h) {
+    QImage img(w, h, QImage::Format_RGB888);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixelColor(x, y, QColor(x * 255 / w, y * 255 / h, 128));
+    return img;
+}
+
+} // namespace
+
+TEST_F(ContentEditorsTest, TextCardIsStoredAndReadBack) {
+    TfmTextCamp ed(conn_);
+    EXPECT_EQ(ed.edSendAs->text(), "vcard");
+    ed.edPhone->setText("+44 20 7946 0000");
+    const QString card = QString::fromUtf8(ed.CardBytes());
+    EXPECT_EQ(card.count("TEL"), 1);
+    EXPECT_TRUE(card.contains("TEL;PREF;WORK:+44 20 7946 0000\r\n")) << card.toStdString();
+    EXPECT_FALSE(card.contains("ORG")) << card.toStdString();
+    EXPECT_FALSE(card.contains("NOTE")) << card.toStdString();
+
+    ed.edCampaignName->setText("Card");
+    ed.edCompanyName->setText("Morvek Café");
+    ed.edURL->setText("http://example.org/");
+    ed.edMessage->setText("Buy 2; get 1 free - a long message that certainly needs a soft line break somewhere");
+    ed.edSendAs->setText("offer.txt");
+    const QByteArray stored = ed.CardBytes();
+    ed.accept();
+    ASSERT_EQ(ed.result(), QDialog::Accepted);
+    const int id = ed.CampaignId;
+    EXPECT_EQ(Text("select CAMPAIGNS_FILE_NAME from CAMPAIGNS where CAMPAIGNS_ID = " + std::to_string(id)),
+              "offer.vcf");
+    EXPECT_EQ(Scalar("select CAMPAIGNS_TYPE from CAMPAIGNS where CAMPAIGNS_ID = " + std::to_string(id)).AsInteger(), 1);
+    EXPECT_EQ(Blob(id), stored);
+
+    TfmTextCamp back(conn_);
+    back.LoadCampaign(id);
+    EXPECT_EQ(back.edSendAs->text(), "offer");
+    EXPECT_EQ(back.edCompanyName->text(), "Morvek Café");
+    EXPECT_EQ(back.edURL->text(), "http://example.org/");
+    EXPECT_EQ(back.edPhone->text(), "+44 20 7946 0000");
+    EXPECT_EQ(back.edMessage->text(), ed.edMessage->text());
+    EXPECT_EQ(back.CardBytes(), stored); // saving again gives the same card
+
+    {   // The card's own soft line breaks read back from a list of strings as from a stream.
+        TvyrvCard card, again;
+        card.LoadFromStream(std::string_view(stored.constData(), static_cast<size_t>(stored.size())));
+        TvyrStringList lines;
+        card.SaveToStrings(&lines);
+        again.LoadFromStrings(&lines);
+        ASSERT_EQ(again.Explanatory.Notes.size(), 1u);
+        EXPECT_EQ(QString::fromStdString(again.Explanatory.Notes[0]).trimmed(), ed.edMessage->text());
+    }
+    back.ShowCard("this is no card at all");
+    EXPECT_TRUE(back.edCompanyName->text().isEmpty());
+    EXPECT_TRUE(back.edMessage->text().isEmpty());
+    back.ShowCard(QByteArray());
+    EXPECT_TRUE(back.edPhone->text().isEmpty());
+
+    EXPECT_EQ(TextToLines("a\r\nb\nc\r"), QStringList({"a", "b", "c"}));
+    EXPECT_EQ(TextToLines("one\r\n"), QStringList{"one"});
+    EXPECT_EQ(LinesToText({"a", "b"}), "a\r\nb\r\n");
+
+    back.edSendAs->setText("dir/card.txt");
+    back.accept();
+    EXPECT_EQ(Shown(), QStringList{QString::fromUtf8(STR_FILE_NAME.text)});
+}
+
+TEST_F(ContentEditorsTest, PromotionPreviewFollowsMessageAndCoupon) {
+    TfmPromoCamp ed(conn_);
+    EXPECT_EQ(ed.imLogo->objectName(), "imLogo");
+    EXPECT_EQ(ed.laTextOverImage->objectName(), "laTextOverImage");
+    EXPECT_EQ(ed.imLogo->Text(), "COUPON CODE");
+    EXPECT_EQ(ed.edSendAs->text(), "promo");
+    EXPECT_EQ(ed.edValidIn->text(), "1");
+    EXPECT_TRUE(ed.sbMiddle->isChecked());
+    EXPECT_TRUE(ed.sbCenter->isChecked());
+    EXPECT_EQ(ed.imLogo->TextAlignment(), Qt::AlignHCenter | Qt::AlignVCenter);
+
+    ed.edMessage->setText("Sale");
+    EXPECT_EQ(ed.imLogo->Text(), "Sale\r\nCOUPON CODE");
+    ed.edValidIn->setText("48");
+    ed.cbEnableCoupon->setChecked(false);
+    EXPECT_EQ(ed.imLogo->Text(), "Sale");
+    EXPECT_TRUE(ed.edValidIn->text().isEmpty());
+    EXPECT_FALSE(ed.edValidIn->isEnabled());
+    EXPECT_FALSE(ed.laValidIn->isEnabled());
+    ed.cbEnableCoupon->setChecked(true);
+    EXPECT_EQ(ed.edValidIn->text(), "1");
+    EXPECT_TRUE(ed.edValidIn->isEnabled());
+
+    ed.sbLeft->click();
+    ed.sbBottom->click();
+    EXPECT_TRUE(ed.sbLeft->isChecked());
+    EXPECT_FALSE(ed.sbCenter->isChecked());
+    EXPECT_EQ(ed.imLogo->TextAlignment(), Qt::AlignLeft | Qt::AlignBottom);
+
+    // A picture that is wider than the frame is fitted whole and centred.
+    ed.imLogo->SetPicture(Gradient(240, 100));
+    EXPECT_EQ(ed.imLogo->PictureRect(), QRect(0, 50, 120, 50));
+}
+
+TEST_F(ContentEditorsTest, PromotionPicturesFontAndSave) {
+    TfmPromoCamp ed(conn_);
+    ed.edCampaignName->setText("Promo");
+    ed.accept(); // no picture yet
+    EXPECT_EQ(Shown(), QStringList{QString::fromUtf8(STR_IMAGE.text)});
+
+    // A .png is read as JPEG and fails: the picture stays, the name has already changed.
+    const QString png = dir_.filePath("picture.png");
+    Gradient(20, 20).save(png, "PNG");
+    ChooseFile(png);
+    boxes_->Clear();
+    ed.sbSelectFileClick();
+    EXPECT_EQ(ed.edSendAs->text(), "picture");
+    EXPECT_TRUE(ed.imLogo->Picture().isNull());
+    ASSERT_EQ(boxes_->Asked().size(), 1u);
+    EXPECT_TRUE(boxes_->Asked()[0].text.startsWith("JPEG error #"));
+
+    const QString bmp = dir_.filePath("picture.BmP");
+    Gradient(30, 40).save(bmp, "BMP");
+    ChooseFile(bmp);
+    ed.sbSelectFileClick();
+    EXPECT_EQ(ed.imLogo->Picture().size(), QSize(30, 40));
+
+    const QString jpeg = WriteFile("photo.jpeg", EncodeJpeg(Gradient(300, 200)));
+    ChooseFile(jpeg);
+    ed.sbSelectFileClick();
+    EXPECT_EQ(ed.edSendAs->text(), "photo");
+    EXPECT_EQ(ed.imLogo->Picture().size(), QSize(300, 200));
+
+    // A confirmed font dialog that leaves the colour keeps the stored system colour.
+    TFontDialog::ExecuteHook = [](QWidget*, TPromoFont& f) {
+        f.Name = "Verdana";
+        f.Size = 14;
+        f.Style = PromoStyleBold | PromoStyleUnderline;
+        return true;
+    };
+    ed.sbFont->click();
+    EXPECT_EQ(ed.imLogo->Font().Name, "Verdana");
+    EXPECT_EQ(ed.imLogo->Font().Color, PromoDefaultFontColor);
+
+    ed.edMessage->setText("Half price");
+    ed.sbRight->click();
+    ed.sbTop->click();
+    ed.cbEnableCoupon->setChecked(false);
+    boxes_->Clear();
+    ed.accept();
+    ASSERT_EQ(ed.result(), QDialog::Accepted) << Shown().join('|').toStdString();
+    const std::string where = " from CAMPAIGNS where CAMPAIGNS_ID = " + std::to_string(ed.CampaignId);
+    EXPECT_EQ(Text("select CAMPAIGNS_FILE_NAME" + where), "photo.jpg");
+    EXPECT_EQ(Scalar("select CAMPAIGNS_TYPE" + where).AsInteger(), 2);
+    EXPECT_EQ(Scalar("select CAMPAIGNS_USE_COUPON" + where).AsInteger(), 0);
+    EXPECT_TRUE(Scalar("select CAMPAIGNS_VALID_IN" + where).IsNull());
+    EXPECT_EQ(Scalar("select CAMPAIGNS_HALIGN" + where).AsInteger(), 2);
+    EXPECT_EQ(Scalar("select CAMPAIGNS_VALIGN" + where).AsInteger(), 0);
+    EXPECT_EQ(Scalar("select CAMPAIGNS_FONT_COLOR" + where).AsInteger(), -16777208);
+    EXPECT_EQ(Scalar("select CAMPAIGNS_FONT_STYLE" + where).AsInteger(), 5);
+    EXPECT_EQ(Scalar("select CAMPAIGNS_FONT_SIZE" + where).AsInteger(), 14);
+    EXPECT_EQ(Text("select CAMPAIGNS_MESSAGE" + where), "Half price");
+    const QByteArray data = Blob(ed.CampaignId);
+    EXPECT_EQ(DecodeJpeg(data).size(), QSize(300, 200)); // full size, not the preview's
+    EXPECT_TRUE(data.contains(QByteArray("\xFF\xC0", 2))); // baseline
+
+    // Loading puts the stored positions' buttons down and keeps the held colour.
+    Exec("update CAMPAIGNS set CAMPAIGNS_HALIGN = 0, CAMPAIGNS_VALIGN = 2, CAMPAIGNS_USE_COUPON = 1, "
+         "CAMPAIGNS_VALID_IN = 12 where CAMPAIGNS_ID = " + std::to_string(ed.CampaignId));
+    TfmPromoCamp back(conn_);
+    back.LoadCampaign(ed.CampaignId);
+    EXPECT_TRUE(back.sbLeft->isChecked());
+    EXPECT_TRUE(back.sbBottom->isChecked());
+    EXPECT_EQ(back.imLogo->TextAlignment(), Qt::AlignLeft | Qt::AlignBottom);
+    EXPECT_TRUE(back.cbEnableCoupon->isChecked());
+    EXPECT_EQ(back.edValidIn->text(), "12");
+    EXPECT_EQ(back.imLogo->Text(), "Half price\r\nCOUPON CODE");
+    EXPECT_EQ(back.imLogo->Font().Name, "Verdana");
+    EXPECT_EQ(back.imLogo->Font().Color, PromoDefaultFontColor);
+    EXPECT_EQ(back.edSendAs->text(), "photo");
+    EXPECT_EQ(back.imLogo->Picture().size(), QSize(300, 200));
+
+    // A validity the database cannot take fails inside the procedure.
+    boxes_->Clear();
+    back.edValidIn->setText("soon");
+    back.accept();
+    EXPECT_EQ(Shown(), QStringList{QString::fromUtf8(STR_UNABLE_UPD_CMPAIGN.text)});
+    EXPECT_EQ(back.result(), QDialog::Rejected);
+}
+
+TEST_F(ContentEditorsTest, EditorsRenderOffscreen) {
+    const QString out = QStringLiteral(TAVLIN_TEST_FIREBIRD_LOCK "/../editor-%1.png");
+    TfmFileCamp file(conn_);
+    file.edFileName->setText("clip.3gp");
+    file.cbSchedule->setCurrentIndex(1);
+    TfmTextCamp text(conn_);
+    text.cbSchedule->setCurrentIndex(2);
+    TfmPromoCamp promo(conn_);
+    promo.imLogo->SetPicture(Gradient(300, 200));
+    promo.edMessage->setText("Half price today only");
+    for (auto [name, dialog] : {std::pair<const char*, QDialog*>{"file", &file}, {"text", &text}, {"promo", &promo}}) {
+        dialog->show();
+        const QImage shot = dialog->grab().toImage();
+        EXPECT_GE(shot.width(), 514) << name;
+        EXPECT_TRUE(shot.save(out.arg(name))) << name;
+        dialog->hide();
+    }
+}
