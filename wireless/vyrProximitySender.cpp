@@ -308,6 +308,11 @@ void TvyrProximitySender::Pump() {
         return;
     Alive alive = alive_;
     const unsigned run = run_;
+    // A completion may call here while another device is still connecting: on the stacks that take
+    // one attempt at a time the next device waits for that attempt.
+    const bool oneAtATime = OneAttemptAtATime(sendRadio_.get());
+    if (oneAtATime && AttemptRunning())
+        return;
     while (activeConnections_ < maxConnections_ && nextDevice_ < DeviceCount()) {
         // Counted before the start: an owner that pumps messages in OnSendStarted may see the device
         // complete, or this loop run again, before Start returns.
@@ -320,11 +325,16 @@ void TvyrProximitySender::Pump() {
             --activeConnections_; // passed over for this cycle: no event, no unpairing
             continue;
         }
-        if (OneAttemptAtATime(sendRadio_.get()))
+        if (oneAtATime)
             return; // the next starts when this one is connected or done
     }
     if (activeConnections_ == 0 && nextDevice_ >= DeviceCount())
         StartSleep();
+}
+
+bool TvyrProximitySender::AttemptRunning() const {
+    return std::any_of(devices_.begin(), devices_.end(),
+                       [](const DevicePtr& d) { return d->Busy() && d->Client()->State() == csConnecting; });
 }
 
 void TvyrProximitySender::Bind(TvyrProximityDevice& device) {

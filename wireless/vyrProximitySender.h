@@ -194,6 +194,7 @@ private:
     void KillSleepTimer();
     void BeginSending();
     void Pump();
+    bool AttemptRunning() const; // a device of this cycle is still connecting
     void Bind(TvyrProximityDevice& device);
     void DeviceComplete(TvyrProximityDevice* device, int error);
 
