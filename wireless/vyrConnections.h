@@ -61,9 +61,7 @@ private:
     win::DWORD writeBuffer_ = 4096;
 };
 
-// The Bluetooth Base UUID {00000000-0000-1000-8000-00805F9B34FB}.
-inline constexpr win::GUID BluetoothBaseUuid = {
-    0x00000000, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB}};
+// BluetoothBaseUuid comes with the radio unit.
 
 class TvyrCustomBuetoothParams : public TvyrCustomConnectionParams {
 public:

@@ -102,6 +102,9 @@ struct Phone {
     ObexBehaviour obex;
     LinkPolicy link = LinkPolicy::Accept;
     std::string bridge; // "tcp:HOST:PORT" or a tty path: an external server stands in
+    // When not empty, a raw service search (the Microsoft stack's) returns these SDP records as they are,
+    // whatever class is asked: a phone with odd or hostile records.
+    std::vector<std::vector<uint8_t>> rawSdpRecords;
 
     bool ReachableFrom(int stackKind) const;
     const Service* FindService(uint16_t uuid16) const;

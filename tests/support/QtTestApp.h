@@ -13,8 +13,9 @@ inline QApplication* EnsureQApplication() {
     static int argc = 1;
     static char name[] = "tavlin-tests";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return &app;
+    // Never destroyed: tearing Qt down from exit handlers crashes once windows were shown.
+    static auto* app = new QApplication(argc, argv);
+    return app;
 }
 
 // Readable QString values in test failures.

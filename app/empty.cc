@@ -1,1 +1,0 @@
-// Keeps the application library buildable before its first unit lands.

@@ -1,0 +1,592 @@
+#include "main.h"
+
+#include "dbsettings.h"
+#include "msgbox.h"
+#include "splash.h"
+#include "translation.h"
+#include "ui_main.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <exception>
+#include <tuple>
+
+TfmMain* fmMain = nullptr;
+
+namespace {
+
+const QString ProductName = QStringLiteral("Tavlin");
+const char* const SuffixProperty = "captionSuffix";
+
+} // namespace
+
+std::function<bool(const QUrl&)> TfmMain::OpenUrlHook = [](const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+};
+
+TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::fmMain>()) {
+    // Dialogs created during creation (the database settings) already reach the window.
+    fmMain = this;
+    ui_->setupUi(this);
+    lvCampaigns = ui_->lvCampaigns;
+    lvProcess = ui_->lvProcess;
+    lvAPIs = ui_->lvAPIs;
+    StatusBar = ui_->StatusBar;
+    acSenderStart = ui_->acSenderStart;
+    acSenderStop = ui_->acSenderStop;
+    acSenderSendToDevice = ui_->acSenderSendToDevice;
+    acSenderExit = ui_->acSenderExit;
+    acAddFileBased = ui_->acAddFileBased;
+    acAddTextBased = ui_->acAddTextBased;
+    acAddPromotion = ui_->acAddPromotion;
+    acAddWizard = ui_->acAddWizard;
+    acCampaignsEdit = ui_->acCampaignsEdit;
+    acCampaignsDelete = ui_->acCampaignsDelete;
+    acCampaignsRefresh = ui_->acCampaignsRefresh;
+    acReportsProcessed = ui_->acReportsProcessed;
+    acReportsIgnored = ui_->acReportsIgnored;
+    acReportsRejected = ui_->acReportsRejected;
+    acBlackListTermorary = ui_->acBlackListTermorary;
+    acReportsHistory = ui_->acReportsHistory;
+    acReportsDetailsPerCampaigns = ui_->acReportsDetailsPerCampaigns;
+    acReportsChart = ui_->acReportsChart;
+    acSettingsBlackList = ui_->acSettingsBlackList;
+    acSettingsWhiteList = ui_->acSettingsWhiteList;
+    acToolsCheckCoupon = ui_->acToolsCheckCoupon;
+    acSettingsDatabase = ui_->acSettingsDatabase;
+    acToolsSettings = ui_->acToolsSettings;
+    acHelpHelp = ui_->acHelpHelp;
+    acHelpAbout = ui_->acHelpAbout;
+
+    SetUpDatabaseComponents();
+    SetUpLists();
+    SetUpStatusBar();
+    SetUpActions();
+    SetUpPopupMenu();
+
+    vyrProximitySender1 = std::make_unique<tavlin::TSenderStub>(0);
+    vyrProximitySender2 = std::make_unique<tavlin::TSenderStub>(1);
+    vyrProximitySender3 = std::make_unique<tavlin::TSenderStub>(2);
+    vyrProximitySender4 = std::make_unique<tavlin::TSenderStub>(3);
+    vyrAPI.SetName(u"vyrAPI");
+    vyrAPI.AfterLoad = [this](vcl::TObject*) { vyrAPIAfterLoad(); };
+    vyrAPI.OnChanged = [this](vcl::TObject*) { vyrAPIChanged(); };
+
+    // The enabling rules run whenever the window is idle, as action update handlers do.
+    idle_.setInterval(50);
+    connect(&idle_, &QTimer::timeout, this, &TfmMain::UpdateActions);
+
+    FormCreate();
+    if (Connected) idle_.start();
+}
+
+TfmMain::~TfmMain() {
+    FormDestroy();
+    if (fmMain == this) fmMain = nullptr;
+}
+
+void TfmMain::SetUpDatabaseComponents() {
+    IBDatabase.SetName(u"IBDatabase");
+    IBDatabase.SetSQLDialect(3);
+    IBDatabase.SetLoginPrompt(false);
+    IBTransaction.SetName(u"IBTransaction");
+    IBTransaction.SetDefaultDatabase(&IBDatabase);
+    IBTransaction.SetParams({"read_committed", "rec_version", "nowait"});
+    const std::pair<ibx::TIBQuery*, const char*> queries[] = {
+        {&quCampaigns, "select CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, CAMPAIGNS_ENABLED from  "
+                       "CAMPAIGNS order by CAMPAIGNS_NAME;"},
+        {&quDeleteCamp, "delete from CAMPAIGNS where (CAMPAIGNS_ID = :ID);"},
+        {&quGetSettings, "select settings_max_conn, settings_sleep, settings_disc_timeout, settings_connect_timeout, "
+                         "settings_delay, settings_name, settings_max_per_dongle from settings;"},
+        {&quGetCampName, "select campaigns_name from campaigns where (campaigns_id = :id);"},
+        {&quGetCampaignParam,
+         "select campaigns_type, campaigns_file_name, campaigns_data, campaigns_valign, campaigns_halign, "
+         "campaigns_use_coupon, campaigns_message, campaigns_font_name, campaigns_font_size, campaigns_font_style, "
+         "campaigns_font_color from campaigns where campaigns_id = :id;"},
+    };
+    for (const auto& [query, sql] : queries) {
+        query->SetDatabase(&IBDatabase);
+        query->SetTransaction(&IBTransaction);
+        query->SetSQL(sql);
+    }
+    quCampaigns.SetName(u"quCampaigns");
+    quDeleteCamp.SetName(u"quDeleteCamp");
+    quGetSettings.SetName(u"quGetSettings");
+    quGetCampName.SetName(u"quGetCampName");
+    quGetCampaignParam.SetName(u"quGetCampaignParam");
+    const std::tuple<ibx::TIBStoredProc*, const char16_t*, const char*> procedures[] = {
+        {&spLockCampaign, u"spLockCampaign", "LOCK_CAMPAIGN"},
+        {&spUnlockCampaign, u"spUnlockCampaign", "UNLOCK_CAMPAIGN"},
+        {&spUnlockAllDevices, u"spUnlockAllDevices", "UNLOCK_ALL_DEVICES"},
+        {&spUnlockAllCampaigns, u"spUnlockAllCampaigns", "UNLOCK_ALL_CAMPAIGN"},
+        {&spCheckDevice, u"spCheckDevice", "CHECK_DEVICE"},
+        {&spSetDevice, u"spSetDevice", "SET_DEVICE"},
+        {&spGenCoupon, u"spGenCoupon", "GEN_COUPON_CODE"},
+    };
+    for (const auto& [proc, name, procName] : procedures) {
+        proc->SetName(name);
+        proc->SetDatabase(&IBDatabase);
+        proc->SetTransaction(&IBTransaction);
+        proc->SetStoredProcName(procName);
+    }
+}
+
+void TfmMain::SetUpLists() {
+    const std::pair<QTreeWidget*, QList<int>> widths[] = {
+        {lvCampaigns, {240, 120, 120, 80}},
+        {lvProcess, {150, 120, 100, 100, 200}},
+        {lvAPIs, {120, 120, 430}},
+    };
+    for (const auto& [list, columns] : widths) {
+        list->header()->setStretchLastSection(false);
+        list->header()->setSectionsMovable(false);
+        for (int i = 0; i < columns.size(); ++i) list->header()->resizeSection(i, columns[i]);
+        // Report-style grid lines; the selection stays visible when the list loses focus.
+        list->setStyleSheet(QStringLiteral(
+            "QTreeWidget::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid palette(midlight); }"
+            "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
+    }
+    connect(lvCampaigns, &QTreeWidget::itemDoubleClicked, this, [this] {
+        UpdateActions();
+        if (acCampaignsEdit->isEnabled()) acCampaignsEdit->trigger();
+    });
+}
+
+void TfmMain::SetUpStatusBar() {
+    const int widths[2] = {300, 200};
+    for (int i = 0; i < 2; ++i) {
+        panels_[i] = new QLabel(StatusBar);
+        panels_[i]->setObjectName(QStringLiteral("StatusBarPanel%1").arg(i));
+        panels_[i]->setFixedWidth(widths[i]);
+        panels_[i]->setFrameShape(QFrame::StyledPanel);
+        panels_[i]->setFrameShadow(QFrame::Sunken);
+        StatusBar->addWidget(panels_[i]);
+    }
+}
+
+void TfmMain::Bind(QAction* action, void (TfmMain::*execute)()) {
+    connect(action, &QAction::triggered, this, [this, execute] {
+        // No exception may cross the event loop: show it as the application's error display would.
+        try {
+            (this->*execute)();
+        } catch (const std::exception& e) {
+            ShowException(this, e);
+        }
+    });
+}
+
+void TfmMain::SetUpActions() {
+    const std::pair<QAction*, QStyle::StandardPixmap> images[] = {
+        {acSenderStart, QStyle::SP_MediaPlay},
+        {acSenderStop, QStyle::SP_MediaStop},
+        {acSenderSendToDevice, QStyle::SP_ArrowForward},
+        {acSenderExit, QStyle::SP_DialogCloseButton},
+        {acAddFileBased, QStyle::SP_FileIcon},
+        {acAddTextBased, QStyle::SP_FileDialogInfoView},
+        {acAddPromotion, QStyle::SP_DesktopIcon},
+        {acAddWizard, QStyle::SP_FileDialogNewFolder},
+        {acCampaignsEdit, QStyle::SP_FileDialogDetailedView},
+        {acCampaignsDelete, QStyle::SP_TrashIcon},
+        {acCampaignsRefresh, QStyle::SP_BrowserReload},
+        {acSettingsWhiteList, QStyle::SP_DialogApplyButton},
+        {acSettingsBlackList, QStyle::SP_DialogCancelButton},
+        {acToolsCheckCoupon, QStyle::SP_DialogYesButton},
+        {acSettingsDatabase, QStyle::SP_DriveHDIcon},
+        {acHelpHelp, QStyle::SP_DialogHelpButton},
+        {acHelpAbout, QStyle::SP_MessageBoxInformation},
+    };
+    for (const auto& [action, pixmap] : images) action->setIcon(style()->standardIcon(pixmap));
+
+    Bind(acSenderStart, &TfmMain::acSenderStartExecute);
+    Bind(acSenderStop, &TfmMain::acSenderStopExecute);
+    Bind(acSenderSendToDevice, &TfmMain::acSenderSendToDeviceExecute);
+    Bind(acSenderExit, &TfmMain::acSenderExitExecute);
+    Bind(acAddFileBased, &TfmMain::acAddFileBasedExecute);
+    Bind(acAddTextBased, &TfmMain::acAddTextBasedExecute);
+    Bind(acAddPromotion, &TfmMain::acAddPromotionExecute);
+    Bind(acAddWizard, &TfmMain::acAddWizardExecute);
+    Bind(acCampaignsEdit, &TfmMain::acCampaignsEditExecute);
+    Bind(acCampaignsDelete, &TfmMain::acCampaignsDeleteExecute);
+    Bind(acCampaignsRefresh, &TfmMain::acCampaignsRefreshExecute);
+    Bind(acReportsProcessed, &TfmMain::acReportsProcessedExecute);
+    Bind(acReportsIgnored, &TfmMain::acReportsIgnoredExecute);
+    Bind(acReportsRejected, &TfmMain::acReportsRejectedExecute);
+    Bind(acBlackListTermorary, &TfmMain::acBlackListTermoraryExecute);
+    Bind(acReportsHistory, &TfmMain::acReportsHistoryExecute);
+    Bind(acReportsDetailsPerCampaigns, &TfmMain::acReportsDetailsPerCampaignsExecute);
+    Bind(acReportsChart, &TfmMain::acReportsChartExecute);
+    Bind(acSettingsBlackList, &TfmMain::acSettingsBlackListExecute);
+    Bind(acSettingsWhiteList, &TfmMain::acSettingsWhiteListExecute);
+    Bind(acToolsCheckCoupon, &TfmMain::acToolsCheckCouponExecute);
+    Bind(acSettingsDatabase, &TfmMain::acSettingsDatabaseExecute);
+    Bind(acToolsSettings, &TfmMain::acToolsSettingsExecute);
+    Bind(acHelpHelp, &TfmMain::acHelpHelpExecute);
+    Bind(acHelpAbout, &TfmMain::acHelpAboutExecute);
+}
+
+void TfmMain::SetUpPopupMenu() {
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+    miAdd = PopupMenu->addMenu(QStringLiteral("Add"));
+    miAdd->setObjectName(QStringLiteral("miAdd"));
+    miAdd->addActions({acAddFileBased, acAddTextBased, acAddPromotion});
+    miAdd->addSeparator();
+    miAdd->addAction(acAddWizard);
+    PopupMenu->addSeparator();
+    PopupMenu->addActions({acCampaignsEdit, acCampaignsDelete});
+    PopupMenu->addSeparator();
+    PopupMenu->addAction(acCampaignsRefresh);
+    PopupMenu->addSeparator();
+    Reports1 = PopupMenu->addMenu(QStringLiteral("Reports"));
+    Reports1->setObjectName(QStringLiteral("Reports1"));
+    Reports1->addActions(
+        {acReportsProcessed, acReportsIgnored, acReportsRejected, acBlackListTermorary, acReportsHistory});
+    connect(lvCampaigns, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        UpdateActions();
+        PopupMenu->popup(lvCampaigns->viewport()->mapToGlobal(pos));
+    });
+}
+
+// ---- creation and destruction ----
+
+void TfmMain::FormCreate() {
+    HelpFile = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Tavlin Help.chm"));
+    setWindowTitle(ProductName + QStringLiteral(" - Bluetooth Proximity Marketing"));
+    Connected = false;
+    SentFiles.clear();
+    LanguageName = QStringLiteral("English");
+
+    ConnectDatabase();
+    if (!Connected) return;
+
+    IBTransaction.StartTransaction();
+    FillInterfaceList();
+    vyrAPI.Load();
+    LoadCampaigns();
+    CreateWorkFolders();
+    SentFiles.clear();
+    Running = false;
+    SetStatusPanelText(1, TranslateText(STR_SENDER_STOPPED));
+}
+
+void TfmMain::ConnectDatabase() {
+    for (;;) {
+        const TConnectionSettings settings = ReadConnectionSettings();
+        if (settings.hasLanguage) LanguageName = settings.language;
+        Translator().SetLanguageName(LanguageName);
+        IBDatabase.SetDatabaseName(settings.DatabaseName().toStdString());
+        IBDatabase.SetParams({"user_name=" + settings.userName.toStdString(),
+                              "password=" + settings.password.toStdString(), "lc_ctype=win1251"});
+        try {
+            IBDatabase.Open();
+        } catch (const std::exception&) {
+            // The question below is the report.
+        }
+        if (IBDatabase.Connected()) {
+            Connected = true;
+            return;
+        }
+        if (!WarningYesNo(this, TranslateText(STR_CONFIG_DATABASE))) return;
+        TfmDbSettings dialog(this);
+        if (dialog.exec() != QDialog::Accepted) return;
+    }
+}
+
+void TfmMain::FillInterfaceList() {
+    lvAPIs->clear();
+    const QString status = TranslateText(STR_NOT_DETECTED);
+    const QString action = TranslateText(STR_STOPPED);
+    // Row index = stack kind.
+    for (int kind = 0; kind < 4; ++kind)
+        new QTreeWidgetItem(lvAPIs, {InterfaceName(kind), status, action});
+}
+
+QString TfmMain::AppDataFolder() {
+    QString root = qEnvironmentVariable("XDG_DATA_HOME");
+    if (root.isEmpty() || !QDir::isAbsolutePath(root)) root = QDir::homePath() + QStringLiteral("/.local/share");
+    QDir().mkpath(root);
+    return QDir::cleanPath(root);
+}
+
+void TfmMain::CreateWorkFolders() {
+    const QString base = AppDataFolder() + QLatin1Char('/') + ProductName;
+    QDir().mkpath(base);
+    for (int i = 0; i < 4; ++i) {
+        const QString folder = base + QLatin1Char('/') + QString::number(i);
+        QDir().mkpath(folder);
+        SenderFolders[size_t(i)] = folder + QLatin1Char('/');
+    }
+}
+
+void TfmMain::FormShow() { TranslateForm(this); }
+
+bool TfmMain::FormCloseQuery() {
+    if (!ConfirmYesNo(this, TranslateText(STR_CLOSE_APP))) return false;
+    acSenderStopExecute();
+    return true;
+}
+
+void TfmMain::FormDestroy() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    idle_.stop();
+    // The senders and the API go first: their last events still reach the database and the lists.
+    try {
+        if (AnySenderActive()) StopAllSenders();
+        Running = false;
+        if (vyrAPI.IsLoaded()) vyrAPI.Unload();
+        if (IBTransaction.InTransaction()) IBTransaction.Commit();
+    } catch (const std::exception& e) {
+        qWarning("Closing the station: %s", e.what());
+    }
+    try {
+        if (IBDatabase.Connected()) IBDatabase.Close();
+    } catch (const std::exception& e) {
+        qWarning("Closing the database: %s", e.what());
+    }
+    SentFiles.clear();
+}
+
+bool TfmMain::event(QEvent* e) {
+    // Hints go to the first status panel, as an automatic-hint status bar does.
+    if (e->type() == QEvent::StatusTip) {
+        panels_[0]->setText(static_cast<QStatusTipEvent*>(e)->tip());
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+void TfmMain::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (!e->spontaneous()) {
+        FormShow();
+        UpdateActions();
+    }
+}
+
+void TfmMain::closeEvent(QCloseEvent* e) {
+    bool canClose = false;
+    try {
+        canClose = FormCloseQuery();
+    } catch (const std::exception& ex) {
+        ShowException(this, ex);
+    }
+    if (canClose)
+        e->accept();
+    else
+        e->ignore();
+}
+
+// ---- texts ----
+
+QString TfmMain::TranslateText(const QString& key, const QString& defaultText) {
+    return ::TranslateText(key, defaultText);
+}
+
+QString TfmMain::TranslateText(const StrKey& key) { return ::TranslateText(key); }
+
+void TfmMain::SetCaptionSuffix(QLabel* label, const QString& suffix) {
+    const QString old = label->property(SuffixProperty).toString();
+    QString text = label->text();
+    if (!old.isEmpty() && text.endsWith(old)) text.chop(old.size());
+    label->setProperty(SuffixProperty, suffix);
+    label->setText(text + suffix);
+}
+
+void TfmMain::TranslateForm(QWidget* form) {
+    // The language file holds captions as designed; run-time suffixes stay out of it.
+    const auto labels = form->findChildren<QLabel*>();
+    QList<QPair<QLabel*, QString>> suffixed;
+    for (QLabel* l : labels) {
+        const QString suffix = l->property(SuffixProperty).toString();
+        if (suffix.isEmpty()) continue;
+        QString text = l->text();
+        if (text.endsWith(suffix)) text.chop(suffix.size());
+        l->setText(text);
+        suffixed.append({l, suffix});
+    }
+    ::TranslateForm(form);
+    for (const auto& [l, suffix] : suffixed) l->setText(l->text() + suffix);
+}
+
+QString TfmMain::StatusPanelText(int index) const { return panels_.at(size_t(index))->text(); }
+
+void TfmMain::SetStatusPanelText(int index, const QString& text) { panels_.at(size_t(index))->setText(text); }
+
+// ---- enabling rules ----
+
+void TfmMain::UpdateActions() {
+    acSenderStartUpdate();
+    acSenderStopUpdate();
+    acSenderSendToDeviceUpdate();
+    acCampaignsEditUpdate();
+    acCampaignsDeleteUpdate();
+    for (QAction* a : {acReportsProcessed, acReportsIgnored, acReportsRejected, acBlackListTermorary, acReportsHistory})
+        acCampDetailsUpdate(a);
+    acHelpHelpUpdate();
+    for (QAction* a : {acSenderExit, acAddFileBased, acAddTextBased, acAddPromotion, acAddWizard, acCampaignsRefresh,
+                       acReportsDetailsPerCampaigns, acReportsChart, acSettingsBlackList, acSettingsWhiteList,
+                       acToolsCheckCoupon, acSettingsDatabase, acToolsSettings, acHelpAbout})
+        acAlwaysEnabledUpdate(a);
+}
+
+void TfmMain::acAlwaysEnabledUpdate(QAction* action) { action->setEnabled(true); }
+
+void TfmMain::acSenderStartUpdate() { acSenderStart->setEnabled(!Running && !vyrAPI.BluetoothApis().Empty()); }
+
+void TfmMain::acSenderStopUpdate() { acSenderStop->setEnabled(Running); }
+
+void TfmMain::acSenderSendToDeviceUpdate() { acSenderSendToDevice->setEnabled(!vyrAPI.BluetoothApis().Empty()); }
+
+void TfmMain::acCampaignsEditUpdate() { acCampaignsEdit->setEnabled(SelectedCampaign() != nullptr); }
+
+void TfmMain::acCampaignsDeleteUpdate() { acCampaignsDelete->setEnabled(SelectedCampaign() != nullptr); }
+
+void TfmMain::acCampDetailsUpdate(QAction* action) { action->setEnabled(SelectedCampaign() != nullptr); }
+
+void TfmMain::acHelpHelpUpdate() { acHelpHelp->setEnabled(true); }
+
+QTreeWidgetItem* TfmMain::SelectedCampaign() const {
+    const auto selected = lvCampaigns->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+int TfmMain::SelectedCampaignId() const {
+    const QTreeWidgetItem* item = SelectedCampaign();
+    return item ? item->data(0, Qt::UserRole).toInt() : 0;
+}
+
+// ---- sending (the engine fills these in) ----
+
+QString TfmMain::InterfaceName(int kind) {
+    switch (kind) {
+    case 0: return QStringLiteral("BlueSoleil");
+    case 1: return QStringLiteral("Microsoft");
+    case 2: return QStringLiteral("Toshiba");
+    default: return QStringLiteral("WidComm");
+    }
+}
+
+tavlin::TSenderStub* TfmMain::Sender(int tag) const {
+    switch (tag) {
+    case 0: return vyrProximitySender1.get();
+    case 1: return vyrProximitySender2.get();
+    case 2: return vyrProximitySender3.get();
+    case 3: return vyrProximitySender4.get();
+    default: return nullptr;
+    }
+}
+
+bool TfmMain::AnySenderActive() const {
+    for (int i = 0; i < 4; ++i)
+        if (Sender(i)->Active()) return true;
+    return false;
+}
+
+void TfmMain::StopAllSenders() {
+    for (int i = 0; i < 4; ++i)
+        if (Sender(i)->Active()) Sender(i)->Stop();
+}
+
+void TfmMain::acSenderStartExecute() {
+    const vyr::TvyrSet8 apis = vyrAPI.BluetoothApis();
+    if (apis.Empty()) {
+        ErrorOK(this, TranslateText(STR_NO_RADIOS));
+        return;
+    }
+    int next = 0;
+    for (int kind = 0; kind < 4 && next < 4; ++kind)
+        if (apis.Contains(unsigned(kind))) Sender(next++)->Start();
+    if (AnySenderActive()) {
+        Running = true;
+        SetStatusPanelText(1, TranslateText(STR_SENDER_RUNNING));
+    } else {
+        ErrorOK(this, TranslateText(STR_UNABLE_START));
+    }
+}
+
+void TfmMain::acSenderStopExecute() {
+    StopAllSenders();
+    Running = false;
+    SetStatusPanelText(1, TranslateText(STR_SENDER_STOPPED));
+}
+
+void TfmMain::UpdateInterfaces() {
+    const vyr::TvyrSet8 apis = vyrAPI.BluetoothApis();
+    for (int kind = 0; kind < 4 && kind < lvAPIs->topLevelItemCount(); ++kind) {
+        const bool present = apis.Contains(unsigned(kind));
+        lvAPIs->topLevelItem(kind)->setText(
+            1, present ? TranslateText(STR_DETECTED)
+                       : TranslateText(STR_NOT_DETECTED));
+    }
+    if (apis.Empty()) StopAllSenders();
+}
+
+void TfmMain::vyrAPIAfterLoad() { UpdateInterfaces(); }
+
+void TfmMain::vyrAPIChanged() { UpdateInterfaces(); }
+
+// ---- campaigns (the campaign list fills these in) ----
+
+void TfmMain::LoadCampaigns() {}
+void TfmMain::acAddFileBasedExecute() {}
+void TfmMain::acAddTextBasedExecute() {}
+void TfmMain::acAddPromotionExecute() {}
+void TfmMain::acAddWizardExecute() {}
+void TfmMain::acCampaignsEditExecute() {}
+void TfmMain::acCampaignsDeleteExecute() {}
+void TfmMain::acCampaignsRefreshExecute() { LoadCampaigns(); }
+
+// ---- dialogs and reports ----
+
+void TfmMain::ShowCampaignReport(QDialog& dialog, QLabel* laTitle,
+                                 const std::function<void(int campaignId)>& setCampaign) {
+    const QTreeWidgetItem* item = SelectedCampaign();
+    if (!item) return;
+    setCampaign(item->data(0, Qt::UserRole).toInt());
+    SetCaptionSuffix(laTitle, item->text(0));
+    dialog.exec();
+}
+
+// The report and list dialogs live in their own units; their openers go here as they land.
+void TfmMain::acReportsProcessedExecute() {}
+void TfmMain::acReportsIgnoredExecute() {}
+void TfmMain::acReportsRejectedExecute() {}
+void TfmMain::acBlackListTermoraryExecute() {}
+void TfmMain::acReportsHistoryExecute() {}
+void TfmMain::acReportsDetailsPerCampaignsExecute() {}
+void TfmMain::acReportsChartExecute() {}
+void TfmMain::acSettingsBlackListExecute() {}
+void TfmMain::acSettingsWhiteListExecute() {}
+void TfmMain::acToolsCheckCouponExecute() {}
+void TfmMain::acToolsSettingsExecute() {}
+void TfmMain::acSenderSendToDeviceExecute() {}
+
+void TfmMain::acSettingsDatabaseExecute() {
+    TfmDbSettings dialog(this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    InformationOK(this, TranslateText(STR_RESTART_TO_APPLY));
+}
+
+void TfmMain::acSenderExitExecute() { close(); }
+
+void TfmMain::acHelpHelpExecute() { OpenUrlHook(QUrl::fromLocalFile(HelpFile)); }
+
+void TfmMain::acHelpAboutExecute() {
+    fmSplash = new TfmSplash(this);
+    fmSplash->btClose->setVisible(true);
+    fmSplash->exec();
+    delete fmSplash;
+    fmSplash = nullptr;
+}

@@ -1,0 +1,186 @@
+// The station's main window: it owns the database connection, the campaign list, the
+// interface list, the list of devices being processed, the library's API object and
+// the four proximity senders, and carries the actions of the whole application.
+#pragma once
+
+#include "ibx/IBDatabase.h"
+#include "ibx/IBQuery.h"
+#include "ibx/IBStoredProc.h"
+#include "mainstubs.h"
+#include "strings.h"
+#include "vyrAPI.h"
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QPair>
+#include <QTimer>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class fmMain;
+}
+class QAction;
+class QMenu;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QStatusBar;
+class QUrl;
+
+// Per-sender state, indexed by the sender's Tag.
+struct TSenderSlot {
+    int CampaignId = 0;
+    int LockId = 0;
+    QString DongleMac;
+    int AcceptedCount = 0;
+};
+
+// One prepared file: "<device address>=<path>" and the Tag of the sender it belongs to.
+using TSentFile = QPair<QString, int>;
+
+class TfmMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TfmMain(QWidget* parent = nullptr);
+    ~TfmMain() override;
+
+    // Components, under the names the language file's keys are built from.
+    QTreeWidget* lvCampaigns = nullptr;
+    QTreeWidget* lvProcess = nullptr;
+    QTreeWidget* lvAPIs = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    QMenu* PopupMenu = nullptr;
+    QMenu* miAdd = nullptr;
+    QMenu* Reports1 = nullptr;
+    QAction *acSenderStart, *acSenderStop, *acSenderSendToDevice, *acSenderExit;
+    QAction *acAddFileBased, *acAddTextBased, *acAddPromotion, *acAddWizard;
+    QAction *acCampaignsEdit, *acCampaignsDelete, *acCampaignsRefresh;
+    QAction *acReportsProcessed, *acReportsIgnored, *acReportsRejected, *acBlackListTermorary, *acReportsHistory;
+    QAction *acReportsDetailsPerCampaigns, *acReportsChart;
+    QAction *acSettingsBlackList, *acSettingsWhiteList, *acToolsCheckCoupon, *acSettingsDatabase, *acToolsSettings;
+    QAction *acHelpHelp, *acHelpAbout;
+
+    // Declared before everything that uses them, so they are the last to go.
+    ibx::TIBDatabase IBDatabase;
+    ibx::TIBTransaction IBTransaction;
+    ibx::TIBQuery quCampaigns, quDeleteCamp, quGetSettings, quGetCampName, quGetCampaignParam;
+    ibx::TIBStoredProc spLockCampaign, spUnlockCampaign, spUnlockAllDevices, spUnlockAllCampaigns, spCheckDevice,
+        spSetDevice, spGenCoupon;
+    vyr::TvyrAPI vyrAPI;
+    std::unique_ptr<tavlin::TSenderStub> vyrProximitySender1, vyrProximitySender2, vyrProximitySender3,
+        vyrProximitySender4;
+
+    // State the program keeps.
+    bool Connected = false;
+    bool Running = false;
+    int MaxPerDongle = 0;
+    QString LanguageName;
+    QString HelpFile;
+    QList<TSentFile> SentFiles;
+    std::array<QString, 4> SenderFolders;
+    std::array<TSenderSlot, 4> SenderSlots;
+
+    // Texts and translation (the language file "langs.dat").
+    QString TranslateText(const QString& key, const QString& defaultText);
+    QString TranslateText(const StrKey& key);
+    void TranslateForm(QWidget* form);
+    // Appends a run-time suffix (a campaign name) to a label's caption. Translation
+    // works on the caption without it, so the suffix never reaches the language file.
+    static void SetCaptionSuffix(QLabel* label, const QString& suffix);
+
+    QString StatusPanelText(int index) const;
+    void SetStatusPanelText(int index, const QString& text);
+
+    // Runs every action's enabling rule now (the idle pass does it periodically).
+    void UpdateActions();
+
+    // The row of lvCampaigns the per-campaign actions work on; null when none is selected.
+    QTreeWidgetItem* SelectedCampaign() const;
+    int SelectedCampaignId() const;
+
+    // Campaign list (filled by the campaign-list unit).
+    void LoadCampaigns();
+    // Interface list and senders (the sending engine).
+    void UpdateInterfaces();
+    void StopAllSenders();
+    bool AnySenderActive() const;
+    tavlin::TSenderStub* Sender(int tag) const;
+    static QString InterfaceName(int kind);
+
+    // Shows a campaign report: gives it the campaign, appends the campaign's name to its
+    // title label, shows it modally.
+    void ShowCampaignReport(QDialog& dialog, QLabel* laTitle, const std::function<void(int campaignId)>& setCampaign);
+
+    // Shell access for the help file; tests replace it.
+    static std::function<bool(const QUrl&)> OpenUrlHook;
+    // Application-data folder ($XDG_DATA_HOME, else ~/.local/share), created when missing.
+    static QString AppDataFolder();
+
+    // Handlers.
+    void FormCreate();
+    void FormShow();
+    bool FormCloseQuery();
+    void FormDestroy();
+    void acSenderStartExecute();
+    void acSenderStopExecute();
+    void acSenderExitExecute();
+    void acSenderSendToDeviceExecute();
+    void acAddFileBasedExecute();
+    void acAddTextBasedExecute();
+    void acAddPromotionExecute();
+    void acAddWizardExecute();
+    void acCampaignsEditExecute();
+    void acCampaignsDeleteExecute();
+    void acCampaignsRefreshExecute();
+    void acReportsProcessedExecute();
+    void acReportsIgnoredExecute();
+    void acReportsRejectedExecute();
+    void acBlackListTermoraryExecute();
+    void acReportsHistoryExecute();
+    void acReportsDetailsPerCampaignsExecute();
+    void acReportsChartExecute();
+    void acSettingsBlackListExecute();
+    void acSettingsWhiteListExecute();
+    void acToolsCheckCouponExecute();
+    void acSettingsDatabaseExecute();
+    void acToolsSettingsExecute();
+    void acHelpHelpExecute();
+    void acHelpAboutExecute();
+    void acAlwaysEnabledUpdate(QAction* action);
+    void acSenderStartUpdate();
+    void acSenderStopUpdate();
+    void acSenderSendToDeviceUpdate();
+    void acCampaignsEditUpdate();
+    void acCampaignsDeleteUpdate();
+    void acCampDetailsUpdate(QAction* action);
+    void acHelpHelpUpdate();
+    void vyrAPIAfterLoad();
+    void vyrAPIChanged();
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void ConnectDatabase();
+    void SetUpDatabaseComponents();
+    void CreateWorkFolders();
+    void FillInterfaceList();
+    void SetUpActions();
+    void SetUpLists();
+    void SetUpStatusBar();
+    void SetUpPopupMenu();
+    void Bind(QAction* action, void (TfmMain::*execute)());
+
+    std::unique_ptr<Ui::fmMain> ui_;
+    std::array<QLabel*, 2> panels_{};
+    QTimer idle_;
+    bool destroyed_ = false;
+};
+
+// The one main window; dialogs reach TranslateText and TranslateForm through it.
+extern TfmMain* fmMain;

@@ -1,0 +1,480 @@
+// The main window shell: start-up with and without a database, work folders, enabling
+// rules, the close question, teardown order, report titles, help, and a rendered picture.
+#include "QtTestApp.h"
+#include "TestDatabase.h"
+#include "dbsettings.h"
+#include "entry.h"
+#include "main.h"
+#include "msgbox.h"
+#include "splash.h"
+#include "translation.h"
+#include "vcl/IniFiles.h"
+#include "vcl/Registry.h"
+#include "vyrLoaders.h"
+#include "qt/MessageBridge.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <deque>
+
+namespace {
+
+void WriteSettings(const QString& path, const QString& server = {}, const QString& language = {}) {
+    vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey(SettingsKeyPath().toStdU16String(), true));
+    reg.WriteString(u"UserName", u"SYSDBA");
+    reg.WriteString(u"Password", u"pw");
+    reg.WriteString(u"Path", path.toStdU16String());
+    reg.WriteString(u"Server", server.toStdU16String());
+    if (!language.isEmpty()) reg.WriteString(u"Language", language.toStdU16String());
+}
+
+void DeleteSettings() {
+    vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
+    reg.DeleteKey(SettingsKeyPath().toStdU16String());
+}
+
+// Acts on the next modal database-settings dialog once it is up.
+void OnDbSettingsDialog(std::function<void(TfmDbSettings&)> act) {
+    QTimer::singleShot(0, [act] {
+        auto* dlg = qobject_cast<TfmDbSettings*>(QApplication::activeModalWidget());
+        ASSERT_NE(dlg, nullptr);
+        act(*dlg);
+    });
+}
+
+// Makes the given Bluetooth stacks present for the API objects loaded while it lives.
+class PresentStacks {
+public:
+    explicit PresentStacks(std::initializer_list<vyr::TvyrLoaderKind> kinds) {
+        for (auto k : kinds) {
+            saved_.emplace_back(k, vyr::LoaderEntry(k));
+            vyr::LoaderEntry(k).Present = [](win::HWND) { return true; };
+            vyr::LoaderEntry(k).Free = [] {};
+        }
+    }
+    ~PresentStacks() {
+        for (auto& [k, e] : saved_) vyr::LoaderEntry(k) = e;
+    }
+
+private:
+    std::vector<std::pair<vyr::TvyrLoaderKind, vyr::TvyrLoaderEntry>> saved_;
+};
+
+QStringList Texts(const TMessageBoxScript& script) {
+    QStringList out;
+    for (const auto& r : script.Asked()) out << r.text;
+    return out;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureQApplication();
+        win::MessageBridge::Install();
+        ASSERT_TRUE(home.isValid());
+        qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
+        qputenv("TAVLIN_REGISTRY_DIR", home.filePath("registry").toUtf8());
+        Translator().SetFileName(home.filePath("langs.dat"));
+        testDb = std::make_unique<tavlin::test::TestDatabase>();
+        database = QString::fromStdString(testDb->Path());
+        WriteSettings(database);
+    }
+    void TearDown() override {
+        Translator().SetFileName(QString());
+        Translator().SetLanguageName(QString());
+        qunsetenv("XDG_DATA_HOME");
+        qunsetenv("TAVLIN_REGISTRY_DIR");
+    }
+    QString WorkBase() const { return home.filePath("data/Tavlin"); }
+
+    QTemporaryDir home;
+    std::unique_ptr<tavlin::test::TestDatabase> testDb;
+    QString database;
+    TMessageBoxScript questions;
+};
+
+const QString ConfigQuestion =
+    "Unable to connect to the database. Do you want to configure the database connection settings?";
+
+TEST_F(MainWindowTest, ConnectLoopRetriesOnlyWhileTheOperatorConfigures) {
+    // No Settings key, operator gives up: nothing past the loop happens.
+    DeleteSettings();
+    questions.Answer(TMsgResult::No);
+    {
+        TfmMain w;
+        EXPECT_FALSE(w.Connected);
+        EXPECT_EQ(Texts(questions), QStringList{ConfigQuestion});
+        EXPECT_EQ(questions.Asked()[0].type, TMsgDlgType::Warning);
+        EXPECT_EQ(w.lvAPIs->topLevelItemCount(), 0);
+        EXPECT_FALSE(w.vyrAPI.IsLoaded());
+        EXPECT_FALSE(w.IBTransaction.InTransaction());
+        EXPECT_FALSE(QDir(WorkBase()).exists());
+    }
+    // Yes, the dialog is cancelled: unconnected after one question, nothing written.
+    questions.Clear();
+    questions.Answer(TMsgResult::Yes);
+    OnDbSettingsDialog([](TfmDbSettings& d) { d.reject(); });
+    {
+        TfmMain w;
+        EXPECT_FALSE(w.Connected);
+        EXPECT_EQ(questions.Asked().size(), 1u);
+        EXPECT_FALSE(vcl::TRegistry().KeyExists(SettingsKeyPath().toStdU16String()));
+    }
+    // Yes, then OK with a path that works: the loop reads the saved settings and connects.
+    questions.Clear();
+    WriteSettings(home.filePath("missing.fdb"), {}, "Deutsch");
+    questions.Answer(TMsgResult::Yes);
+    OnDbSettingsDialog([this](TfmDbSettings& d) {
+        d.edPath()->setText(database);
+        d.btOK()->click();
+    });
+    TfmMain w;
+    EXPECT_TRUE(w.Connected);
+    EXPECT_EQ(questions.Asked().size(), 1u);
+    EXPECT_EQ(questions.Unexpected(), 0);
+    EXPECT_EQ(QString::fromStdString(w.IBDatabase.DatabaseName()), database);
+    EXPECT_EQ(w.IBDatabase.Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=pw", "lc_ctype=win1251"}));
+    EXPECT_EQ(w.LanguageName, "Deutsch");
+    EXPECT_EQ(Translator().LanguageName(), "Deutsch");
+}
+
+TEST_F(MainWindowTest, StartWithoutDatabaseEndsWithoutShowingTheWindow) {
+    DeleteSettings();
+    questions.Answer(TMsgResult::No);
+    bool loopRan = false;
+    // If the loop ever ran, this ends it and the test fails instead of hanging.
+    QTimer::singleShot(3000, [&] {
+        loopRan = true;
+        QApplication::exit(1);
+    });
+    bool shown = true, apiLoaded = true, splashUp = false;
+    const int rc = RunStation(0, [&](TfmMain& w) {
+        shown = w.isVisible();
+        apiLoaded = w.vyrAPI.IsLoaded();
+        splashUp = fmSplash && fmSplash->isVisible();
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_FALSE(loopRan);
+    EXPECT_FALSE(shown);
+    EXPECT_FALSE(apiLoaded);
+    EXPECT_TRUE(splashUp);
+    EXPECT_EQ(fmSplash, nullptr);
+    EXPECT_EQ(fmMain, nullptr);
+    EXPECT_EQ(Texts(questions), QStringList{ConfigQuestion});
+}
+
+TEST_F(MainWindowTest, CreationFillsInterfacesFoldersAndStatus) {
+    // A folder that already exists keeps what it holds.
+    ASSERT_TRUE(QDir().mkpath(WorkBase() + "/2"));
+    QFile kept(WorkBase() + "/2/keep.txt");
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
+    kept.write("x");
+    kept.close();
+
+    PresentStacks microsoft({vyr::TvyrLoaderKind::Microsoft});
+    TfmMain w;
+    ASSERT_TRUE(w.Connected);
+    EXPECT_EQ(fmMain, &w);
+    EXPECT_TRUE(questions.Asked().empty());
+    EXPECT_TRUE(w.IBTransaction.InTransaction());
+    EXPECT_TRUE(w.vyrAPI.IsLoaded());
+    ASSERT_EQ(w.lvAPIs->topLevelItemCount(), 4);
+    const QStringList names{"BlueSoleil", "Microsoft", "Toshiba", "WidComm"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(w.lvAPIs->topLevelItem(i)->text(0), names[i]);
+        // The loaded API's stacks are marked at once.
+        EXPECT_EQ(w.lvAPIs->topLevelItem(i)->text(1), i == 1 ? "Detected" : "Not detected");
+        EXPECT_EQ(w.lvAPIs->topLevelItem(i)->text(2), "Stopped");
+        EXPECT_EQ(w.SenderFolders[size_t(i)], WorkBase() + "/" + QString::number(i) + "/");
+        EXPECT_TRUE(QDir(w.SenderFolders[size_t(i)]).exists());
+    }
+    EXPECT_TRUE(QFile::exists(WorkBase() + "/2/keep.txt"));
+    EXPECT_EQ(w.StatusPanelText(1), "Sender is stopped");
+    EXPECT_FALSE(w.Running);
+    EXPECT_EQ(w.LanguageName, "English");
+    EXPECT_EQ(w.windowTitle(), "Tavlin - Bluetooth Proximity Marketing");
+    EXPECT_EQ(w.HelpFile, QCoreApplication::applicationDirPath() + "/Tavlin Help.chm");
+
+    // A second start keeps the folders and their content.
+    TfmMain again;
+    EXPECT_TRUE(QFile::exists(WorkBase() + "/2/keep.txt"));
+}
+
+TEST_F(MainWindowTest, EnablingRules) {
+    {
+        TfmMain none;
+        none.UpdateActions();
+        EXPECT_FALSE(none.acSenderStart->isEnabled());
+        EXPECT_FALSE(none.acSenderSendToDevice->isEnabled());
+        EXPECT_FALSE(none.acSenderStop->isEnabled());
+        EXPECT_TRUE(none.acReportsChart->isEnabled());
+    }
+    PresentStacks widcomm({vyr::TvyrLoaderKind::WidComm});
+    TfmMain w;
+    w.UpdateActions();
+    EXPECT_TRUE(w.acSenderStart->isEnabled());
+    EXPECT_TRUE(w.acSenderSendToDevice->isEnabled());
+    EXPECT_FALSE(w.acSenderStop->isEnabled());
+
+    w.acSenderStart->trigger();
+    ASSERT_TRUE(w.Running);
+    EXPECT_EQ(w.StatusPanelText(1), "Sender is running");
+    w.UpdateActions();
+    EXPECT_FALSE(w.acSenderStart->isEnabled());
+    EXPECT_TRUE(w.acSenderStop->isEnabled());
+    EXPECT_TRUE(w.acSenderSendToDevice->isEnabled());
+    w.acSenderStop->trigger();
+
+    // Per-campaign actions need a selected row; the others are always enabled.
+    const QList<QAction*> perCampaign{w.acCampaignsEdit,    w.acCampaignsDelete,    w.acReportsProcessed,
+                                      w.acReportsIgnored,   w.acReportsRejected,    w.acBlackListTermorary,
+                                      w.acReportsHistory};
+    const QList<QAction*> always{w.acReportsDetailsPerCampaigns, w.acReportsChart, w.acCampaignsRefresh,
+                                 w.acAddFileBased, w.acAddWizard, w.acSettingsDatabase, w.acHelpHelp,
+                                 w.acHelpAbout, w.acSenderExit};
+    auto* row = new QTreeWidgetItem(w.lvCampaigns, {"Summer", "File", "Continuous", "Yes"});
+    row->setData(0, Qt::UserRole, 17);
+    w.UpdateActions();
+    for (QAction* a : perCampaign) EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+    for (QAction* a : always) EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+    EXPECT_EQ(w.SelectedCampaignId(), 0);
+
+    // The idle pass picks a new selection up by itself.
+    row->setSelected(true);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.acCampaignsEdit->isEnabled(); }, 2000));
+    for (QAction* a : perCampaign) EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+    EXPECT_EQ(w.SelectedCampaignId(), 17);
+}
+
+TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
+    PresentStacks two({vyr::TvyrLoaderKind::Microsoft, vyr::TvyrLoaderKind::Toshiba});
+    TfmMain w;
+    w.show();
+    w.acSenderStart->trigger();
+    ASSERT_TRUE(w.Running);
+    ASSERT_TRUE(w.vyrProximitySender1->Active() && w.vyrProximitySender2->Active());
+
+    questions.Answer(TMsgResult::No);
+    EXPECT_FALSE(w.close());
+    ASSERT_EQ(questions.Asked().size(), 1u);
+    EXPECT_EQ(questions.Asked()[0].text, "Are you sure you want to close the application?");
+    EXPECT_EQ(questions.Asked()[0].type, TMsgDlgType::Confirmation);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.Running);
+    EXPECT_TRUE(w.vyrProximitySender1->Active() && w.vyrProximitySender2->Active());
+
+    // Exit asks the same question; Yes stops everything before the window goes.
+    int stoppedWhileConnected = 0;
+    for (int i = 0; i < 4; ++i)
+        w.Sender(i)->OnStopped = [&](tavlin::TSenderStub*) { stoppedWhileConnected += w.IBDatabase.Connected(); };
+    questions.Answer(TMsgResult::Yes);
+    w.acSenderExit->trigger();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(w.Running);
+    EXPECT_FALSE(w.AnySenderActive());
+    EXPECT_EQ(stoppedWhileConnected, 2);
+    EXPECT_EQ(w.StatusPanelText(1), "Sender is stopped");
+}
+
+TEST_F(MainWindowTest, TeardownStopsSendersAndUnloadsBeforeTheDatabaseGoes) {
+    PresentStacks one({vyr::TvyrLoaderKind::BlueSoleil});
+    auto w = std::make_unique<TfmMain>();
+    w->acSenderStart->trigger();
+    ASSERT_TRUE(w->Running);
+    bool databaseStillOpen = false, apiStillLoaded = false;
+    TfmMain* window = w.get();
+    w->vyrProximitySender1->OnStopped = [&](tavlin::TSenderStub*) {
+        databaseStillOpen = window->IBDatabase.Connected() && window->IBTransaction.InTransaction();
+        apiStillLoaded = window->vyrAPI.IsLoaded();
+    };
+    w.reset();
+    EXPECT_TRUE(databaseStillOpen);
+    EXPECT_TRUE(apiStillLoaded);
+    EXPECT_EQ(fmMain, nullptr);
+}
+
+TEST_F(MainWindowTest, ReportTitleGetsTheCampaignNameAfterTranslation) {
+    TfmMain w;
+    auto* row = new QTreeWidgetItem(w.lvCampaigns, {"Summer sale"});
+    row->setData(0, Qt::UserRole, 42);
+
+    QDialog report(&w);
+    report.setObjectName("fmAccepted");
+    auto* laTitle = new QLabel("Accepted devices for campaign ", &report);
+    laTitle->setObjectName("laTitle");
+    int campaign = 0;
+    QString shownTitle;
+    QTimer::singleShot(0, &report, [&] {
+        w.TranslateForm(&report);
+        shownTitle = laTitle->text();
+        report.accept();
+    });
+    // Without a selection nothing opens.
+    w.ShowCampaignReport(report, laTitle, [&](int id) { campaign = id; });
+    EXPECT_EQ(campaign, 0);
+    row->setSelected(true);
+    w.ShowCampaignReport(report, laTitle, [&](int id) { campaign = id; });
+    EXPECT_EQ(campaign, 42);
+    EXPECT_EQ(shownTitle, "Accepted devices for campaign Summer sale");
+    // The language file keeps the title alone, so the next campaign's report is not named after this one.
+    vcl::TIniFile lang(home.filePath("langs.dat").toStdU16String());
+    EXPECT_EQ(lang.ReadString(u"English", u"fmAccepted_laTitle", u"?"), u"Accepted devices for campaign ");
+    // A second campaign replaces the name instead of piling it up.
+    TfmMain::SetCaptionSuffix(laTitle, "Winter");
+    EXPECT_EQ(laTitle->text(), "Accepted devices for campaign Winter");
+}
+
+TEST_F(MainWindowTest, MenusToolBarPopupAndHelp) {
+    TfmMain w;
+    auto titles = [](const QList<QAction*>& actions) {
+        QStringList out;
+        for (QAction* a : actions) out << (a->isSeparator() ? "-" : a->text());
+        return out;
+    };
+    auto* bar = w.findChild<QMenuBar*>("ActionMainMenuBar");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(titles(bar->actions()), (QStringList{"&Sender", "C&ampaigns", "R&eports", "T&ools", "&Help"}));
+    EXPECT_EQ(titles(bar->actions()[0]->menu()->actions()),
+              (QStringList{"&Start", "S&top", "-", "Send to &device...", "-", "E&xit"}));
+    EXPECT_EQ(titles(bar->actions()[1]->menu()->actions()),
+              (QStringList{"&Add", "-", "&Edit", "&Delete", "-", "&Refresh"}));
+    EXPECT_EQ(w.acCampaignsEdit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Return));
+    EXPECT_EQ(w.acCampaignsDelete->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    EXPECT_EQ(w.acCampaignsRefresh->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(w.acAddWizard->statusTip(), "Add new campaign with using  New Campaign Wizard");
+    EXPECT_EQ(w.acAddWizard->property("category").toString(), "&Add");
+
+    auto* tools = w.findChild<QToolBar*>("ActionToolBar");
+    ASSERT_NE(tools, nullptr);
+    EXPECT_EQ(tools->actions().size(), 20);
+    EXPECT_EQ(tools->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    EXPECT_EQ(titles(w.PopupMenu->actions()),
+              (QStringList{"Add", "-", "&Edit", "&Delete", "-", "&Refresh", "-", "Reports"}));
+    EXPECT_EQ(w.Reports1->actions().size(), 5);
+
+    // Hints land in the first status panel.
+    QStatusTipEvent tip("Show chart");
+    QApplication::sendEvent(&w, &tip);
+    EXPECT_EQ(w.StatusPanelText(0), "Show chart");
+
+    QUrl opened;
+    auto saved = TfmMain::OpenUrlHook;
+    TfmMain::OpenUrlHook = [&](const QUrl& u) { return opened = u, false; };
+    w.acHelpHelp->trigger();
+    TfmMain::OpenUrlHook = saved;
+    EXPECT_EQ(opened, QUrl::fromLocalFile(w.HelpFile));
+
+    // About shows the splash with its close button, and frees it afterwards.
+    bool closeVisible = false;
+    QTimer::singleShot(0, [&] {
+        ASSERT_NE(fmSplash, nullptr);
+        closeVisible = fmSplash->btClose->isVisible();
+        fmSplash->btClose->click();
+    });
+    w.acHelpAbout->trigger();
+    EXPECT_TRUE(closeVisible);
+    EXPECT_EQ(fmSplash, nullptr);
+
+    // The database dialog's OK asks for a restart; Cancel says nothing.
+    questions.Clear();
+    OnDbSettingsDialog([](TfmDbSettings& d) { d.btOK()->click(); });
+    w.acSettingsDatabase->trigger();
+    EXPECT_EQ(Texts(questions), QStringList{"You must restart the application to apply the changes."});
+    OnDbSettingsDialog([](TfmDbSettings& d) { d.reject(); });
+    w.acSettingsDatabase->trigger();
+    EXPECT_EQ(questions.Asked().size(), 1u);
+}
+
+TEST_F(MainWindowTest, CaptionsComeFromTheLanguageFileByComponentName) {
+    const std::u16string file = home.filePath("langs.dat").toStdU16String();
+    {
+        TfmMain w;
+        w.show();
+    }
+    // The first showing writes every caption under keys built from the component names.
+    vcl::TIniFile lang(file);
+    auto stored = [&](const char16_t* key) { return QString::fromStdU16String(lang.ReadString(u"English", key, u"?")); };
+    EXPECT_EQ(stored(u"fmMain_Caption"), "Tavlin - Bluetooth Proximity Marketing");
+    EXPECT_EQ(stored(u"fmMain_acSenderStart"), "&Start");
+    EXPECT_EQ(stored(u"fmMain_acSenderStart_Hint"), "Start sending");
+    EXPECT_EQ(stored(u"fmMain_acBlackListTermorary"), "&Termporary black list...");
+    EXPECT_EQ(stored(u"fmMain_lvCampaigns_3"), "Enabled");
+    EXPECT_EQ(stored(u"fmMain_lvProcess_2"), "Class Of Device");
+    EXPECT_EQ(stored(u"fmMain_lvAPIs_2"), "Action");
+    EXPECT_EQ(stored(u"fmMain_ActionManager_0"), "&Sender");
+    EXPECT_EQ(stored(u"fmMain_ActionManager_2"), "&Add");
+    EXPECT_EQ(stored(u"fmMain_ActionManager_5"), "&Help");
+    EXPECT_EQ(stored(u"STR_SENDER_STOPPED"), "Sender is stopped");
+    EXPECT_EQ(stored(u"STR_NOT_DETECTED"), "Not detected");
+
+    // A translated section is used for the window, its lists and its run-time texts.
+    const std::pair<const char16_t*, const char16_t*> german[] = {
+        {u"fmMain_Caption", u"Tavlin - Bluetooth-Nahbereichsmarketing"},
+        {u"fmMain_acSenderStart", u"&Starten"},
+        {u"fmMain_acSenderStart_Hint", u"Senden starten"},
+        {u"fmMain_lvCampaigns_0", u"Kampagne"},
+        {u"fmMain_ActionManager_0", u"&Sender (de)"},
+        {u"STR_SENDER_STOPPED", u"Sender ist angehalten"},
+        {u"STR_NOT_DETECTED", u"Nicht erkannt"},
+        {u"STR_CLOSE_APP", u"Anwendung wirklich beenden?"},
+    };
+    for (const auto& [key, text] : german) lang.WriteString(u"Deutsch", key, text);
+    WriteSettings(database, {}, "Deutsch");
+    TfmMain w;
+    w.show();
+    EXPECT_EQ(w.windowTitle(), "Tavlin - Bluetooth-Nahbereichsmarketing");
+    EXPECT_EQ(w.acSenderStart->text(), "&Starten");
+    EXPECT_EQ(w.acSenderStart->statusTip(), "Senden starten");
+    EXPECT_EQ(w.lvCampaigns->headerItem()->text(0), "Kampagne");
+    EXPECT_EQ(w.findChild<QMenuBar*>("ActionMainMenuBar")->actions()[0]->text(), "&Sender (de)");
+    EXPECT_EQ(w.StatusPanelText(1), "Sender ist angehalten");
+    EXPECT_EQ(w.lvAPIs->topLevelItem(0)->text(1), "Nicht erkannt");
+    // Untranslated keys fall back to English and fill the new section for a translator.
+    EXPECT_EQ(w.acSenderStop->text(), "S&top");
+    EXPECT_EQ(QString::fromStdU16String(lang.ReadString(u"Deutsch", u"fmMain_acSenderStop", u"?")), "S&top");
+    questions.Answer(TMsgResult::No);
+    w.close();
+    EXPECT_EQ(Texts(questions), QStringList{"Anwendung wirklich beenden?"});
+}
+
+TEST_F(MainWindowTest, RendersToPicture) {
+    PresentStacks two({vyr::TvyrLoaderKind::Microsoft, vyr::TvyrLoaderKind::WidComm});
+    TfmMain w;
+    const char* rows[][4] = {{"Summer sale", "Promotion", "Date/time", "Yes"},
+                             {"Welcome card", "vCard", "Continuous", "Yes"},
+                             {"Price list", "File", "Days of week", "No"}};
+    for (auto& r : rows) new QTreeWidgetItem(w.lvCampaigns, {r[0], r[1], r[2], r[3]});
+    new QTreeWidgetItem(w.lvProcess, {"(00:1A:7D:DA:71:13)", "Nokia 6300", "0x005A0204", "Microsoft", "Accepted"});
+    w.lvCampaigns->topLevelItem(0)->setSelected(true);
+    w.resize(980, 640);
+    w.show();
+    w.acSenderStart->trigger();
+    QApplication::processEvents();
+    w.UpdateActions();
+    const QString dir = QCoreApplication::applicationDirPath() + "/../screenshots";
+    QDir().mkpath(dir);
+    const QImage image = w.grab().toImage();
+    EXPECT_EQ(image.width(), 980);
+    EXPECT_TRUE(image.save(dir + "/main.png"));
+    TfmSplash splash;
+    splash.btClose->setVisible(true);
+    EXPECT_TRUE(splash.grab().save(dir + "/splash.png"));
+    questions.Answer(TMsgResult::Yes);
+    w.close();
+}
+
+} // namespace
