@@ -5,6 +5,7 @@
 #include "vyrConnections.h"
 #include "vyrErrors.h"
 #include "vyrMessages.h"
+#include "vyrRoads.h"
 #include "win32/WinUser.h"
 
 #include <array>
@@ -18,12 +19,15 @@ constexpr std::size_t RoadKindCount = 6;
 // The roads of this build. A road unit adds its creator here.
 TvyrRoadCreator DefaultRoadCreator(TvyrRoadKind kind) {
     switch (kind) {
-    case TvyrRoadKind::BlueSoleil:
     case TvyrRoadKind::Microsoft:
+        return CreateMicrosoftRoad;
+    case TvyrRoadKind::IrDA:
+        return CreateIrDARoad;
+    case TvyrRoadKind::Serial:
+        return CreateSerialRoad;
+    case TvyrRoadKind::BlueSoleil:
     case TvyrRoadKind::Toshiba:
     case TvyrRoadKind::WidComm:
-    case TvyrRoadKind::IrDA:
-    case TvyrRoadKind::Serial:
         break;
     }
     return {};

@@ -207,9 +207,10 @@ TEST_F(ClientConnection, ConnectRefusalsComeBackAtOnceAndLeaveNothingBehind) {
 
     // A road this build does not have.
     SetTransportRoadFactory({});
-    TvyrCustomClientConnection serial;
-    serial.SetTransport(ctSerial);
-    EXPECT_EQ(serial.Connect(), VYR_NOT_IMPLEMENTED);
+    TvyrCustomClientConnection missing;
+    TvyrBluetoothRadio toshiba(baToshiba);
+    missing.BluetoothParams()->SetRadio(&toshiba);
+    EXPECT_EQ(missing.Connect(), VYR_NOT_IMPLEMENTED);
     EXPECT_EQ(win::test::LiveWindowCount(), windows);
 
     Settle();
