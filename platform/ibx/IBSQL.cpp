@@ -109,6 +109,36 @@ struct TIBSQL::Impl {
     std::vector<short> outInd;
 };
 
+size_t SkipQuotedOrComment(std::string_view sql, size_t i) {
+    if (i >= sql.size())
+        return i;
+    const char c = sql[i];
+    if (c == '\'' || c == '"') {
+        // Strings and quoted names, with doubled quotes inside.
+        size_t j = i + 1;
+        while (j < sql.size()) {
+            if (sql[j] == c) {
+                if (j + 1 < sql.size() && sql[j + 1] == c) {
+                    j += 2;
+                    continue;
+                }
+                break;
+            }
+            ++j;
+        }
+        return std::min(j + 1, sql.size());
+    }
+    if (sql.compare(i, 2, "--") == 0) {
+        const size_t j = sql.find('\n', i);
+        return j == std::string_view::npos ? sql.size() : j;
+    }
+    if (sql.compare(i, 2, "/*") == 0) {
+        const size_t j = sql.find("*/", i + 2);
+        return j == std::string_view::npos ? sql.size() : j + 2;
+    }
+    return i;
+}
+
 std::string TranslateNamedParams(std::string_view sql, std::vector<std::string>& names) {
     names.clear();
     std::string out;
@@ -116,30 +146,7 @@ std::string TranslateNamedParams(std::string_view sql, std::vector<std::string>&
     size_t i = 0;
     while (i < sql.size()) {
         const char c = sql[i];
-        if (c == '\'' || c == '"') {
-            // Strings and quoted names, with doubled quotes inside.
-            size_t j = i + 1;
-            while (j < sql.size()) {
-                if (sql[j] == c) {
-                    if (j + 1 < sql.size() && sql[j + 1] == c) {
-                        j += 2;
-                        continue;
-                    }
-                    break;
-                }
-                ++j;
-            }
-            j = std::min(j + 1, sql.size());
-            out.append(sql.substr(i, j - i));
-            i = j;
-        } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-            size_t j = sql.find('\n', i);
-            j = j == std::string_view::npos ? sql.size() : j;
-            out.append(sql.substr(i, j - i));
-            i = j;
-        } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
-            size_t j = sql.find("*/", i + 2);
-            j = j == std::string_view::npos ? sql.size() : j + 2;
+        if (const size_t j = SkipQuotedOrComment(sql, i); j != i) {
             out.append(sql.substr(i, j - i));
             i = j;
         } else if (c == ':' && i + 1 < sql.size() && IsNameStart(sql[i + 1])) {

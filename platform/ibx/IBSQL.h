@@ -128,5 +128,7 @@ private:
 // Turns ":name" parameters into "?" outside strings, quoted names and comments.
 // Returns the names by position, upper case ("" for a "?").
 std::string TranslateNamedParams(std::string_view sql, std::vector<std::string>& names);
+// The end of the quoted string, quoted name or comment that starts at i; i itself when none does.
+size_t SkipQuotedOrComment(std::string_view sql, size_t i);
 
 } // namespace ibx

@@ -1,6 +1,7 @@
 #include "ibx/IBScript.h"
 
 #include "ibx/IBCharset.h"
+#include "ibx/IBSQL.h"
 
 #include <ibase.h>
 
@@ -95,29 +96,7 @@ std::vector<std::string> SplitScript(std::string_view script) {
     };
     while (i < script.size()) {
         const char c = script[i];
-        if (c == '\'' || c == '"') {
-            size_t j = i + 1;
-            while (j < script.size()) {
-                if (script[j] == c) {
-                    if (j + 1 < script.size() && script[j + 1] == c) {
-                        j += 2;
-                        continue;
-                    }
-                    break;
-                }
-                ++j;
-            }
-            j = std::min(j + 1, script.size());
-            current.append(script.substr(i, j - i));
-            i = j;
-        } else if (script.compare(i, 2, "--") == 0) {
-            size_t j = script.find('\n', i);
-            j = j == std::string_view::npos ? script.size() : j;
-            current.append(script.substr(i, j - i));
-            i = j;
-        } else if (script.compare(i, 2, "/*") == 0) {
-            size_t j = script.find("*/", i + 2);
-            j = j == std::string_view::npos ? script.size() : j + 2;
+        if (const size_t j = SkipQuotedOrComment(script, i); j != i) {
             current.append(script.substr(i, j - i));
             i = j;
         } else if (script.compare(i, term.size(), term) == 0) {
