@@ -111,8 +111,14 @@ private:
 } // namespace
 
 PhoneRoads::PhoneRoads() {
+    // A stack whose own road is built goes through it (and so through its stack module to the air); the
+    // phone road only fills in for the roads this build does not have.
     vyr::SetTransportRoadFactory(
-        [](vyr::TvyrCustomClientConnection& c, vyr::TvyrRoadKind) { return std::make_unique<PhoneRoad>(c); });
+        [](vyr::TvyrCustomClientConnection& c, vyr::TvyrRoadKind kind) -> std::unique_ptr<vyr::TvyrTransportRoad> {
+            if (const vyr::TvyrRoadCreator& create = vyr::RoadCreator(kind))
+                return create(c);
+            return std::make_unique<PhoneRoad>(c);
+        });
     api_.Load();
 }
 
