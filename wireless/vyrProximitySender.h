@@ -12,7 +12,7 @@
 #include "vcl/Classes.h"
 #include "vyrAPI.h"
 #include "vyrOBEX.h"
-#include "vyrProximityDiscovery.h"
+#include "vyrBluetoothDiscovery.h"
 #include "win32/WinTypes.h"
 
 #include <cstdint>

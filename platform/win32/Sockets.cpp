@@ -313,6 +313,9 @@ int closesocket(SOCKET s) {
         if (s == INVALID_SOCKET || it == T().socks.end())
             return Fail(WSAENOTSOCK);
         T().socks.erase(it);
+        // The watcher's poll may still hold the descriptor and so keep the link up after close: the
+        // shutdown ends it for the peer at once.
+        ::shutdown(static_cast<int>(s), SHUT_RDWR);
         ::close(static_cast<int>(s)); // under the lock, so the watcher never peeks a reused number
     }
     Wake();

@@ -10,7 +10,9 @@
 #include "win32/WinBase.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -50,8 +52,11 @@ public:
             }
             return vyr::VYR_SUCCESS;
         }
-        int fd = fd_;
-        int result = StartWorker([this, fd](win::HANDLE terminate) { Reader(fd, terminate); });
+        stop_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (stop_ < 0)
+            return vyr::VYR_OUT_OF_RESOURCES;
+        int fd = fd_, stop = stop_;
+        int result = StartWorker([this, fd, stop](win::HANDLE terminate) { Reader(fd, stop, terminate); });
         if (result != vyr::VYR_SUCCESS)
             return result;
         PostConnectResult(vyr::VYR_SUCCESS);
@@ -61,9 +66,17 @@ public:
     void Close() override {
         if (fd_ < 0)
             return;
+        // Wakes the reader at once; the connection's terminate event alone would wait out its poll.
+        if (stop_ >= 0) {
+            std::uint64_t one = 1;
+            [[maybe_unused]] ssize_t n = ::write(stop_, &one, sizeof one);
+        }
         StopWorker();
         ::close(fd_);
         fd_ = -1;
+        if (stop_ >= 0)
+            ::close(stop_);
+        stop_ = -1;
     }
 
     int Write(const void* buffer, win::DWORD size) override {
@@ -88,11 +101,11 @@ public:
     }
 
 private:
-    void Reader(int fd, win::HANDLE terminate) {
+    void Reader(int fd, int stop, win::HANDLE terminate) {
         char buf[65536];
         while (win::WaitForSingleObject(terminate, 0) != win::WAIT_OBJECT_0) {
-            pollfd pfd{fd, POLLIN, 0};
-            if (::poll(&pfd, 1, 10) <= 0)
+            pollfd pfd[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
+            if (::poll(pfd, 2, 100) <= 0 || !(pfd[0].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
             ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
             if (n < 0 && (errno == EAGAIN || errno == EINTR))
@@ -106,13 +119,20 @@ private:
     }
 
     int fd_ = -1;
+    int stop_ = -1;
 };
 
 } // namespace
 
 PhoneRoads::PhoneRoads() {
+    // A stack whose own road is built goes through it (and so through its stack module to the air); the
+    // phone road only fills in for the roads this build does not have.
     vyr::SetTransportRoadFactory(
-        [](vyr::TvyrCustomClientConnection& c, vyr::TvyrRoadKind) { return std::make_unique<PhoneRoad>(c); });
+        [](vyr::TvyrCustomClientConnection& c, vyr::TvyrRoadKind kind) -> std::unique_ptr<vyr::TvyrTransportRoad> {
+            if (const vyr::TvyrRoadCreator& create = vyr::RoadCreator(kind))
+                return create(c);
+            return std::make_unique<PhoneRoad>(c);
+        });
     api_.Load();
 }
 

@@ -1,15 +1,16 @@
-// A transport road for tests and benchmarks that reaches the simulated phone a client connection names:
-// the connection's address and radio go to the air as a stack's RFCOMM connect would, so the phone's
-// reach, link policy and pairing decide the outcome. A phone that needs a bond refuses an
-// unauthenticated link with 33 and is paired (any PIN) when the connection asks for authentication.
+// A transport road for tests and benchmarks, for the stacks whose own road this build lacks. It reaches
+// the simulated phone a client connection names: the connection's address and radio go to the air as a
+// stack's RFCOMM connect would, so the phone's reach, link policy and pairing decide the outcome. A phone
+// that needs a bond refuses an unauthenticated link with 33 and is paired (any PIN) when the connection
+// asks for authentication.
 #pragma once
 
 #include "vyrAPI.h"
 
 namespace tavtest {
 
-// While an object of this class lives, every client connection's road is a phone road and the library
-// is loaded.
+// While an object of this class lives, the library is loaded and every client connection whose stack has
+// no road of its own in this build goes over a phone road; the others use their real road.
 class PhoneRoads {
 public:
     PhoneRoads();
