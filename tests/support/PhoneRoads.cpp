@@ -1,5 +1,7 @@
 #include "PhoneRoads.h"
 
+#include "FdRoad.h"
+
 #include "sim/air/Air.h"
 #include "sim/air/ObexLink.h"
 #include "vcl/SysUtils.h"
@@ -20,10 +22,9 @@ namespace tavtest {
 
 namespace {
 
-class PhoneRoad : public vyr::TvyrTransportRoad {
+class PhoneRoad : public FdRoad {
 public:
-    explicit PhoneRoad(vyr::TvyrCustomClientConnection& c) : vyr::TvyrTransportRoad(c) {}
-    ~PhoneRoad() override { Close(); }
+    explicit PhoneRoad(vyr::TvyrCustomClientConnection& c) : FdRoad(c) {}
 
     int Open() override {
         auto* params = Connection().BluetoothParams();
@@ -31,11 +32,11 @@ public:
         const int stack = params->Radio() ? params->Radio()->Api() : 0;
         if (!address)
             return vyr::VYR_INVALID_ARGUMENT;
-        fd_ = air::ConnectRfcomm(stack, *address, params->Channel());
-        if (fd_ < 0 && errno == EACCES && params->Authentication() &&
+        int fd = air::ConnectRfcomm(stack, *address, params->Channel());
+        if (fd < 0 && errno == EACCES && params->Authentication() &&
             air::Air::Instance().Pair(stack, *address, "0000") == air::PairResult::Paired)
-            fd_ = air::ConnectRfcomm(stack, *address, params->Channel());
-        if (fd_ < 0) {
+            fd = air::ConnectRfcomm(stack, *address, params->Channel());
+        if (fd < 0) {
             // Reported later, as a stack reports a failed page.
             switch (errno) {
             case EACCES:
@@ -52,74 +53,8 @@ public:
             }
             return vyr::VYR_SUCCESS;
         }
-        stop_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (stop_ < 0)
-            return vyr::VYR_OUT_OF_RESOURCES;
-        int fd = fd_, stop = stop_;
-        int result = StartWorker([this, fd, stop](win::HANDLE terminate) { Reader(fd, stop, terminate); });
-        if (result != vyr::VYR_SUCCESS)
-            return result;
-        PostConnectResult(vyr::VYR_SUCCESS);
-        return vyr::VYR_SUCCESS;
+        return Attach(fd);
     }
-
-    void Close() override {
-        if (fd_ < 0)
-            return;
-        // Wakes the reader at once; the connection's terminate event alone would wait out its poll.
-        if (stop_ >= 0) {
-            std::uint64_t one = 1;
-            [[maybe_unused]] ssize_t n = ::write(stop_, &one, sizeof one);
-        }
-        StopWorker();
-        ::close(fd_);
-        fd_ = -1;
-        if (stop_ >= 0)
-            ::close(stop_);
-        stop_ = -1;
-    }
-
-    int Write(const void* buffer, win::DWORD size) override {
-        auto* p = static_cast<const char*>(buffer);
-        win::DWORD left = size;
-        while (left > 0) {
-            ssize_t n = ::send(fd_, p, left, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                pollfd pfd{fd_, POLLOUT, 0};
-                if (::poll(&pfd, 1, 30000) <= 0)
-                    return vyr::VYR_INTERNAL_ERROR;
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return vyr::VYR_INTERNAL_ERROR;
-            p += n;
-            left -= static_cast<win::DWORD>(n);
-        }
-        return vyr::VYR_SUCCESS;
-    }
-
-private:
-    void Reader(int fd, int stop, win::HANDLE terminate) {
-        char buf[65536];
-        while (win::WaitForSingleObject(terminate, 0) != win::WAIT_OBJECT_0) {
-            pollfd pfd[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
-            if (::poll(pfd, 2, 100) <= 0 || !(pfd[0].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            if (n <= 0) {
-                PostLinkLost();
-                return;
-            }
-            PostData(buf, static_cast<win::DWORD>(n));
-        }
-    }
-
-    int fd_ = -1;
-    int stop_ = -1;
 };
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "SocketRoad.h"
 
+#include "FdRoad.h"
+
 #include "vyrConnections.h"
 #include "vyrErrors.h"
 #include "win32/Kernel.h"
@@ -24,10 +26,9 @@ std::mutex openerLock;
 LinkOpener currentOpener;
 std::atomic<long long> bytesWritten{0};
 
-class SocketRoad : public vyr::TvyrTransportRoad {
+class SocketRoad : public FdRoad {
 public:
-    explicit SocketRoad(vyr::TvyrCustomClientConnection& c) : vyr::TvyrTransportRoad(c) {}
-    ~SocketRoad() override { Close(); }
+    explicit SocketRoad(vyr::TvyrCustomClientConnection& c) : FdRoad(c) { writeCounter_ = &bytesWritten; }
 
     int Open() override {
         LinkOpener opener;
@@ -35,67 +36,11 @@ public:
             std::lock_guard<std::mutex> guard(openerLock);
             opener = currentOpener;
         }
-        fd_ = opener ? opener() : -1;
-        if (fd_ < 0)
+        const int fd = opener ? opener() : -1;
+        if (fd < 0)
             return vyr::VYR_UNABLE_CONNECT;
-        int fd = fd_;
-        int result = StartWorker([this, fd](win::HANDLE terminate) { Reader(fd, terminate); });
-        if (result != vyr::VYR_SUCCESS)
-            return result;
-        PostConnectResult(vyr::VYR_SUCCESS);
-        return vyr::VYR_SUCCESS;
+        return Attach(fd);
     }
-
-    void Close() override {
-        if (fd_ < 0)
-            return;
-        StopWorker();
-        ::close(fd_);
-        fd_ = -1;
-    }
-
-    int Write(const void* buffer, win::DWORD size) override {
-        auto* p = static_cast<const char*>(buffer);
-        win::DWORD left = size;
-        while (left > 0) {
-            ssize_t n = ::send(fd_, p, left, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                pollfd pfd{fd_, POLLOUT, 0};
-                if (::poll(&pfd, 1, 30000) <= 0)
-                    return vyr::VYR_INTERNAL_ERROR;
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return vyr::VYR_INTERNAL_ERROR;
-            p += n;
-            left -= static_cast<win::DWORD>(n);
-            bytesWritten += n;
-        }
-        return vyr::VYR_SUCCESS;
-    }
-
-private:
-    void Reader(int fd, win::HANDLE terminate) {
-        char buf[65536];
-        while (win::WaitForSingleObject(terminate, 0) != win::WAIT_OBJECT_0) {
-            pollfd pfd{fd, POLLIN, 0};
-            int ready = ::poll(&pfd, 1, 10);
-            if (ready <= 0)
-                continue;
-            ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            if (n <= 0) {
-                PostLinkLost();
-                return;
-            }
-            PostData(buf, static_cast<win::DWORD>(n));
-        }
-    }
-
-    int fd_ = -1;
 };
 
 } // namespace
