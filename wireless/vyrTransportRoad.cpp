@@ -25,9 +25,10 @@ TvyrRoadCreator DefaultRoadCreator(TvyrRoadKind kind) {
         return CreateIrDARoad;
     case TvyrRoadKind::Serial:
         return CreateSerialRoad;
+    case TvyrRoadKind::WidComm:
+        return CreateWidCommRoad;
     case TvyrRoadKind::BlueSoleil:
     case TvyrRoadKind::Toshiba:
-    case TvyrRoadKind::WidComm:
         break;
     }
     return {};
