@@ -28,6 +28,7 @@ TvyrRoadCreator DefaultRoadCreator(TvyrRoadKind kind) {
     case TvyrRoadKind::WidComm:
         return CreateWidCommRoad;
     case TvyrRoadKind::BlueSoleil:
+        return CreateBlueSoleilRoad;
     case TvyrRoadKind::Toshiba:
         break;
     }

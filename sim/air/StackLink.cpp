@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <string>
 #include <sys/stat.h>
 #include <termios.h>
@@ -193,7 +194,14 @@ void VirtualComPort::Relay(int link) {
                 break;
             toPort.erase(toPort.begin(), toPort.begin() + n);
         }
-        // Hang the terminal up, so the port's user reads an error rather than silence.
+        // Give the port's user a moment to read what is waiting, then hang the terminal up, so it reads an
+        // error rather than silence.
+        for (int i = 0; i < 100; ++i) {
+            int waiting = 0;
+            if (::ioctl(slave_, FIONREAD, &waiting) != 0 || waiting == 0)
+                break;
+            ::usleep(10000);
+        }
         ::close(master_);
         ::close(slave_);
         master_ = slave_ = -1;
