@@ -149,13 +149,3 @@ int MicrosoftSetRadioName(const std::u16string& name) {
 }
 
 } // namespace vyr
-
-namespace vyr {
-
-// Renaming the Microsoft radio needs the radio's device node and the machine registry; until the
-// platform offers the device-node properties this road is refused rather than half done.
-int MicrosoftWriteRadioName(const std::u16string&) {
-    return VYR_INTERNAL_ERROR;
-}
-
-} // namespace vyr

@@ -309,6 +309,16 @@ std::u16string TIniFile::ReadString(std::u16string_view section, std::u16string_
     return std::u16string(defaultValue);
 }
 
+std::u16string TIniFile::ReadRawString(std::u16string_view section, std::u16string_view key,
+                                       std::u16string_view defaultValue) const {
+    Document doc = LoadForRead(fileName_);
+    if (const Line* line = FindKey(doc, section, key)) {
+        const std::u16string text = Utf8ToUtf16(line->raw);
+        return TrimView(std::u16string_view(text).substr(text.find(u'=') + 1));
+    }
+    return std::u16string(defaultValue);
+}
+
 int TIniFile::ReadInteger(std::u16string_view section, std::u16string_view key, int defaultValue) const {
     std::u16string s = ReadString(section, key, u"");
     int v = 0;

@@ -32,6 +32,9 @@ public:
     // file, section or key gives the default.
     std::u16string ReadString(std::u16string_view section, std::u16string_view key,
                               std::u16string_view defaultValue) const;
+    // The value trimmed but with its quotes kept, so a quoted text can be told from a bare one.
+    std::u16string ReadRawString(std::u16string_view section, std::u16string_view key,
+                                 std::u16string_view defaultValue) const;
     int ReadInteger(std::u16string_view section, std::u16string_view key, int defaultValue) const;
     bool ReadBool(std::u16string_view section, std::u16string_view key, bool defaultValue) const;
 

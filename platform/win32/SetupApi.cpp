@@ -2,6 +2,7 @@
 
 #include "platform/win32/abi_devbroadcast.h"
 #include "sim/air/Air.h"
+#include "win32/DeviceRegistry.h"
 #include "win32/Testing.h"
 #include "win32/WinBase.h"
 #include "win32/WinUser.h"
@@ -21,8 +22,9 @@ struct DeviceNode {
     DWORD devInst;
 };
 
-constexpr DWORD kIrdaDevInst = 0x100;
-constexpr DWORD kBluetoothDevInst = 0x200;
+using detail::kBluetoothEnumeratorDevInst;
+using detail::kBluetoothRadioDevInst;
+using detail::kIrdaDevInst;
 
 GUID ToGuid(const stackabi::AbiGuid& g) {
     return std::bit_cast<GUID>(g);
@@ -33,8 +35,11 @@ std::vector<DeviceNode> CurrentNodes() {
     auto& air = air::Air::Instance();
     if (air.IrdaPresent())
         nodes.push_back({ToGuid(stackabi::sp::GUID_DEVCLASS_INFRARED), kIrdaDevInst});
-    if (air.RadioPresent(static_cast<int>(air::StackKind::Microsoft)))
-        nodes.push_back({ToGuid(stackabi::sp::GUID_DEVCLASS_BLUETOOTH), kBluetoothDevInst});
+    if (air.RadioPresent(static_cast<int>(air::StackKind::Microsoft))) {
+        // The bus enumerator comes first, as the system lists it; a radio search has to pass over it.
+        nodes.push_back({ToGuid(stackabi::sp::GUID_DEVCLASS_BLUETOOTH), kBluetoothEnumeratorDevInst});
+        nodes.push_back({ToGuid(stackabi::sp::GUID_DEVCLASS_BLUETOOTH), kBluetoothRadioDevInst});
+    }
     return nodes;
 }
 
@@ -94,8 +99,11 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR, HWND, DWORD flags)
     }
     std::vector<DeviceNode> members;
     for (const auto& node : CurrentNodes())
-        if ((flags & DIGCF_ALLCLASSES) || node.classGuid == *classGuid)
+        if ((flags & DIGCF_ALLCLASSES) || node.classGuid == *classGuid) {
+            if (node.devInst == kBluetoothRadioDevInst)
+                detail::InstallBluetoothRadioKey();
             members.push_back(node);
+        }
     std::lock_guard lock(S().mu);
     const std::uintptr_t id = S().next++;
     S().open.emplace(id, std::move(members));
@@ -134,6 +142,21 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) {
     }
     return TRUE;
 }
+
+namespace detail {
+bool DeviceInSet(HDEVINFO set, DWORD devInst, bool* setExists) {
+    std::lock_guard lock(S().mu);
+    auto it = S().open.find(reinterpret_cast<std::uintptr_t>(set));
+    if (setExists)
+        *setExists = it != S().open.end();
+    if (it == S().open.end())
+        return false;
+    for (const auto& node : it->second)
+        if (node.devInst == devInst)
+            return true;
+    return false;
+}
+} // namespace detail
 
 namespace test {
 

@@ -9,8 +9,9 @@
 
 namespace win {
 namespace detail {
-void ResetSystemForTests();  // System.cpp
-void ResetLoadingForTests(); // Loader.cpp
+void ResetSystemForTests();       // System.cpp
+void ResetLoadingForTests();      // Loader.cpp
+void ResetComputerNameForTests(); // DeviceRegistry.cpp
 } // namespace detail
 
 namespace test {
@@ -128,6 +129,7 @@ void Reset() {
     SetTimeScale(1.0);
     detail::ResetSystemForTests();
     detail::ResetLoadingForTests();
+    detail::ResetComputerNameForTests();
 }
 
 } // namespace test

@@ -6,6 +6,7 @@
 
 #include "sim/air/Air.h"
 #include "sim/stacks/bthprops/abi.h"
+#include "win32/DeviceRegistry.h"
 #include "win32/Kernel.h"
 #include "win32/Testing.h"
 
@@ -16,7 +17,11 @@ namespace bthprops {
 inline constexpr int kStackKind = static_cast<int>(air::StackKind::Microsoft);
 
 // Handles this stand-in hands out; they live in the shared handle table and close with CloseHandle.
-struct RadioObject : win::KernelObject {};
+struct RadioObject : win::DeviceObject {
+    // The name reload request after a rename (RadioName.cpp).
+    win::DWORD IoControl(win::DWORD code, const void* in, win::DWORD inSize, void* out, win::DWORD outSize,
+                         win::DWORD* returned) override;
+};
 struct RadioFindObject : win::KernelObject {};
 
 // "BTH_ADDR" byte order: the address text read backwards.
