@@ -14,6 +14,7 @@ std::unique_ptr<TvyrTransportRoad> CreateMicrosoftRoad(TvyrCustomClientConnectio
 std::unique_ptr<TvyrTransportRoad> CreateIrDARoad(TvyrCustomClientConnection& connection);
 std::unique_ptr<TvyrTransportRoad> CreateWidCommRoad(TvyrCustomClientConnection& connection);
 std::unique_ptr<TvyrTransportRoad> CreateBlueSoleilRoad(TvyrCustomClientConnection& connection);
+std::unique_ptr<TvyrTransportRoad> CreateToshibaRoad(TvyrCustomClientConnection& connection);
 
 // The Microsoft road's pairing step, over the stack's device calls. Both take the device address text.
 // IsAuthenticated: true when the stack reports a bond. Authenticate: the platform's result (0 paired,

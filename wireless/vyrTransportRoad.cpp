@@ -30,7 +30,7 @@ TvyrRoadCreator DefaultRoadCreator(TvyrRoadKind kind) {
     case TvyrRoadKind::BlueSoleil:
         return CreateBlueSoleilRoad;
     case TvyrRoadKind::Toshiba:
-        break;
+        return CreateToshibaRoad;
     }
     return {};
 }

@@ -1,5 +1,6 @@
 // The WidComm, BlueSoleil and Toshiba roads through their stand-in stacks and the simulated air.
 #include "StackFixture.h"
+#include "TestWindow.h"
 
 #include "sim/air/FarEnd.h"
 #include "vcl/SysUtils.h"
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace vyr;
@@ -313,4 +315,118 @@ TEST_F(StackRoads, BlueSoleilDisconnectWhileConnectingIsSilentAndALateLinkIsTake
 
 TEST_F(StackRoads, BlueSoleilObjectPushArrivesWhole) {
     PushToInbox(baBlueSoleil);
+}
+
+namespace {
+
+int ToshibaPorts() {
+    win::HMODULE m = win::LoadLibraryW(u"TosBtAPI.dll");
+    auto count = m ? reinterpret_cast<int (*)()>(win::GetProcAddress(m, "tavlin_tosbtapi_ports")) : nullptr;
+    const int r = count ? count() : -1;
+    if (m)
+        win::FreeLibrary(m);
+    return r;
+}
+
+} // namespace
+
+TEST_F(StackRoads, ToshibaCarriesBurstsBothWaysAndEndsOnALostLinkOnce) {
+    EchoBothWays(baToshiba);
+    EXPECT_EQ(ToshibaPorts(), 0);
+    LostLink(baToshiba, false);
+    EXPECT_EQ(ToshibaPorts(), 0);
+    EXPECT_TRUE(fs::is_empty(dir_ + "/com")) << "a virtual port outlived its connection";
+}
+
+TEST_F(StackRoads, ToshibaStepsAndFailures) {
+    Use(baToshiba, conn);
+    EXPECT_EQ(conn.Write("x", 1), VYR_NOT_CONNECTED);
+    // Channel 0 and no such service: 44 before any port is made.
+    conn.BluetoothParams()->SetChannel(0);
+    conn.BluetoothParams()->SetService(BluetoothUuid(0x1234));
+    win::test::ClearJournal();
+    EXPECT_EQ(Outcome(conn, events), VYR_SERVICE_NOT_FOUND);
+    EXPECT_EQ(win::test::CallCount("BtCreateCOMM"), 0);
+    Use(baToshiba, conn);
+
+    // Every port name taken: 1, and the event registration undone.
+    for (int n = 1; n <= 255; ++n)
+        std::ofstream(dir_ + "/com/COM" + std::to_string(n)).put('x');
+    EXPECT_EQ(Outcome(conn, events), VYR_OUT_OF_RESOURCES);
+    for (int n = 1; n <= 255; ++n)
+        fs::remove(dir_ + "/com/COM" + std::to_string(n));
+
+    // The stack reports a failed connect: 45; a silent phone: the connect timer's 43.
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Refuse});
+    EXPECT_EQ(Outcome(conn, events), VYR_UNABLE_CONNECT);
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Silence});
+    EXPECT_EQ(Outcome(conn, events), VYR_TIMEOUT);
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Refuse});
+    win::test::FailNext("BtConnectCOMM2");
+    EXPECT_EQ(Outcome(conn, events), VYR_INTERNAL_ERROR);
+    win::test::FailNext("BtNotifyEvent");
+    EXPECT_EQ(Outcome(conn, events), VYR_INTERNAL_ERROR);
+    EXPECT_EQ(events.disconnects, 0);
+    EXPECT_EQ(ToshibaPorts(), 0);
+
+    // A full connect and stop, step by step, with security bits; every port made is destroyed again.
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
+    conn.BluetoothParams()->SetEncryption(true);
+    win::test::ClearJournal();
+    ASSERT_EQ(Outcome(conn, events), 0);
+    conn.Disconnect();
+    std::vector<std::string> calls;
+    for (const auto& e : win::test::Journal())
+        if (e.name.rfind("Bt", 0) == 0 && e.name != "BtMemFree")
+            calls.push_back(e.name + " " + e.args);
+    ASSERT_GE(calls.size(), 7u);
+    EXPECT_EQ(calls[0].rfind("BtNotifyEvent 0x800000", 0), 0u) << calls[0];
+    EXPECT_EQ(calls[1], "BtCreateCOMM COM1");
+    EXPECT_EQ(calls[2].rfind("BtNotifyEvent 0x0", 0), 0u) << calls[2];
+    EXPECT_EQ(calls[3], "BtConnectCOMM2 COM1 00:1E:3A:47:9C:01 3 3 3 1042");
+    EXPECT_EQ(calls[4].rfind("BtNotifyCOMM COM1 2 ", 0), 0u) << calls[4];
+    EXPECT_EQ(calls[calls.size() - 3].rfind("BtNotifyCOMM COM1 0 ", 0), 0u) << calls[calls.size() - 3];
+    EXPECT_EQ(calls[calls.size() - 2], "BtDisconnectCOMM COM1");
+    EXPECT_EQ(calls.back(), "BtDestroyCOMM COM1");
+    EXPECT_EQ(ToshibaPorts(), 0);
+}
+
+TEST_F(StackRoads, ToshibaDisconnectWhileConnectingIsSilent) {
+    DisconnectWhileConnecting(baToshiba, "BtConnectCOMM2");
+    EXPECT_EQ(ToshibaPorts(), 0);
+    // Also while the channel lookup runs, and on a system that waits for the stack's own port notice.
+    win::test::SetOsVersion(5, 1);
+    Use(baToshiba, conn);
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
+    ASSERT_EQ(conn.Connect(), 0);
+    conn.Disconnect();
+    EXPECT_EQ(Outcome(conn, events), 0);
+    conn.Disconnect();
+    EXPECT_EQ(ToshibaPorts(), 0);
+
+    // A Disconnect that runs inside the road's own pause before the serial port opens.
+    TestWindow trigger([&](win::UINT msg, win::WPARAM, win::LPARAM) -> win::LRESULT {
+        if (msg == win::WM_USER + 77)
+            conn.Disconnect();
+        return 0;
+    });
+    win::test::ClearJournal();
+    events = {};
+    events.Bind(conn);
+    ASSERT_EQ(conn.Connect(), 0);
+    std::thread watcher([&] {
+        for (int i = 0; i < 500 && win::test::CallCount("BtNotifyCOMM") == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        win::PostMessageW(trigger.Hwnd(), win::WM_USER + 77, 0, 0);
+    });
+    PumpUntil([&] { return conn.IsClosed(); }, 3000);
+    watcher.join();
+    win::test::PumpUntilIdle(50, 500);
+    EXPECT_TRUE(conn.IsClosed());
+    EXPECT_TRUE(events.connects.empty());
+    EXPECT_EQ(ToshibaPorts(), 0);
+}
+
+TEST_F(StackRoads, ToshibaObjectPushArrivesWhole) {
+    PushToInbox(baToshiba);
 }
