@@ -1,5 +1,7 @@
 #include "ibx/IBCharset.h"
 
+#include "vcl/SysUtils.h"
+
 #include <iconv.h>
 
 #include <array>
@@ -43,23 +45,6 @@ const Win1251Table& Table() {
     return table;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // One code point from UTF-8 at s[i]; advances i. Malformed input gives 0xFFFFFFFF.
 char32_t NextCodePoint(std::string_view s, size_t& i) {
@@ -92,7 +77,7 @@ std::string Win1251ToUtf8(std::string_view s) {
         if (b < 0x80)
             out += ch;
         else
-            AppendUtf8(out, t.toUnicode[b - 0x80]);
+            vcl::AppendUtf8(out, t.toUnicode[b - 0x80]);
     }
     return out;
 }

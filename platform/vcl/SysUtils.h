@@ -13,6 +13,8 @@ namespace vcl {
 
 // UTF-16 <-> UTF-8 (the system code page on Linux). Invalid input becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view s);
+// Appends one code point (at most U+10FFFF) as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
 std::u16string Utf8ToUtf16(std::string_view s);
 
 class Exception : public std::exception {

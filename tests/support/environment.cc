@@ -9,6 +9,8 @@ struct TestEnvironment {
         setenv("TAVLIN_SOURCE_DIR", TAVLIN_TEST_SOURCE_DIR, 0);
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
         setenv("FIREBIRD_LOCK", TAVLIN_TEST_FIREBIRD_LOCK, 0);
+        // Tests never touch the user's own registry store.
+        setenv("TAVLIN_REGISTRY_DIR", TAVLIN_TEST_REGISTRY_DIR, 0);
         // The stand-in stacks render the air: a test sees only the radios and phones it puts there.
         setenv("TAVLIN_AIR", TAVLIN_TEST_SOURCE_DIR "/tests/support/empty-air.json", 0);
     }
