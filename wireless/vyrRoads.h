@@ -12,6 +12,9 @@ namespace vyr {
 std::unique_ptr<TvyrTransportRoad> CreateSerialRoad(TvyrCustomClientConnection& connection);
 std::unique_ptr<TvyrTransportRoad> CreateMicrosoftRoad(TvyrCustomClientConnection& connection);
 std::unique_ptr<TvyrTransportRoad> CreateIrDARoad(TvyrCustomClientConnection& connection);
+std::unique_ptr<TvyrTransportRoad> CreateWidCommRoad(TvyrCustomClientConnection& connection);
+std::unique_ptr<TvyrTransportRoad> CreateBlueSoleilRoad(TvyrCustomClientConnection& connection);
+std::unique_ptr<TvyrTransportRoad> CreateToshibaRoad(TvyrCustomClientConnection& connection);
 
 // The Microsoft road's pairing step, over the stack's device calls. Both take the device address text.
 // IsAuthenticated: true when the stack reports a bond. Authenticate: the platform's result (0 paired,

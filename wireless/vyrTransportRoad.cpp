@@ -25,10 +25,12 @@ TvyrRoadCreator DefaultRoadCreator(TvyrRoadKind kind) {
         return CreateIrDARoad;
     case TvyrRoadKind::Serial:
         return CreateSerialRoad;
-    case TvyrRoadKind::BlueSoleil:
-    case TvyrRoadKind::Toshiba:
     case TvyrRoadKind::WidComm:
-        break;
+        return CreateWidCommRoad;
+    case TvyrRoadKind::BlueSoleil:
+        return CreateBlueSoleilRoad;
+    case TvyrRoadKind::Toshiba:
+        return CreateToshibaRoad;
     }
     return {};
 }

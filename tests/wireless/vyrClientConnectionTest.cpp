@@ -210,7 +210,10 @@ TEST_F(ClientConnection, ConnectRefusalsComeBackAtOnceAndLeaveNothingBehind) {
     TvyrCustomClientConnection missing;
     TvyrBluetoothRadio toshiba(baToshiba);
     missing.BluetoothParams()->SetRadio(&toshiba);
+    const TvyrRoadCreator saved = RoadCreator(TvyrRoadKind::Toshiba);
+    RoadCreator(TvyrRoadKind::Toshiba) = {};
     EXPECT_EQ(missing.Connect(), VYR_NOT_IMPLEMENTED);
+    RoadCreator(TvyrRoadKind::Toshiba) = saved;
     EXPECT_EQ(win::test::LiveWindowCount(), windows);
 
     Settle();

@@ -20,6 +20,8 @@ extern "C" WD_CLIENT WD_CreateRfCommClient(Hwnd window) {
 
 extern "C" void WD_DestroyRfCommClient(WD_CLIENT client) {
     Record("WD_DestroyRfCommClient", win::test::HandleText(client));
+    // The buffers posted with WM_WIDCOMM_DATA live until here: the client's window may still hold them.
+    EndClientLink(reinterpret_cast<std::uintptr_t>(client), true);
     std::lock_guard lk(State().mu);
     State().clients.erase(reinterpret_cast<std::uintptr_t>(client));
 }

@@ -47,3 +47,8 @@ inline bool ShouldFail(const char* entry) {
 }
 
 } // namespace vyr2wbt
+
+namespace vyr2wbt {
+// Ends the RFCOMM link of a client, if it has one, and frees the buffers it handed out (rfcomm.cpp).
+void EndClientLink(std::uintptr_t client, bool freeBuffers);
+} // namespace vyr2wbt

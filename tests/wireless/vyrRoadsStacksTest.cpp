@@ -1,0 +1,432 @@
+// The WidComm, BlueSoleil and Toshiba roads through their stand-in stacks and the simulated air.
+#include "StackFixture.h"
+#include "TestWindow.h"
+
+#include "sim/air/FarEnd.h"
+#include "vcl/SysUtils.h"
+#include "vyrAPI.h"
+#include "vyrBlueSoleil.h"
+#include "vyrConnections.h"
+#include "vyrErrors.h"
+#include "vyrOBEX.h"
+#include "vyrWidComm.h"
+#include "win32/Testing.h"
+#include "win32/Windows.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace vyr;
+using win::test::PumpUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+const air::Address kPhone = {0x00, 0x1E, 0x3A, 0x47, 0x9C, 0x01};
+const char16_t kPhoneText[] = u"(00:1E:3A:47:9C:01)";
+
+struct Events {
+    std::vector<int> connects;
+    int disconnects = 0;
+    std::string data;
+    void Bind(TvyrCustomClientConnection& c) {
+        c.OnConnect = [this](vcl::TObject*, int code) { connects.push_back(code); };
+        c.OnDisconnect = [this](vcl::TObject*) { ++disconnects; };
+        c.OnData = [this](vcl::TObject*, const void* b, win::DWORD n) { data.append(static_cast<const char*>(b), n); };
+    }
+};
+
+std::string Pattern(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    unsigned x = seed;
+    for (auto& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+// Every stack's radio attached, one phone (Object Push on 9, a serial service on 3), a private COM folder
+// and inbox, the library loaded with the real stand-ins.
+class StackRoads : public StackFixture {
+protected:
+    void SetUp() override {
+        StackFixture::SetUp();
+        char pattern[] = "/tmp/tavlin-stackroads-XXXXXX";
+        dir_ = ::mkdtemp(pattern);
+        fs::create_directories(dir_ + "/com");
+        ::setenv("TAVLIN_COM_DIR", (dir_ + "/com").c_str(), 1);
+        for (int k = 0; k < air::kStackKinds; ++k)
+            SetRadio(k, true);
+        air::Phone p;
+        p.address = kPhone;
+        p.name = "Marta";
+        p.inbox = dir_ + "/inbox";
+        air::Service opp;
+        opp.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
+        opp.channel = 9;
+        opp.name = "OBEX Object Push";
+        air::Service spp;
+        spp.uuid = air::Service::FromUuid16(0x1101);
+        spp.channel = 3;
+        spp.name = "Serial";
+        p.services = {opp, spp};
+        air::Air::Instance().AddPhone(p);
+        SetMachineValue(BlueSoleilInstallKey, BlueSoleilVersionValue, u"6.4.236.0");
+        ASSERT_EQ(api.Load(), 0);
+        events.Bind(conn);
+    }
+    void TearDown() override {
+        conn.Disconnect();
+        api.Unload();
+        air::ClearFarEnds();
+        ::unsetenv("TAVLIN_COM_DIR");
+        StackFixture::TearDown();
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    // The connection on a stack's radio, to the serial service (channel 3).
+    void Use(TvyrBluetoothApi stack, TvyrCustomClientConnection& c) {
+        TvyrBluetoothRadio radio(stack);
+        c.BluetoothParams()->SetRadio(&radio);
+        c.BluetoothParams()->SetAddress(kPhoneText);
+        c.BluetoothParams()->SetAuthentication(false);
+        c.BluetoothParams()->SetService(BluetoothUuid(0x1101));
+        c.BluetoothParams()->SetChannel(3);
+        c.SetConnectTimeout(400);
+    }
+
+    // Connects and returns the outcome (-1 when none came, 1000 + the start result when it failed).
+    static int Outcome(TvyrCustomClientConnection& c, Events& e, win::DWORD ms = 5000) {
+        e.connects.clear();
+        int r = c.Connect();
+        if (r != 0)
+            return 1000 + r;
+        if (!PumpUntil([&] { return !e.connects.empty(); }, ms))
+            return -1;
+        return e.connects.front();
+    }
+
+    // Both directions, each burst larger than every buffer on the way, through an echoing far end.
+    static void EchoBurst(TvyrCustomClientConnection& c, Events& e, size_t size) {
+        const std::string out = Pattern(size, static_cast<unsigned>(size));
+        e.data.clear();
+        ASSERT_EQ(c.Write(out.data(), static_cast<win::DWORD>(out.size())), 0);
+        ASSERT_TRUE(PumpUntil([&] { return e.data.size() >= out.size(); }, 10000)) << e.data.size();
+        EXPECT_TRUE(e.data == out) << "bytes came back changed or out of order";
+    }
+
+    void EchoBothWays(TvyrBluetoothApi stack) {
+        Use(stack, conn);
+        air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
+        conn.Buffers()->SetReadBuffer(1024);
+        conn.Buffers()->SetWriteBuffer(1024);
+        ASSERT_EQ(Outcome(conn, events), 0);
+        EchoBurst(conn, events, 200 * 1024);
+        EchoBurst(conn, events, 1);
+        conn.Disconnect();
+        EXPECT_EQ(events.disconnects, 1);
+    }
+
+    // The far end drops after 100 bytes: one OnDisconnect, the bytes before the drop delivered.
+    void LostLink(TvyrBluetoothApi stack, bool wholeBeforeDrop = true) {
+        Use(stack, conn);
+        air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Drop, 100});
+        events = {};
+        events.Bind(conn);
+        ASSERT_EQ(Outcome(conn, events), 0);
+        const std::string out = Pattern(5000, 1);
+        conn.Write(out.data(), static_cast<win::DWORD>(out.size())); // may or may not all go before the drop
+        ASSERT_TRUE(PumpUntil([&] { return events.disconnects > 0; }, 5000));
+        win::test::PumpUntilIdle(50, 1500);
+        EXPECT_EQ(events.disconnects, 1);
+        if (wholeBeforeDrop)
+            EXPECT_EQ(events.data, out.substr(0, 100));
+        else // the stack's own loss notice may overtake the last bytes on the virtual port
+            EXPECT_EQ(events.data, out.substr(0, events.data.size()));
+        EXPECT_TRUE(conn.IsClosed());
+    }
+
+    // A silent phone: Disconnect in the middle of the attempt returns (the worker joined) and nothing fires.
+    void DisconnectWhileConnecting(TvyrBluetoothApi stack, const char* startedCall) {
+        Use(stack, conn);
+        air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Silence});
+        conn.SetConnectTimeout(60000);
+        win::test::ClearJournal();
+        ASSERT_EQ(conn.Connect(), 0);
+        ASSERT_TRUE(PumpUntil([&] { return win::test::CallCount(startedCall) > 0; }, 3000));
+        conn.Disconnect();
+        EXPECT_TRUE(conn.IsClosed());
+        win::test::PumpUntilIdle(50, 500);
+        EXPECT_TRUE(events.connects.empty());
+        EXPECT_EQ(events.disconnects, 0);
+    }
+
+    // One Object Push of a file larger than a packet to the phone's own server: it lands whole.
+    void PushToInbox(TvyrBluetoothApi stack) {
+        TvyrOPPClient opp;
+        Use(stack, opp);
+        opp.BluetoothParams()->SetService(BluetoothUuid(air::kObexObjectPushUuid16));
+        opp.BluetoothParams()->SetChannel(0);
+        opp.SetConnectTimeout(5000);
+        int connected = -1, put = -1;
+        opp.OnConnect = [&](vcl::TObject*, int e) { connected = e; };
+        opp.OnOBEXConnect = [&](vcl::TObject*, int e) { connected = 100 + e; };
+        opp.OnOBEXPutComplete = [&](vcl::TObject*, int e) { put = e; };
+        ASSERT_EQ(opp.Connect(), 0);
+        ASSERT_TRUE(PumpUntil([&] { return connected != -1; }, 5000));
+        ASSERT_EQ(connected, 0);
+        ASSERT_EQ(opp.OBEXConnect(), 0);
+        ASSERT_TRUE(PumpUntil([&] { return connected != 0; }, 5000));
+        ASSERT_EQ(connected, 100);
+        const std::string content = Pattern(70 * 1024 + 17, 3);
+        vcl::TMemoryStream s;
+        s.WriteBuffer(content.data(), static_cast<std::int64_t>(content.size()));
+        const std::string name = "offer-" + std::to_string(static_cast<int>(stack)) + ".bin";
+        ASSERT_EQ(opp.Put(vcl::Utf8ToUtf16(name), &s, u""), 0);
+        ASSERT_TRUE(PumpUntil([&] { return put != -1; }, 20000));
+        EXPECT_EQ(put, 0);
+        opp.OBEXDisconnect();
+        PumpUntil([&] { return opp.SessionState() == ssNone; }, 3000);
+        opp.Disconnect();
+        const fs::path file = fs::path(dir_) / "inbox" / name;
+        ASSERT_TRUE(PumpUntil([&] { return fs::exists(file); }, 3000)) << file;
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream got;
+        got << in.rdbuf();
+        EXPECT_TRUE(got.str() == content) << "the pushed object arrived changed";
+    }
+
+    TvyrAPI api;
+    TvyrCustomClientConnection conn;
+    Events events;
+    std::string dir_;
+};
+
+} // namespace
+
+TEST_F(StackRoads, WidCommCarriesBurstsBothWaysAndEndsOnALostLinkOnce) {
+    EchoBothWays(baWidComm);
+    EXPECT_EQ(WidCommClientCount(), 0);
+    LostLink(baWidComm);
+    EXPECT_EQ(WidCommClientCount(), 0);
+}
+
+TEST_F(StackRoads, WidCommFailuresMapToTheLibraryCodes) {
+    Use(baWidComm, conn);
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Silence}); // no outcome from the bridge
+    EXPECT_EQ(Outcome(conn, events), VYR_TIMEOUT);
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Refuse});
+    EXPECT_EQ(Outcome(conn, events), VYR_CONNECTION_REJECTED);
+    conn.BluetoothParams()->SetChannel(12); // no service found has it
+    EXPECT_EQ(Outcome(conn, events), VYR_SERVICE_NOT_FOUND);
+    conn.BluetoothParams()->SetChannel(3);
+    win::test::FailNext("WD_CreateRfCommClient");
+    EXPECT_EQ(Outcome(conn, events), VYR_OUT_OF_RESOURCES);
+    win::test::FailNext("WD_OpenRfCommClient");
+    EXPECT_EQ(Outcome(conn, events), VYR_INTERNAL_ERROR);
+    EXPECT_EQ(events.disconnects, 0);
+    EXPECT_EQ(WidCommClientCount(), 0);
+    // The open goes out with the found service's name and channel, security off.
+    auto opens = win::test::Calls("WD_OpenRfCommClient");
+    ASSERT_FALSE(opens.empty());
+    EXPECT_NE(opens.back().find("00:1E:3A:47:9C:01 3 Serial 0 0"), std::string::npos) << opens.back();
+}
+
+TEST_F(StackRoads, WidCommDisconnectWhileConnectingIsSilent) {
+    DisconnectWhileConnecting(baWidComm, "WD_OpenRfCommClient");
+    EXPECT_EQ(WidCommClientCount(), 0);
+    EXPECT_EQ(win::test::CallCount("WD_DestroyRfCommClient"), 1);
+}
+
+TEST_F(StackRoads, WidCommObjectPushArrivesWhole) {
+    PushToInbox(baWidComm);
+}
+
+namespace {
+
+int SppLinks() {
+    win::HMODULE m = win::LoadLibraryW(u"btfunc.dll");
+    auto count = m ? reinterpret_cast<int (*)()>(win::GetProcAddress(m, "TavlinBtfunc_SppLinks")) : nullptr;
+    const int r = count ? count() : -1;
+    if (m)
+        win::FreeLibrary(m);
+    return r;
+}
+
+} // namespace
+
+TEST_F(StackRoads, BlueSoleilCarriesBurstsBothWaysAndEndsOnALostLinkOnce) {
+    EchoBothWays(baBlueSoleil);
+    EXPECT_EQ(SppLinks(), 0);
+    EXPECT_EQ(BlueSoleilConnections().Count(), 0);
+    LostLink(baBlueSoleil, false);
+    EXPECT_EQ(BlueSoleilConnections().Count(), 0);
+    EXPECT_TRUE(fs::is_empty(dir_ + "/com")) << "a virtual port outlived its link";
+}
+
+TEST_F(StackRoads, BlueSoleilFailuresMapToTheLibraryCodes) {
+    Use(baBlueSoleil, conn);
+    EXPECT_EQ(conn.Write("x", 1), VYR_NOT_CONNECTED);
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Silence}); // the stack's connect call does not return
+    EXPECT_EQ(Outcome(conn, events), VYR_TIMEOUT);
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Refuse});
+    EXPECT_EQ(Outcome(conn, events), VYR_INTERNAL_ERROR);
+    win::test::FailNext("BT_ConnectSPPExService");
+    EXPECT_EQ(Outcome(conn, events), VYR_INTERNAL_ERROR);
+    EXPECT_EQ(events.disconnects, 0);
+
+    // No port from the connect information: the connect record's port serves; with neither, 2.
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
+    win::test::SetValue("BT_GetConnectInfo.port", 0);
+    ASSERT_EQ(Outcome(conn, events), 0);
+    EchoBurst(conn, events, 3000);
+    conn.Disconnect();
+    EXPECT_EQ(SppLinks(), 0);
+    win::test::ClearValue("BT_GetConnectInfo.port");
+    // The port the stack names is not there any more: the inner serial start fails.
+    win::test::FailNext("CreateFileW");
+    EXPECT_EQ(Outcome(conn, events), VYR_INTERNAL_ERROR);
+    EXPECT_EQ(SppLinks(), 0);
+    EXPECT_EQ(BlueSoleilConnections().Count(), 0);
+}
+
+TEST_F(StackRoads, BlueSoleilDisconnectWhileConnectingIsSilentAndALateLinkIsTakenDown) {
+    DisconnectWhileConnecting(baBlueSoleil, "BT_ConnectSPPExService");
+    // The phone answers after all: the abandoned call ends the link it got.
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return win::test::CallCount("BT_DisconnectSPPExService") == 1 && SppLinks() == 0 &&
+                   fs::is_empty(dir_ + "/com");
+        },
+        3000));
+    EXPECT_TRUE(events.connects.empty());
+    // The stack's connect lock is free again.
+    EXPECT_EQ(Outcome(conn, events), 0);
+}
+
+TEST_F(StackRoads, BlueSoleilObjectPushArrivesWhole) {
+    PushToInbox(baBlueSoleil);
+}
+
+namespace {
+
+int ToshibaPorts() {
+    win::HMODULE m = win::LoadLibraryW(u"TosBtAPI.dll");
+    auto count = m ? reinterpret_cast<int (*)()>(win::GetProcAddress(m, "tavlin_tosbtapi_ports")) : nullptr;
+    const int r = count ? count() : -1;
+    if (m)
+        win::FreeLibrary(m);
+    return r;
+}
+
+} // namespace
+
+TEST_F(StackRoads, ToshibaCarriesBurstsBothWaysAndEndsOnALostLinkOnce) {
+    EchoBothWays(baToshiba);
+    EXPECT_EQ(ToshibaPorts(), 0);
+    LostLink(baToshiba, false);
+    EXPECT_EQ(ToshibaPorts(), 0);
+    EXPECT_TRUE(fs::is_empty(dir_ + "/com")) << "a virtual port outlived its connection";
+}
+
+TEST_F(StackRoads, ToshibaStepsAndFailures) {
+    Use(baToshiba, conn);
+    EXPECT_EQ(conn.Write("x", 1), VYR_NOT_CONNECTED);
+    // Channel 0 and no such service: 44 before any port is made.
+    conn.BluetoothParams()->SetChannel(0);
+    conn.BluetoothParams()->SetService(BluetoothUuid(0x1234));
+    win::test::ClearJournal();
+    EXPECT_EQ(Outcome(conn, events), VYR_SERVICE_NOT_FOUND);
+    EXPECT_EQ(win::test::CallCount("BtCreateCOMM"), 0);
+    Use(baToshiba, conn);
+
+    // Every port name taken: 1, and the event registration undone.
+    for (int n = 1; n <= 255; ++n)
+        std::ofstream(dir_ + "/com/COM" + std::to_string(n)).put('x');
+    EXPECT_EQ(Outcome(conn, events), VYR_OUT_OF_RESOURCES);
+    for (int n = 1; n <= 255; ++n)
+        fs::remove(dir_ + "/com/COM" + std::to_string(n));
+
+    // The stack reports a failed connect: 45; a silent phone: the connect timer's 43.
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Refuse});
+    EXPECT_EQ(Outcome(conn, events), VYR_UNABLE_CONNECT);
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Silence});
+    EXPECT_EQ(Outcome(conn, events), VYR_TIMEOUT);
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Refuse});
+    win::test::FailNext("BtConnectCOMM2");
+    EXPECT_EQ(Outcome(conn, events), VYR_INTERNAL_ERROR);
+    win::test::FailNext("BtNotifyEvent");
+    EXPECT_EQ(Outcome(conn, events), VYR_INTERNAL_ERROR);
+    EXPECT_EQ(events.disconnects, 0);
+    EXPECT_EQ(ToshibaPorts(), 0);
+
+    // A full connect and stop, step by step, with security bits; every port made is destroyed again.
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
+    conn.BluetoothParams()->SetEncryption(true);
+    win::test::ClearJournal();
+    ASSERT_EQ(Outcome(conn, events), 0);
+    conn.Disconnect();
+    std::vector<std::string> calls;
+    for (const auto& e : win::test::Journal())
+        if (e.name.rfind("Bt", 0) == 0 && e.name != "BtMemFree")
+            calls.push_back(e.name + " " + e.args);
+    ASSERT_GE(calls.size(), 7u);
+    EXPECT_EQ(calls[0].rfind("BtNotifyEvent 0x800000", 0), 0u) << calls[0];
+    EXPECT_EQ(calls[1], "BtCreateCOMM COM1");
+    EXPECT_EQ(calls[2].rfind("BtNotifyEvent 0x0", 0), 0u) << calls[2];
+    EXPECT_EQ(calls[3], "BtConnectCOMM2 COM1 00:1E:3A:47:9C:01 3 3 3 1042");
+    EXPECT_EQ(calls[4].rfind("BtNotifyCOMM COM1 2 ", 0), 0u) << calls[4];
+    EXPECT_EQ(calls[calls.size() - 3].rfind("BtNotifyCOMM COM1 0 ", 0), 0u) << calls[calls.size() - 3];
+    EXPECT_EQ(calls[calls.size() - 2], "BtDisconnectCOMM COM1");
+    EXPECT_EQ(calls.back(), "BtDestroyCOMM COM1");
+    EXPECT_EQ(ToshibaPorts(), 0);
+}
+
+TEST_F(StackRoads, ToshibaDisconnectWhileConnectingIsSilent) {
+    DisconnectWhileConnecting(baToshiba, "BtConnectCOMM2");
+    EXPECT_EQ(ToshibaPorts(), 0);
+    // Also while the channel lookup runs, and on a system that waits for the stack's own port notice.
+    win::test::SetOsVersion(5, 1);
+    Use(baToshiba, conn);
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
+    ASSERT_EQ(conn.Connect(), 0);
+    conn.Disconnect();
+    EXPECT_EQ(Outcome(conn, events), 0);
+    conn.Disconnect();
+    EXPECT_EQ(ToshibaPorts(), 0);
+
+    // A Disconnect that runs inside the road's own pause before the serial port opens.
+    TestWindow trigger([&](win::UINT msg, win::WPARAM, win::LPARAM) -> win::LRESULT {
+        if (msg == win::WM_USER + 77)
+            conn.Disconnect();
+        return 0;
+    });
+    win::test::ClearJournal();
+    events = {};
+    events.Bind(conn);
+    ASSERT_EQ(conn.Connect(), 0);
+    std::thread watcher([&] {
+        for (int i = 0; i < 500 && win::test::CallCount("BtNotifyCOMM") == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        win::PostMessageW(trigger.Hwnd(), win::WM_USER + 77, 0, 0);
+    });
+    PumpUntil([&] { return conn.IsClosed(); }, 3000);
+    watcher.join();
+    win::test::PumpUntilIdle(50, 500);
+    EXPECT_TRUE(conn.IsClosed());
+    EXPECT_TRUE(events.connects.empty());
+    EXPECT_EQ(ToshibaPorts(), 0);
+}
+
+TEST_F(StackRoads, ToshibaObjectPushArrivesWhole) {
+    PushToInbox(baToshiba);
+}
