@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <termios.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -175,7 +176,10 @@ void VirtualComPort::Relay(int link) {
                 toPort.erase(toPort.begin(), toPort.begin() + n);
         }
         if (!toLink.empty() && (p[2].revents & POLLOUT)) {
-            ssize_t n = ::write(link, toLink.data(), toLink.size());
+            // A phone that hung up must not take the process down with SIGPIPE.
+            ssize_t n = ::send(link, toLink.data(), toLink.size(), MSG_NOSIGNAL);
+            if (n < 0 && errno == ENOTSOCK)
+                n = ::write(link, toLink.data(), toLink.size());
             if (n > 0)
                 toLink.erase(toLink.begin(), toLink.begin() + n);
             else if (n < 0 && errno != EAGAIN && errno != EINTR)
