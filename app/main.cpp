@@ -70,6 +70,8 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui
     acHelpAbout = ui_->acHelpAbout;
 
     SetUpDatabaseComponents();
+    CampaignList = std::make_unique<TCampaignList>(lvCampaigns, &IBDatabase, &IBTransaction, this);
+    CampaignContent = std::make_unique<TCampaignContent>(&IBTransaction);
     SetUpLists();
     SetUpStatusBar();
     SetUpActions();
@@ -539,13 +541,18 @@ void TfmMain::vyrAPIChanged() { UpdateInterfaces(); }
 
 // ---- campaigns (the campaign list fills these in) ----
 
-void TfmMain::LoadCampaigns() {}
-void TfmMain::acAddFileBasedExecute() {}
-void TfmMain::acAddTextBasedExecute() {}
-void TfmMain::acAddPromotionExecute() {}
+void TfmMain::LoadCampaigns() { CampaignList->Refresh(); }
+void TfmMain::acAddFileBasedExecute() { CampaignList->AddFileBased(); }
+void TfmMain::acAddTextBasedExecute() { CampaignList->AddTextBased(); }
+void TfmMain::acAddPromotionExecute() { CampaignList->AddPromotion(); }
+// The wizard lives in its own unit; its opener goes here when it lands.
 void TfmMain::acAddWizardExecute() {}
-void TfmMain::acCampaignsEditExecute() {}
-void TfmMain::acCampaignsDeleteExecute() {}
+void TfmMain::acCampaignsEditExecute() {
+    if (SelectedCampaign()) CampaignList->Edit();
+}
+void TfmMain::acCampaignsDeleteExecute() {
+    if (SelectedCampaign()) CampaignList->Delete();
+}
 void TfmMain::acCampaignsRefreshExecute() { LoadCampaigns(); }
 
 // ---- dialogs and reports ----

@@ -6,6 +6,8 @@
 #include "ibx/IBDatabase.h"
 #include "ibx/IBQuery.h"
 #include "ibx/IBStoredProc.h"
+#include "campaigncontent.h"
+#include "campaignlist.h"
 #include "mainstubs.h"
 #include "strings.h"
 #include "vyrAPI.h"
@@ -72,6 +74,9 @@ public:
     vyr::TvyrAPI vyrAPI;
     std::unique_ptr<tavlin::TSenderStub> vyrProximitySender1, vyrProximitySender2, vyrProximitySender3,
         vyrProximitySender4;
+    // The campaign list and the senders' content, both on the station's transaction.
+    std::unique_ptr<TCampaignList> CampaignList;
+    std::unique_ptr<TCampaignContent> CampaignContent;
 
     // State the program keeps.
     bool Connected = false;

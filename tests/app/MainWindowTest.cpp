@@ -2,6 +2,7 @@
 // rules, the close question, teardown order, report titles, help, and a rendered picture.
 #include "QtTestApp.h"
 #include "TestDatabase.h"
+#include "campeditor.h"
 #include "dbsettings.h"
 #include "entry.h"
 #include "main.h"
@@ -478,3 +479,45 @@ TEST_F(MainWindowTest, RendersToPicture) {
 }
 
 } // namespace
+
+TEST_F(MainWindowTest, CampaignActionsWorkOnTheList) {
+    TfmMain w;
+    ASSERT_TRUE(w.Connected);
+    EXPECT_EQ(w.lvCampaigns->topLevelItemCount(), 0);
+    w.CampaignList->ShowModalHook = [](TCampEditor& ed) {
+        ed.edCampaignName->setText(ed.CampaignId == 0 ? "Summer" : "Summer 2");
+        ed.accept();
+        return ed.result();
+    };
+    w.acAddTextBased->trigger();
+    ASSERT_EQ(w.lvCampaigns->topLevelItemCount(), 1);
+    QTreeWidgetItem* row = w.lvCampaigns->topLevelItem(0);
+    EXPECT_EQ(row->text(0), "Summer");
+    EXPECT_EQ(row->text(1), "Text");
+    const int id = row->data(0, Qt::UserRole).toInt();
+    EXPECT_GT(id, 0);
+
+    // A double click opens the selected campaign in its editor.
+    row->setSelected(true);
+    emit w.lvCampaigns->itemDoubleClicked(row, 0);
+    EXPECT_EQ(w.lvCampaigns->topLevelItem(0)->text(0), "Summer 2");
+
+    // A campaign a radio holds stays, and the operator is told why.
+    ibx::TIBQuery lock;
+    lock.SetTransaction(&w.IBTransaction);
+    lock.SetSQL("insert into CAMPAIGN_LOCKS (CAMPAIGN_LOCKS_ID, CAMPAIGN_LOCKS_CAMPAIGNS_ID, CAMPAIGN_LOCKS_DONGLE_MAC, "
+                "CAMPAIGN_LOCKS_LOCK_TIME) values (1, " + std::to_string(id) +
+                ", '(00:11:22:33:44:55)', current_timestamp)");
+    lock.ExecSQL();
+    w.IBTransaction.CommitRetaining();
+    questions.Answer(TMsgResult::Yes);
+    w.acCampaignsDelete->trigger();
+    EXPECT_EQ(Texts(questions), (QStringList{"Are you sure you want to delete campaign?", "Campaign is running"}));
+    ASSERT_EQ(w.lvCampaigns->topLevelItemCount(), 1);
+
+    // Refresh reads the stored list again.
+    w.acCampaignsRefresh->trigger();
+    ASSERT_EQ(w.lvCampaigns->topLevelItemCount(), 1);
+    EXPECT_EQ(w.lvCampaigns->topLevelItem(0)->text(0), "Summer 2");
+    EXPECT_EQ(questions.Unexpected(), 0);
+}
