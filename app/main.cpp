@@ -266,7 +266,6 @@ void TfmMain::FormCreate() {
     HelpFile = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Tavlin Help.chm"));
     setWindowTitle(ProductName + QStringLiteral(" - Bluetooth Proximity Marketing"));
     Connected = false;
-    SentFiles.clear();
     LanguageName = QStringLiteral("English");
 
     ConnectDatabase();
@@ -277,7 +276,6 @@ void TfmMain::FormCreate() {
     vyrAPI.Load();
     LoadCampaigns();
     CreateWorkFolders();
-    SentFiles.clear();
     Running = false;
     SetStatusPanelText(1, TranslateText(STR_SENDER_STOPPED));
 }
@@ -328,6 +326,7 @@ void TfmMain::CreateWorkFolders() {
         const QString folder = base + QLatin1Char('/') + QString::number(i);
         QDir().mkpath(folder);
         SenderFolders[size_t(i)] = folder + QLatin1Char('/');
+        CampaignContent->SetSenderFolder(i, SenderFolders[size_t(i)]);
     }
 }
 
@@ -357,7 +356,6 @@ void TfmMain::FormDestroy() {
     } catch (const std::exception& e) {
         qWarning("Closing the database: %s", e.what());
     }
-    SentFiles.clear();
 }
 
 bool TfmMain::event(QEvent* e) {
@@ -539,7 +537,22 @@ void TfmMain::vyrAPIAfterLoad() { UpdateInterfaces(); }
 
 void TfmMain::vyrAPIChanged() { UpdateInterfaces(); }
 
-// ---- campaigns (the campaign list fills these in) ----
+// ---- content ----
+
+QString TfmMain::PrepareCampaignFile(int tag, const QString& deviceAddress) {
+    if (tag < 0 || tag >= int(SenderSlots.size())) return {};
+    return CampaignContent->PrepareCampaignFile(tag, SenderSlots[size_t(tag)].CampaignId, deviceAddress);
+}
+
+void TfmMain::DeleteDeviceFile(int tag, const QString& deviceAddress) {
+    CampaignContent->DeleteDeviceFile(tag, deviceAddress);
+}
+
+void TfmMain::DeleteSenderFiles(int tag) { CampaignContent->DeleteSenderFiles(tag); }
+
+const std::vector<TCampaignContent::TPreparedFile>& TfmMain::SentFiles() const { return CampaignContent->SentFiles(); }
+
+// ---- campaigns ----
 
 void TfmMain::LoadCampaigns() { CampaignList->Refresh(); }
 void TfmMain::acAddFileBasedExecute() { CampaignList->AddFileBased(); }

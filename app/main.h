@@ -39,9 +39,6 @@ struct TSenderSlot {
     int AcceptedCount = 0;
 };
 
-// One prepared file: "<device address>=<path>" and the Tag of the sender it belongs to.
-using TSentFile = QPair<QString, int>;
-
 class TfmMain : public QMainWindow {
     Q_OBJECT
 
@@ -84,7 +81,6 @@ public:
     int MaxPerDongle = 0;
     QString LanguageName;
     QString HelpFile;
-    QList<TSentFile> SentFiles;
     std::array<QString, 4> SenderFolders;
     std::array<TSenderSlot, 4> SenderSlots;
 
@@ -105,6 +101,14 @@ public:
     // The row of lvCampaigns the per-campaign actions work on; null when none is selected.
     QTreeWidgetItem* SelectedCampaign() const;
     int SelectedCampaignId() const;
+
+    // Content of the senders' pushes, kept by CampaignContent: a file per sender and device,
+    // written into the sender's work folder and removed when the push has ended.
+    QString PrepareCampaignFile(int tag, const QString& deviceAddress);
+    void DeleteDeviceFile(int tag, const QString& deviceAddress);
+    void DeleteSenderFiles(int tag);
+    const std::vector<TCampaignContent::TPreparedFile>& SentFiles() const;
+    static QString CleanMac(const QString& address) { return TCampaignContent::CleanMac(address); }
 
     // Campaign list (filled by the campaign-list unit).
     void LoadCampaigns();

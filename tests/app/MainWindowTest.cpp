@@ -521,3 +521,36 @@ TEST_F(MainWindowTest, CampaignActionsWorkOnTheList) {
     EXPECT_EQ(w.lvCampaigns->topLevelItem(0)->text(0), "Summer 2");
     EXPECT_EQ(questions.Unexpected(), 0);
 }
+
+TEST_F(MainWindowTest, ContentGoesToTheSenderWorkFoldersAndAwayAgain) {
+    TfmMain w;
+    ASSERT_TRUE(w.Connected);
+    ibx::TIBQuery add;
+    add.SetTransaction(&w.IBTransaction);
+    add.SetSQL("insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, "
+               "CAMPAIGNS_FILE_NAME, CAMPAIGNS_DATA) values (900, 'Clip', 0, 0, 'clip.txt', 'hello')");
+    add.ExecSQL();
+    w.IBTransaction.CommitRetaining();
+
+    // No campaign this cycle: nothing is written.
+    EXPECT_EQ(w.PrepareCampaignFile(1, "(00:11:22:33:44:55)"), "");
+    w.SenderSlots[1].CampaignId = 900;
+    w.SenderSlots[2].CampaignId = 900;
+    const QString one = w.PrepareCampaignFile(1, "(00:11:22:33:44:55)");
+    const QString two = w.PrepareCampaignFile(2, "(00:11:22:33:44:55)");
+    EXPECT_EQ(one, WorkBase() + "/1/001122334455/clip.txt");
+    QFile f(one);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "hello");
+    ASSERT_EQ(w.SentFiles().size(), 2u);
+
+    // The same phone on two radios: each sender's clean-up touches its own file only.
+    w.DeleteDeviceFile(1, "(00:11:22:33:44:55)");
+    EXPECT_FALSE(QFile::exists(one));
+    EXPECT_FALSE(QDir(WorkBase() + "/1/001122334455").exists());
+    EXPECT_TRUE(QFile::exists(two));
+    w.DeleteSenderFiles(2);
+    EXPECT_FALSE(QFile::exists(two));
+    EXPECT_TRUE(w.SentFiles().empty());
+    EXPECT_EQ(w.PrepareCampaignFile(7, "(00:11:22:33:44:55)"), "");
+}
