@@ -123,3 +123,6 @@ inline constexpr win::DWORD ToshibaServiceWaitMs = 30000;
 int CheckRadio(const TvyrBluetoothRadio* radio);
 
 } // namespace vyr
+
+// The discovery component lives in its own file pair.
+#include "vyrDiscoveryComponent.h"

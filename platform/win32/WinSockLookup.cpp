@@ -1,5 +1,6 @@
 // NS_BTH service lookup over the simulated air (the Microsoft stack's view of the phones).
 #include "win32/WinSockLookup.h"
+#include "win32/LookupService.h"
 
 #include "sim/air/Air.h"
 #include "sim/air/SdpRecord.h"
@@ -46,6 +47,8 @@ int Fail(int error) {
 } // namespace
 
 int WSALookupServiceBeginW(const WSAQUERYSETW* q, DWORD flags, HANDLE* lookup) {
+    if (flags & ws::LUP_CONTAINERS)
+        return BeginDeviceInquiry(q, flags, lookup);
     std::string context = q && q->lpszContext ? vcl::Utf16ToUtf8(q->lpszContext) : std::string();
     test::Record("WSALookupServiceBeginW", context + " flags=" + std::to_string(flags));
     if (!q || !lookup || q->dwNameSpace != ws::NS_BTH || !(flags & ws::LUP_RES_SERVICE) || !q->lpServiceClassId)
@@ -82,7 +85,8 @@ int WSALookupServiceBeginW(const WSAQUERYSETW* q, DWORD flags, HANDLE* lookup) {
 
 int WSALookupServiceNextW(HANDLE lookup, DWORD flags, DWORD* bufferLength, WSAQUERYSETW* results) {
     test::Record("WSALookupServiceNextW", std::to_string(bufferLength ? *bufferLength : 0));
-    (void)flags;
+    if (auto inquiry = LookupHandleAs<LookupQuery>(lookup))
+        return inquiry->Next(flags, bufferLength, results);
     auto l = LookupHandleAs<Lookup>(lookup);
     if (!l)
         return Fail(WSA_INVALID_HANDLE);
@@ -112,7 +116,7 @@ int WSALookupServiceNextW(HANDLE lookup, DWORD flags, DWORD* bufferLength, WSAQU
 
 int WSALookupServiceEnd(HANDLE lookup) {
     test::Record("WSALookupServiceEnd");
-    if (!LookupHandleAs<Lookup>(lookup))
+    if (!LookupHandleAs<Lookup>(lookup) && !LookupHandleAs<LookupQuery>(lookup))
         return Fail(WSA_INVALID_HANDLE);
     CloseHandle(lookup);
     return 0;

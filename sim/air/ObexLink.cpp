@@ -100,8 +100,9 @@ void Serve(Link* link, Phone phone) {
     } catch (...) {
         // Out of memory or the like: the phone drops the link rather than take the process down.
     }
-    ::close(link->fd);
-    link->fd = -1;
+    // The end is closed when the link is reaped, so the registry may still look at it; shutting it
+    // down is what the caller sees as the drop.
+    ::shutdown(link->fd, SHUT_RDWR);
     link->done = true;
 }
 
@@ -137,7 +138,22 @@ public:
             return -1;
         }
         links_.push_back(std::move(link));
+        size_t open = 0;
+        for (const auto& l : links_)
+            open += LinkOpen(*l) ? 1 : 0;
+        if (open > highWater_)
+            highWater_ = open;
         return sv[0];
+    }
+
+    size_t HighWater() {
+        std::lock_guard lock(mu_);
+        return highWater_;
+    }
+
+    void ResetHighWater() {
+        std::lock_guard lock(mu_);
+        highWater_ = 0;
     }
 
     size_t Active() {
@@ -165,6 +181,18 @@ private:
         if (l.thread.joinable())
             l.thread.join();
         ::close(l.stopFd);
+        ::close(l.fd);
+    }
+
+    // Neither side has ended the link yet: a caller that closed its end no longer holds it, even
+    // before the phone's thread has noticed.
+    static bool LinkOpen(const Link& l) {
+        if (l.done)
+            return false;
+        pollfd pfd{l.fd, POLLRDHUP, 0};
+        if (::poll(&pfd, 1, 0) < 0)
+            return true;
+        return (pfd.revents & (POLLHUP | POLLRDHUP | POLLERR)) == 0;
     }
 
     void Reap() {
@@ -180,6 +208,7 @@ private:
 
     std::mutex mu_;
     std::list<std::unique_ptr<Link>> links_;
+    size_t highWater_ = 0;
 };
 
 Registry& Links() {
@@ -288,6 +317,14 @@ size_t ActiveObexLinks() {
 
 void StopObexLinks() {
     Links().StopAll();
+}
+
+size_t ObexLinkHighWater() {
+    return Links().HighWater();
+}
+
+void ResetObexLinkHighWater() {
+    Links().ResetHighWater();
 }
 
 } // namespace air

@@ -30,6 +30,10 @@ int OpenBridge(const std::string& endpoint);
 
 // Server threads still running (finished ones are reaped first).
 size_t ActiveObexLinks();
+// The most links open at one time since the last reset, counted as each link opens; a link
+// counts until either side ends it.
+size_t ObexLinkHighWater();
+void ResetObexLinkHighWater();
 // Ends every server thread and closes their ends; the callers' ends then read end-of-file.
 void StopObexLinks();
 
