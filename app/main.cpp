@@ -77,10 +77,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui
     SetUpActions();
     SetUpPopupMenu();
 
-    vyrProximitySender1 = std::make_unique<tavlin::TSenderStub>(0);
-    vyrProximitySender2 = std::make_unique<tavlin::TSenderStub>(1);
-    vyrProximitySender3 = std::make_unique<tavlin::TSenderStub>(2);
-    vyrProximitySender4 = std::make_unique<tavlin::TSenderStub>(3);
+    SetUpSenders();
     vyrAPI.SetName(u"vyrAPI");
     vyrAPI.AfterLoad = [this](vcl::TObject*) { vyrAPIAfterLoad(); };
     vyrAPI.OnChanged = [this](vcl::TObject*) { vyrAPIChanged(); };
@@ -466,76 +463,6 @@ int TfmMain::SelectedCampaignId() const {
     const QTreeWidgetItem* item = SelectedCampaign();
     return item ? item->data(0, Qt::UserRole).toInt() : 0;
 }
-
-// ---- sending (the engine fills these in) ----
-
-QString TfmMain::InterfaceName(int kind) {
-    switch (kind) {
-    case 0: return QStringLiteral("BlueSoleil");
-    case 1: return QStringLiteral("Microsoft");
-    case 2: return QStringLiteral("Toshiba");
-    default: return QStringLiteral("WidComm");
-    }
-}
-
-tavlin::TSenderStub* TfmMain::Sender(int tag) const {
-    switch (tag) {
-    case 0: return vyrProximitySender1.get();
-    case 1: return vyrProximitySender2.get();
-    case 2: return vyrProximitySender3.get();
-    case 3: return vyrProximitySender4.get();
-    default: return nullptr;
-    }
-}
-
-bool TfmMain::AnySenderActive() const {
-    for (int i = 0; i < 4; ++i)
-        if (Sender(i)->Active()) return true;
-    return false;
-}
-
-void TfmMain::StopAllSenders() {
-    for (int i = 0; i < 4; ++i)
-        if (Sender(i)->Active()) Sender(i)->Stop();
-}
-
-void TfmMain::acSenderStartExecute() {
-    const vyr::TvyrSet8 apis = vyrAPI.BluetoothApis();
-    if (apis.Empty()) {
-        ErrorOK(this, TranslateText(STR_NO_RADIOS));
-        return;
-    }
-    int next = 0;
-    for (int kind = 0; kind < 4 && next < 4; ++kind)
-        if (apis.Contains(unsigned(kind))) Sender(next++)->Start();
-    if (AnySenderActive()) {
-        Running = true;
-        SetStatusPanelText(1, TranslateText(STR_SENDER_RUNNING));
-    } else {
-        ErrorOK(this, TranslateText(STR_UNABLE_START));
-    }
-}
-
-void TfmMain::acSenderStopExecute() {
-    StopAllSenders();
-    Running = false;
-    SetStatusPanelText(1, TranslateText(STR_SENDER_STOPPED));
-}
-
-void TfmMain::UpdateInterfaces() {
-    const vyr::TvyrSet8 apis = vyrAPI.BluetoothApis();
-    for (int kind = 0; kind < 4 && kind < lvAPIs->topLevelItemCount(); ++kind) {
-        const bool present = apis.Contains(unsigned(kind));
-        lvAPIs->topLevelItem(kind)->setText(
-            1, present ? TranslateText(STR_DETECTED)
-                       : TranslateText(STR_NOT_DETECTED));
-    }
-    if (apis.Empty()) StopAllSenders();
-}
-
-void TfmMain::vyrAPIAfterLoad() { UpdateInterfaces(); }
-
-void TfmMain::vyrAPIChanged() { UpdateInterfaces(); }
 
 // ---- content ----
 

@@ -8,13 +8,15 @@
 #include "ibx/IBStoredProc.h"
 #include "campaigncontent.h"
 #include "campaignlist.h"
-#include "mainstubs.h"
 #include "strings.h"
 #include "vyrAPI.h"
+#include "vyrBluetoothDiscovery.h"
+#include "vyrProximitySender.h"
 
 #include <QLabel>
 #include <QMainWindow>
 #include <QPair>
+#include <QStringList>
 #include <QTimer>
 
 #include <array>
@@ -69,7 +71,10 @@ public:
     ibx::TIBStoredProc spLockCampaign, spUnlockCampaign, spUnlockAllDevices, spUnlockAllCampaigns, spCheckDevice,
         spSetDevice, spGenCoupon;
     vyr::TvyrAPI vyrAPI;
-    std::unique_ptr<tavlin::TSenderStub> vyrProximitySender1, vyrProximitySender2, vyrProximitySender3,
+    // Lists the radios; the senders run their own discoveries.
+    vyr::TvyrBluetoothDiscovery vyrBluetoothDiscovery;
+    // One sender per radio, Tag 0 to 3.
+    std::unique_ptr<vyr::TvyrProximitySender> vyrProximitySender1, vyrProximitySender2, vyrProximitySender3,
         vyrProximitySender4;
     // The campaign list and the senders' content, both on the station's transaction.
     std::unique_ptr<TCampaignList> CampaignList;
@@ -116,8 +121,34 @@ public:
     void UpdateInterfaces();
     void StopAllSenders();
     bool AnySenderActive() const;
-    tavlin::TSenderStub* Sender(int tag) const;
+    vyr::TvyrProximitySender* Sender(int tag) const;
+    vyr::TvyrProximitySender* FirstIdleSender() const;
+    // Applies SETTINGS to the sender (values outside a property's range are brought into it)
+    // and names its radio. Throws on a database error, after rolling back.
+    void ConfigureSender(vyr::TvyrProximitySender* sender);
+    static bool RadioInList(const vyr::TvyrBluetoothRadio* radio, const vyr::TvyrBluetoothRadios& radios);
     static QString InterfaceName(int kind);
+    void SetSenderAction(vyr::TvyrProximitySender* sender, const QString& text);
+    void ClearProcessList(int kind);
+    // Status of the device's row of that interface (a phone may be met by two radios at once).
+    void SetProcessStatus(const QString& mac, const QString& text, int kind);
+    // Shows a failure of the sending engine once, after the event that met it has finished:
+    // a box raised inside a sender's event would run the senders' events inside it.
+    void ReportSenderError(const QString& text);
+
+    // The sender events.
+    void vyrProximitySenderStarted(vcl::TObject* sender);
+    void vyrProximitySenderDiscoveryStarted(vcl::TObject* sender);
+    void vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, bool& accept);
+    void vyrProximitySenderGetFiles(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, vyr::TvyrFileList& files);
+    void vyrProximitySenderDiscoveryComplete(vcl::TObject* sender);
+    void vyrProximitySenderSendStarted(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device);
+    void vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, int error);
+    void vyrProximitySenderStartSleep(vcl::TObject* sender);
+    void vyrProximitySenderStopSleep(vcl::TObject* sender);
+    void vyrProximitySenderStopped(vcl::TObject* sender);
+    // The push result recorded for a library error code: 0 success, 2 rejected, 1 ignored.
+    static int SendResult(int error);
 
     // Shows a campaign report: gives it the campaign, appends the campaign's name to its
     // title label, shows it modally.
@@ -183,12 +214,23 @@ private:
     void SetUpLists();
     void SetUpStatusBar();
     void SetUpPopupMenu();
+    void SetUpSenders();
+    // Runs a database step of a sender's event: on failure it rolls back to the last
+    // commit-retaining point, reports the error and returns false.
+    template <typename Step> bool SenderStep(Step&& step);
+    int SenderTag(vcl::TObject* sender) const;
+    // Ends the transaction and begins a new one, so its record versions do not pile up.
+    void RenewTransaction();
     void Bind(QAction* action, void (TfmMain::*execute)());
 
     std::unique_ptr<Ui::fmMain> ui_;
     std::array<QLabel*, 2> panels_{};
     QTimer idle_;
     bool destroyed_ = false;
+    // Bumped whenever a sender starts or stops: an event that pumped messages checks that
+    // its sender is still in the same run before it goes on.
+    std::array<unsigned, 4> senderRun_{};
+    QStringList pendingErrors_;
 };
 
 // The one main window; dialogs reach TranslateText and TranslateForm through it.

@@ -11,7 +11,7 @@
 #include "translation.h"
 #include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
-#include "vyrLoaders.h"
+#include "sim/air/Air.h"
 #include "qt/MessageBridge.h"
 
 #include <gtest/gtest.h>
@@ -57,22 +57,20 @@ void OnDbSettingsDialog(std::function<void(TfmDbSettings&)> act) {
     });
 }
 
-// Makes the given Bluetooth stacks present for the API objects loaded while it lives.
+// Attaches a radio of each given stack kind (0 BlueSoleil, 1 Microsoft, 2 Toshiba, 3 WidComm)
+// to the air while it lives.
 class PresentStacks {
 public:
-    explicit PresentStacks(std::initializer_list<vyr::TvyrLoaderKind> kinds) {
-        for (auto k : kinds) {
-            saved_.emplace_back(k, vyr::LoaderEntry(k));
-            vyr::LoaderEntry(k).Present = [](win::HWND) { return true; };
-            vyr::LoaderEntry(k).Free = [] {};
+    explicit PresentStacks(std::initializer_list<int> kinds) {
+        for (int k : kinds) {
+            air::Radio r;
+            r.present = true;
+            r.address = {0x00, 0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(0x50 + k)};
+            r.name = "STATION";
+            air::Air::Instance().SetRadio(k, r);
         }
     }
-    ~PresentStacks() {
-        for (auto& [k, e] : saved_) vyr::LoaderEntry(k) = e;
-    }
-
-private:
-    std::vector<std::pair<vyr::TvyrLoaderKind, vyr::TvyrLoaderEntry>> saved_;
+    ~PresentStacks() { air::Air::Instance().Clear(); }
 };
 
 QStringList Texts(const TMessageBoxScript& script) {
@@ -186,7 +184,7 @@ TEST_F(MainWindowTest, CreationFillsInterfacesFoldersAndStatus) {
     kept.write("x");
     kept.close();
 
-    PresentStacks microsoft({vyr::TvyrLoaderKind::Microsoft});
+    PresentStacks microsoft({1});
     TfmMain w;
     ASSERT_TRUE(w.Connected);
     EXPECT_EQ(fmMain, &w);
@@ -224,7 +222,7 @@ TEST_F(MainWindowTest, EnablingRules) {
         EXPECT_FALSE(none.acSenderStop->isEnabled());
         EXPECT_TRUE(none.acReportsChart->isEnabled());
     }
-    PresentStacks widcomm({vyr::TvyrLoaderKind::WidComm});
+    PresentStacks widcomm({3});
     TfmMain w;
     w.UpdateActions();
     EXPECT_TRUE(w.acSenderStart->isEnabled());
@@ -262,7 +260,7 @@ TEST_F(MainWindowTest, EnablingRules) {
 }
 
 TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
-    PresentStacks two({vyr::TvyrLoaderKind::Microsoft, vyr::TvyrLoaderKind::Toshiba});
+    PresentStacks two({1, 2});
     TfmMain w;
     w.show();
     w.acSenderStart->trigger();
@@ -280,8 +278,13 @@ TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
 
     // Exit asks the same question; Yes stops everything before the window goes.
     int stoppedWhileConnected = 0;
-    for (int i = 0; i < 4; ++i)
-        w.Sender(i)->OnStopped = [&](tavlin::TSenderStub*) { stoppedWhileConnected += w.IBDatabase.Connected(); };
+    for (int i = 0; i < 4; ++i) {
+        auto engine = w.Sender(i)->OnStopped;
+        w.Sender(i)->OnStopped = [&, engine](vcl::TObject* o) {
+            stoppedWhileConnected += w.IBDatabase.Connected();
+            engine(o);
+        };
+    }
     questions.Answer(TMsgResult::Yes);
     w.acSenderExit->trigger();
     EXPECT_FALSE(w.isVisible());
@@ -292,13 +295,13 @@ TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
 }
 
 TEST_F(MainWindowTest, TeardownStopsSendersAndUnloadsBeforeTheDatabaseGoes) {
-    PresentStacks one({vyr::TvyrLoaderKind::BlueSoleil});
+    PresentStacks one({0});
     auto w = std::make_unique<TfmMain>();
     w->acSenderStart->trigger();
     ASSERT_TRUE(w->Running);
     bool databaseStillOpen = false, apiStillLoaded = false;
     TfmMain* window = w.get();
-    w->vyrProximitySender1->OnStopped = [&](tavlin::TSenderStub*) {
+    w->vyrProximitySender1->OnStopped = [&](vcl::TObject*) {
         databaseStillOpen = window->IBDatabase.Connected() && window->IBTransaction.InTransaction();
         apiStillLoaded = window->vyrAPI.IsLoaded();
     };
@@ -453,7 +456,7 @@ TEST_F(MainWindowTest, CaptionsComeFromTheLanguageFileByComponentName) {
 }
 
 TEST_F(MainWindowTest, RendersToPicture) {
-    PresentStacks two({vyr::TvyrLoaderKind::Microsoft, vyr::TvyrLoaderKind::WidComm});
+    PresentStacks two({1, 3});
     TfmMain w;
     const char* rows[][4] = {{"Summer sale", "Promotion", "Date/time", "Yes"},
                              {"Welcome card", "vCard", "Continuous", "Yes"},
