@@ -283,7 +283,8 @@ void TfmMain::UpdateInterfaces() {
     for (int kind = 0; kind < 4 && kind < lvAPIs->topLevelItemCount(); ++kind)
         lvAPIs->topLevelItem(kind)->setText(1, TranslateText(STR_NOT_DETECTED));
     vyr::TvyrBluetoothRadios radios;
-    if (vyrBluetoothDiscovery.EnumRadios(&radios) != 0 || radios.Count() == 0) {
+    const int enumResult = vyrBluetoothDiscovery.EnumRadios(&radios);
+    if (enumResult != 0 || radios.Count() == 0) {
         StopAllSenders();
         return;
     }
