@@ -92,6 +92,19 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui
 
 TfmMain::~TfmMain() {
     FormDestroy();
+    // The senders go before the state their events work on; whatever they still report
+    // while going is dropped.
+    for (auto* s : {&vyrProximitySender1, &vyrProximitySender2, &vyrProximitySender3, &vyrProximitySender4}) {
+        if (!*s) continue;
+        auto& sender = **s;
+        sender.OnStarted = sender.OnDiscoveryStarted = sender.OnDiscoveryComplete = sender.OnStartSleep =
+            sender.OnStopSleep = sender.OnStopped = sender.OnStartDelay = sender.OnStopDelay = nullptr;
+        sender.OnAcceptDevice = nullptr;
+        sender.OnGetFiles = nullptr;
+        sender.OnSendStarted = nullptr;
+        sender.OnSendComplete = nullptr;
+        s->reset();
+    }
     if (fmMain == this) fmMain = nullptr;
 }
 

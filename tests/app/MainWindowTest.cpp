@@ -222,7 +222,7 @@ TEST_F(MainWindowTest, EnablingRules) {
         EXPECT_FALSE(none.acSenderStop->isEnabled());
         EXPECT_TRUE(none.acReportsChart->isEnabled());
     }
-    PresentStacks widcomm({3});
+    PresentStacks widcomm({1});
     TfmMain w;
     w.UpdateActions();
     EXPECT_TRUE(w.acSenderStart->isEnabled());
@@ -260,7 +260,7 @@ TEST_F(MainWindowTest, EnablingRules) {
 }
 
 TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
-    PresentStacks two({1, 2});
+    PresentStacks two({1, 3});
     TfmMain w;
     w.show();
     w.acSenderStart->trigger();
