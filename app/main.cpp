@@ -70,15 +70,14 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui
     acHelpAbout = ui_->acHelpAbout;
 
     SetUpDatabaseComponents();
+    CampaignList = std::make_unique<TCampaignList>(lvCampaigns, &IBDatabase, &IBTransaction, this);
+    CampaignContent = std::make_unique<TCampaignContent>(&IBTransaction);
     SetUpLists();
     SetUpStatusBar();
     SetUpActions();
     SetUpPopupMenu();
 
-    vyrProximitySender1 = std::make_unique<tavlin::TSenderStub>(0);
-    vyrProximitySender2 = std::make_unique<tavlin::TSenderStub>(1);
-    vyrProximitySender3 = std::make_unique<tavlin::TSenderStub>(2);
-    vyrProximitySender4 = std::make_unique<tavlin::TSenderStub>(3);
+    SetUpSenders();
     vyrAPI.SetName(u"vyrAPI");
     vyrAPI.AfterLoad = [this](vcl::TObject*) { vyrAPIAfterLoad(); };
     vyrAPI.OnChanged = [this](vcl::TObject*) { vyrAPIChanged(); };
@@ -93,6 +92,19 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui
 
 TfmMain::~TfmMain() {
     FormDestroy();
+    // The senders go before the state their events work on; whatever they still report
+    // while going is dropped.
+    for (auto* s : {&vyrProximitySender1, &vyrProximitySender2, &vyrProximitySender3, &vyrProximitySender4}) {
+        if (!*s) continue;
+        auto& sender = **s;
+        sender.OnStarted = sender.OnDiscoveryStarted = sender.OnDiscoveryComplete = sender.OnStartSleep =
+            sender.OnStopSleep = sender.OnStopped = sender.OnStartDelay = sender.OnStopDelay = nullptr;
+        sender.OnAcceptDevice = nullptr;
+        sender.OnGetFiles = nullptr;
+        sender.OnSendStarted = nullptr;
+        sender.OnSendComplete = nullptr;
+        s->reset();
+    }
     if (fmMain == this) fmMain = nullptr;
 }
 
@@ -264,7 +276,6 @@ void TfmMain::FormCreate() {
     HelpFile = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Tavlin Help.chm"));
     setWindowTitle(ProductName + QStringLiteral(" - Bluetooth Proximity Marketing"));
     Connected = false;
-    SentFiles.clear();
     LanguageName = QStringLiteral("English");
 
     ConnectDatabase();
@@ -275,7 +286,6 @@ void TfmMain::FormCreate() {
     vyrAPI.Load();
     LoadCampaigns();
     CreateWorkFolders();
-    SentFiles.clear();
     Running = false;
     SetStatusPanelText(1, TranslateText(STR_SENDER_STOPPED));
 }
@@ -326,6 +336,7 @@ void TfmMain::CreateWorkFolders() {
         const QString folder = base + QLatin1Char('/') + QString::number(i);
         QDir().mkpath(folder);
         SenderFolders[size_t(i)] = folder + QLatin1Char('/');
+        CampaignContent->SetSenderFolder(i, SenderFolders[size_t(i)]);
     }
 }
 
@@ -355,7 +366,6 @@ void TfmMain::FormDestroy() {
     } catch (const std::exception& e) {
         qWarning("Closing the database: %s", e.what());
     }
-    SentFiles.clear();
 }
 
 bool TfmMain::event(QEvent* e) {
@@ -467,85 +477,35 @@ int TfmMain::SelectedCampaignId() const {
     return item ? item->data(0, Qt::UserRole).toInt() : 0;
 }
 
-// ---- sending (the engine fills these in) ----
+// ---- content ----
 
-QString TfmMain::InterfaceName(int kind) {
-    switch (kind) {
-    case 0: return QStringLiteral("BlueSoleil");
-    case 1: return QStringLiteral("Microsoft");
-    case 2: return QStringLiteral("Toshiba");
-    default: return QStringLiteral("WidComm");
-    }
+QString TfmMain::PrepareCampaignFile(int tag, const QString& deviceAddress) {
+    if (tag < 0 || tag >= int(SenderSlots.size())) return {};
+    return CampaignContent->PrepareCampaignFile(tag, SenderSlots[size_t(tag)].CampaignId, deviceAddress);
 }
 
-tavlin::TSenderStub* TfmMain::Sender(int tag) const {
-    switch (tag) {
-    case 0: return vyrProximitySender1.get();
-    case 1: return vyrProximitySender2.get();
-    case 2: return vyrProximitySender3.get();
-    case 3: return vyrProximitySender4.get();
-    default: return nullptr;
-    }
+void TfmMain::DeleteDeviceFile(int tag, const QString& deviceAddress) {
+    CampaignContent->DeleteDeviceFile(tag, deviceAddress);
 }
 
-bool TfmMain::AnySenderActive() const {
-    for (int i = 0; i < 4; ++i)
-        if (Sender(i)->Active()) return true;
-    return false;
-}
+void TfmMain::DeleteSenderFiles(int tag) { CampaignContent->DeleteSenderFiles(tag); }
 
-void TfmMain::StopAllSenders() {
-    for (int i = 0; i < 4; ++i)
-        if (Sender(i)->Active()) Sender(i)->Stop();
-}
+const std::vector<TCampaignContent::TPreparedFile>& TfmMain::SentFiles() const { return CampaignContent->SentFiles(); }
 
-void TfmMain::acSenderStartExecute() {
-    const vyr::TvyrSet8 apis = vyrAPI.BluetoothApis();
-    if (apis.Empty()) {
-        ErrorOK(this, TranslateText(STR_NO_RADIOS));
-        return;
-    }
-    int next = 0;
-    for (int kind = 0; kind < 4 && next < 4; ++kind)
-        if (apis.Contains(unsigned(kind))) Sender(next++)->Start();
-    if (AnySenderActive()) {
-        Running = true;
-        SetStatusPanelText(1, TranslateText(STR_SENDER_RUNNING));
-    } else {
-        ErrorOK(this, TranslateText(STR_UNABLE_START));
-    }
-}
+// ---- campaigns ----
 
-void TfmMain::acSenderStopExecute() {
-    StopAllSenders();
-    Running = false;
-    SetStatusPanelText(1, TranslateText(STR_SENDER_STOPPED));
-}
-
-void TfmMain::UpdateInterfaces() {
-    const vyr::TvyrSet8 apis = vyrAPI.BluetoothApis();
-    for (int kind = 0; kind < 4 && kind < lvAPIs->topLevelItemCount(); ++kind) {
-        const bool present = apis.Contains(unsigned(kind));
-        lvAPIs->topLevelItem(kind)->setText(
-            1, present ? TranslateText(STR_DETECTED)
-                       : TranslateText(STR_NOT_DETECTED));
-    }
-    if (apis.Empty()) StopAllSenders();
-}
-
-void TfmMain::vyrAPIAfterLoad() { UpdateInterfaces(); }
-
-void TfmMain::vyrAPIChanged() { UpdateInterfaces(); }
-
-// ---- campaigns (the campaign list fills these in) ----
-
-void TfmMain::LoadCampaigns() {}
-void TfmMain::acAddFileBasedExecute() {}
-void TfmMain::acAddTextBasedExecute() {}
-void TfmMain::acAddPromotionExecute() {}
+void TfmMain::LoadCampaigns() { CampaignList->Refresh(); }
+void TfmMain::acAddFileBasedExecute() { CampaignList->AddFileBased(); }
+void TfmMain::acAddTextBasedExecute() { CampaignList->AddTextBased(); }
+void TfmMain::acAddPromotionExecute() { CampaignList->AddPromotion(); }
+// The wizard lives in its own unit; its opener goes here when it lands.
 void TfmMain::acAddWizardExecute() {}
-void TfmMain::acCampaignsEditExecute() {}
-void TfmMain::acCampaignsDeleteExecute() {}
+void TfmMain::acCampaignsEditExecute() {
+    if (SelectedCampaign()) CampaignList->Edit();
+}
+void TfmMain::acCampaignsDeleteExecute() {
+    if (SelectedCampaign()) CampaignList->Delete();
+}
 void TfmMain::acCampaignsRefreshExecute() { LoadCampaigns(); }
 
 // ---- dialogs and reports ----

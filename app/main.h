@@ -6,13 +6,17 @@
 #include "ibx/IBDatabase.h"
 #include "ibx/IBQuery.h"
 #include "ibx/IBStoredProc.h"
-#include "mainstubs.h"
+#include "campaigncontent.h"
+#include "campaignlist.h"
 #include "strings.h"
 #include "vyrAPI.h"
+#include "vyrBluetoothDiscovery.h"
+#include "vyrProximitySender.h"
 
 #include <QLabel>
 #include <QMainWindow>
 #include <QPair>
+#include <QStringList>
 #include <QTimer>
 
 #include <array>
@@ -36,9 +40,6 @@ struct TSenderSlot {
     QString DongleMac;
     int AcceptedCount = 0;
 };
-
-// One prepared file: "<device address>=<path>" and the Tag of the sender it belongs to.
-using TSentFile = QPair<QString, int>;
 
 class TfmMain : public QMainWindow {
     Q_OBJECT
@@ -70,8 +71,14 @@ public:
     ibx::TIBStoredProc spLockCampaign, spUnlockCampaign, spUnlockAllDevices, spUnlockAllCampaigns, spCheckDevice,
         spSetDevice, spGenCoupon;
     vyr::TvyrAPI vyrAPI;
-    std::unique_ptr<tavlin::TSenderStub> vyrProximitySender1, vyrProximitySender2, vyrProximitySender3,
+    // Lists the radios; the senders run their own discoveries.
+    vyr::TvyrBluetoothDiscovery vyrBluetoothDiscovery;
+    // One sender per radio, Tag 0 to 3.
+    std::unique_ptr<vyr::TvyrProximitySender> vyrProximitySender1, vyrProximitySender2, vyrProximitySender3,
         vyrProximitySender4;
+    // The campaign list and the senders' content, both on the station's transaction.
+    std::unique_ptr<TCampaignList> CampaignList;
+    std::unique_ptr<TCampaignContent> CampaignContent;
 
     // State the program keeps.
     bool Connected = false;
@@ -79,7 +86,6 @@ public:
     int MaxPerDongle = 0;
     QString LanguageName;
     QString HelpFile;
-    QList<TSentFile> SentFiles;
     std::array<QString, 4> SenderFolders;
     std::array<TSenderSlot, 4> SenderSlots;
 
@@ -101,14 +107,48 @@ public:
     QTreeWidgetItem* SelectedCampaign() const;
     int SelectedCampaignId() const;
 
+    // Content of the senders' pushes, kept by CampaignContent: a file per sender and device,
+    // written into the sender's work folder and removed when the push has ended.
+    QString PrepareCampaignFile(int tag, const QString& deviceAddress);
+    void DeleteDeviceFile(int tag, const QString& deviceAddress);
+    void DeleteSenderFiles(int tag);
+    const std::vector<TCampaignContent::TPreparedFile>& SentFiles() const;
+    static QString CleanMac(const QString& address) { return TCampaignContent::CleanMac(address); }
+
     // Campaign list (filled by the campaign-list unit).
     void LoadCampaigns();
     // Interface list and senders (the sending engine).
     void UpdateInterfaces();
     void StopAllSenders();
     bool AnySenderActive() const;
-    tavlin::TSenderStub* Sender(int tag) const;
+    vyr::TvyrProximitySender* Sender(int tag) const;
+    vyr::TvyrProximitySender* FirstIdleSender() const;
+    // Applies SETTINGS to the sender (values outside a property's range are brought into it)
+    // and names its radio. Throws on a database error, after rolling back.
+    void ConfigureSender(vyr::TvyrProximitySender* sender);
+    static bool RadioInList(const vyr::TvyrBluetoothRadio* radio, const vyr::TvyrBluetoothRadios& radios);
     static QString InterfaceName(int kind);
+    void SetSenderAction(vyr::TvyrProximitySender* sender, const QString& text);
+    void ClearProcessList(int kind);
+    // Status of the device's row of that interface (a phone may be met by two radios at once).
+    void SetProcessStatus(const QString& mac, const QString& text, int kind);
+    // Shows a failure of the sending engine once, after the event that met it has finished:
+    // a box raised inside a sender's event would run the senders' events inside it.
+    void ReportSenderError(const QString& text);
+
+    // The sender events.
+    void vyrProximitySenderStarted(vcl::TObject* sender);
+    void vyrProximitySenderDiscoveryStarted(vcl::TObject* sender);
+    void vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, bool& accept);
+    void vyrProximitySenderGetFiles(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, vyr::TvyrFileList& files);
+    void vyrProximitySenderDiscoveryComplete(vcl::TObject* sender);
+    void vyrProximitySenderSendStarted(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device);
+    void vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, int error);
+    void vyrProximitySenderStartSleep(vcl::TObject* sender);
+    void vyrProximitySenderStopSleep(vcl::TObject* sender);
+    void vyrProximitySenderStopped(vcl::TObject* sender);
+    // The push result recorded for a library error code: 0 success, 2 rejected, 1 ignored.
+    static int SendResult(int error);
 
     // Shows a campaign report: gives it the campaign, appends the campaign's name to its
     // title label, shows it modally.
@@ -174,12 +214,23 @@ private:
     void SetUpLists();
     void SetUpStatusBar();
     void SetUpPopupMenu();
+    void SetUpSenders();
+    // Runs a database step of a sender's event: on failure it rolls back to the last
+    // commit-retaining point, reports the error and returns false.
+    template <typename Step> bool SenderStep(Step&& step);
+    int SenderTag(vcl::TObject* sender) const;
+    // Ends the transaction and begins a new one, so its record versions do not pile up.
+    void RenewTransaction();
     void Bind(QAction* action, void (TfmMain::*execute)());
 
     std::unique_ptr<Ui::fmMain> ui_;
     std::array<QLabel*, 2> panels_{};
     QTimer idle_;
     bool destroyed_ = false;
+    // Bumped whenever a sender starts or stops: an event that pumped messages checks that
+    // its sender is still in the same run before it goes on.
+    std::array<unsigned, 4> senderRun_{};
+    QStringList pendingErrors_;
 };
 
 // The one main window; dialogs reach TranslateText and TranslateForm through it.

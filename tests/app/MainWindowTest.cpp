@@ -2,6 +2,7 @@
 // rules, the close question, teardown order, report titles, help, and a rendered picture.
 #include "QtTestApp.h"
 #include "TestDatabase.h"
+#include "campeditor.h"
 #include "dbsettings.h"
 #include "entry.h"
 #include "main.h"
@@ -10,7 +11,7 @@
 #include "translation.h"
 #include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
-#include "vyrLoaders.h"
+#include "sim/air/Air.h"
 #include "qt/MessageBridge.h"
 
 #include <gtest/gtest.h>
@@ -56,22 +57,20 @@ void OnDbSettingsDialog(std::function<void(TfmDbSettings&)> act) {
     });
 }
 
-// Makes the given Bluetooth stacks present for the API objects loaded while it lives.
+// Attaches a radio of each given stack kind (0 BlueSoleil, 1 Microsoft, 2 Toshiba, 3 WidComm)
+// to the air while it lives.
 class PresentStacks {
 public:
-    explicit PresentStacks(std::initializer_list<vyr::TvyrLoaderKind> kinds) {
-        for (auto k : kinds) {
-            saved_.emplace_back(k, vyr::LoaderEntry(k));
-            vyr::LoaderEntry(k).Present = [](win::HWND) { return true; };
-            vyr::LoaderEntry(k).Free = [] {};
+    explicit PresentStacks(std::initializer_list<int> kinds) {
+        for (int k : kinds) {
+            air::Radio r;
+            r.present = true;
+            r.address = {0x00, 0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(0x50 + k)};
+            r.name = "STATION";
+            air::Air::Instance().SetRadio(k, r);
         }
     }
-    ~PresentStacks() {
-        for (auto& [k, e] : saved_) vyr::LoaderEntry(k) = e;
-    }
-
-private:
-    std::vector<std::pair<vyr::TvyrLoaderKind, vyr::TvyrLoaderEntry>> saved_;
+    ~PresentStacks() { air::Air::Instance().Clear(); }
 };
 
 QStringList Texts(const TMessageBoxScript& script) {
@@ -185,7 +184,7 @@ TEST_F(MainWindowTest, CreationFillsInterfacesFoldersAndStatus) {
     kept.write("x");
     kept.close();
 
-    PresentStacks microsoft({vyr::TvyrLoaderKind::Microsoft});
+    PresentStacks microsoft({1});
     TfmMain w;
     ASSERT_TRUE(w.Connected);
     EXPECT_EQ(fmMain, &w);
@@ -223,7 +222,7 @@ TEST_F(MainWindowTest, EnablingRules) {
         EXPECT_FALSE(none.acSenderStop->isEnabled());
         EXPECT_TRUE(none.acReportsChart->isEnabled());
     }
-    PresentStacks widcomm({vyr::TvyrLoaderKind::WidComm});
+    PresentStacks widcomm({1});
     TfmMain w;
     w.UpdateActions();
     EXPECT_TRUE(w.acSenderStart->isEnabled());
@@ -261,7 +260,7 @@ TEST_F(MainWindowTest, EnablingRules) {
 }
 
 TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
-    PresentStacks two({vyr::TvyrLoaderKind::Microsoft, vyr::TvyrLoaderKind::Toshiba});
+    PresentStacks two({1, 3});
     TfmMain w;
     w.show();
     w.acSenderStart->trigger();
@@ -279,8 +278,13 @@ TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
 
     // Exit asks the same question; Yes stops everything before the window goes.
     int stoppedWhileConnected = 0;
-    for (int i = 0; i < 4; ++i)
-        w.Sender(i)->OnStopped = [&](tavlin::TSenderStub*) { stoppedWhileConnected += w.IBDatabase.Connected(); };
+    for (int i = 0; i < 4; ++i) {
+        auto engine = w.Sender(i)->OnStopped;
+        w.Sender(i)->OnStopped = [&, engine](vcl::TObject* o) {
+            stoppedWhileConnected += w.IBDatabase.Connected();
+            engine(o);
+        };
+    }
     questions.Answer(TMsgResult::Yes);
     w.acSenderExit->trigger();
     EXPECT_FALSE(w.isVisible());
@@ -291,13 +295,13 @@ TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
 }
 
 TEST_F(MainWindowTest, TeardownStopsSendersAndUnloadsBeforeTheDatabaseGoes) {
-    PresentStacks one({vyr::TvyrLoaderKind::BlueSoleil});
+    PresentStacks one({0});
     auto w = std::make_unique<TfmMain>();
     w->acSenderStart->trigger();
     ASSERT_TRUE(w->Running);
     bool databaseStillOpen = false, apiStillLoaded = false;
     TfmMain* window = w.get();
-    w->vyrProximitySender1->OnStopped = [&](tavlin::TSenderStub*) {
+    w->vyrProximitySender1->OnStopped = [&](vcl::TObject*) {
         databaseStillOpen = window->IBDatabase.Connected() && window->IBTransaction.InTransaction();
         apiStillLoaded = window->vyrAPI.IsLoaded();
     };
@@ -452,7 +456,7 @@ TEST_F(MainWindowTest, CaptionsComeFromTheLanguageFileByComponentName) {
 }
 
 TEST_F(MainWindowTest, RendersToPicture) {
-    PresentStacks two({vyr::TvyrLoaderKind::Microsoft, vyr::TvyrLoaderKind::WidComm});
+    PresentStacks two({1, 3});
     TfmMain w;
     const char* rows[][4] = {{"Summer sale", "Promotion", "Date/time", "Yes"},
                              {"Welcome card", "vCard", "Continuous", "Yes"},
@@ -478,3 +482,78 @@ TEST_F(MainWindowTest, RendersToPicture) {
 }
 
 } // namespace
+
+TEST_F(MainWindowTest, CampaignActionsWorkOnTheList) {
+    TfmMain w;
+    ASSERT_TRUE(w.Connected);
+    EXPECT_EQ(w.lvCampaigns->topLevelItemCount(), 0);
+    w.CampaignList->ShowModalHook = [](TCampEditor& ed) {
+        ed.edCampaignName->setText(ed.CampaignId == 0 ? "Summer" : "Summer 2");
+        ed.accept();
+        return ed.result();
+    };
+    w.acAddTextBased->trigger();
+    ASSERT_EQ(w.lvCampaigns->topLevelItemCount(), 1);
+    QTreeWidgetItem* row = w.lvCampaigns->topLevelItem(0);
+    EXPECT_EQ(row->text(0), "Summer");
+    EXPECT_EQ(row->text(1), "Text");
+    const int id = row->data(0, Qt::UserRole).toInt();
+    EXPECT_GT(id, 0);
+
+    // A double click opens the selected campaign in its editor.
+    row->setSelected(true);
+    emit w.lvCampaigns->itemDoubleClicked(row, 0);
+    EXPECT_EQ(w.lvCampaigns->topLevelItem(0)->text(0), "Summer 2");
+
+    // A campaign a radio holds stays, and the operator is told why.
+    ibx::TIBQuery lock;
+    lock.SetTransaction(&w.IBTransaction);
+    lock.SetSQL("insert into CAMPAIGN_LOCKS (CAMPAIGN_LOCKS_ID, CAMPAIGN_LOCKS_CAMPAIGNS_ID, CAMPAIGN_LOCKS_DONGLE_MAC, "
+                "CAMPAIGN_LOCKS_LOCK_TIME) values (1, " + std::to_string(id) +
+                ", '(00:11:22:33:44:55)', current_timestamp)");
+    lock.ExecSQL();
+    w.IBTransaction.CommitRetaining();
+    questions.Answer(TMsgResult::Yes);
+    w.acCampaignsDelete->trigger();
+    EXPECT_EQ(Texts(questions), (QStringList{"Are you sure you want to delete campaign?", "Campaign is running"}));
+    ASSERT_EQ(w.lvCampaigns->topLevelItemCount(), 1);
+
+    // Refresh reads the stored list again.
+    w.acCampaignsRefresh->trigger();
+    ASSERT_EQ(w.lvCampaigns->topLevelItemCount(), 1);
+    EXPECT_EQ(w.lvCampaigns->topLevelItem(0)->text(0), "Summer 2");
+    EXPECT_EQ(questions.Unexpected(), 0);
+}
+
+TEST_F(MainWindowTest, ContentGoesToTheSenderWorkFoldersAndAwayAgain) {
+    TfmMain w;
+    ASSERT_TRUE(w.Connected);
+    ibx::TIBQuery add;
+    add.SetTransaction(&w.IBTransaction);
+    add.SetSQL("insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, "
+               "CAMPAIGNS_FILE_NAME, CAMPAIGNS_DATA) values (900, 'Clip', 0, 0, 'clip.txt', 'hello')");
+    add.ExecSQL();
+    w.IBTransaction.CommitRetaining();
+
+    // No campaign this cycle: nothing is written.
+    EXPECT_EQ(w.PrepareCampaignFile(1, "(00:11:22:33:44:55)"), "");
+    w.SenderSlots[1].CampaignId = 900;
+    w.SenderSlots[2].CampaignId = 900;
+    const QString one = w.PrepareCampaignFile(1, "(00:11:22:33:44:55)");
+    const QString two = w.PrepareCampaignFile(2, "(00:11:22:33:44:55)");
+    EXPECT_EQ(one, WorkBase() + "/1/001122334455/clip.txt");
+    QFile f(one);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "hello");
+    ASSERT_EQ(w.SentFiles().size(), 2u);
+
+    // The same phone on two radios: each sender's clean-up touches its own file only.
+    w.DeleteDeviceFile(1, "(00:11:22:33:44:55)");
+    EXPECT_FALSE(QFile::exists(one));
+    EXPECT_FALSE(QDir(WorkBase() + "/1/001122334455").exists());
+    EXPECT_TRUE(QFile::exists(two));
+    w.DeleteSenderFiles(2);
+    EXPECT_FALSE(QFile::exists(two));
+    EXPECT_TRUE(w.SentFiles().empty());
+    EXPECT_EQ(w.PrepareCampaignFile(7, "(00:11:22:33:44:55)"), "");
+}

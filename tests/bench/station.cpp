@@ -1,0 +1,153 @@
+// The whole station: the main window's four senders on four simulated radios serve 200
+// simulated phones that answer at once, on the embedded database. Measures phones served
+// per second (Start until every phone's push is recorded) and the time the senders' events
+// spend in the station's own code, mostly database calls, per phone.
+#include "PhoneRoads.h"
+#include "QtTestApp.h"
+#include "TestDatabase.h"
+#include "dbsettings.h"
+#include "main.h"
+#include "msgbox.h"
+#include "qt/MessageBridge.h"
+#include "sim/air/Air.h"
+#include "translation.h"
+#include "vcl/Registry.h"
+#include "win32/Testing.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QTemporaryDir>
+#include <QCoreApplication>
+#include <QThread>
+
+#include <chrono>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kPhones = 200;
+using Clock = std::chrono::steady_clock;
+
+int Count(TfmMain& w, const std::string& sql) {
+    ibx::TIBQuery q;
+    q.SetTransaction(&w.IBTransaction);
+    q.SetSQL(sql);
+    q.Open();
+    const int n = q.Eof() ? 0 : q.Fields(0).AsInteger();
+    q.Close();
+    return n;
+}
+
+void Exec(TfmMain& w, const std::string& sql) {
+    ibx::TIBQuery q;
+    q.SetTransaction(&w.IBTransaction);
+    q.SetSQL(sql);
+    q.ExecSQL();
+    w.IBTransaction.CommitRetaining();
+}
+
+void BM_Station(benchmark::State& state) {
+#ifdef TAVLIN_SOURCE_DIR
+    setenv("TAVLIN_AIR", TAVLIN_SOURCE_DIR "/tests/support/empty-air.json", 0);
+#endif
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    EnsureQApplication();
+    win::MessageBridge::Install();
+    for (auto _ : state) {
+        state.PauseTiming();
+        QTemporaryDir home;
+        qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
+        qputenv("TAVLIN_REGISTRY_DIR", home.filePath("registry").toUtf8());
+        Translator().SetFileName(home.filePath("langs.dat"));
+        tavlin::test::TestDatabase db;
+        {
+            vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
+            reg.OpenKey(SettingsKeyPath().toStdU16String(), true);
+            reg.WriteString(u"UserName", u"SYSDBA");
+            reg.WriteString(u"Password", u"pw");
+            reg.WriteString(u"Path", QString::fromStdString(db.Path()).toStdU16String());
+            reg.WriteString(u"Server", u"");
+        }
+        air::Air::Instance().Clear();
+        air::Air::Instance().SetTimeScale(0.001);
+        win::test::SetTimeScale(1000);
+        for (int kind = 0; kind < 4; ++kind) {
+            air::Radio r;
+            r.present = true;
+            r.address = {0x00, 0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(0x50 + kind)};
+            r.name = "STATION";
+            air::Air::Instance().SetRadio(kind, r);
+        }
+        for (int i = 0; i < kPhones; ++i) {
+            air::Phone p;
+            p.address = {0x00, 0x1E, 0x3A, 0x00, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+            p.name = "phone " + std::to_string(i);
+            p.classOfDevice = 0x5A020C;
+            p.inbox = home.filePath("inbox").toStdString() + "/" + std::to_string(i);
+            p.pairing.paired = true;
+            air::Service s;
+            s.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
+            s.channel = 9;
+            p.services.push_back(s);
+            air::Air::Instance().AddPhone(p);
+        }
+        TMessageBoxScript boxes;
+        auto w = std::make_unique<TfmMain>();
+        tavtest::PhoneRoads roads;
+        Exec(*w, "update SETTINGS set SETTINGS_MAX_CONN = 7, SETTINGS_SLEEP = 1, SETTINGS_DISC_TIMEOUT = 1, "
+                 "SETTINGS_CONNECT_TIMEOUT = 30, SETTINGS_DELAY = 1, SETTINGS_MAX_PER_DONGLE = 1000");
+        Exec(*w, "insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, "
+                 "CAMPAIGNS_FILE_NAME, CAMPAIGNS_DATA) values (1, 'Card', 1, 0, 'shop.vcf', "
+                 "'BEGIN:VCARD' || ascii_char(13) || ascii_char(10) || 'END:VCARD')");
+
+        // Time inside the station's handlers, where its database calls are.
+        // Only the outermost event counts: the device check pumps messages, and other events run inside it.
+        double handlerSeconds = 0;
+        int depth = 0;
+        auto timed = [&handlerSeconds, &depth](auto& event) {
+            auto inner = event;
+            event = [&handlerSeconds, &depth, inner](auto&&... args) {
+                const auto t0 = Clock::now();
+                ++depth;
+                inner(args...);
+                if (--depth == 0) handlerSeconds += std::chrono::duration<double>(Clock::now() - t0).count();
+            };
+        };
+        for (int tag = 0; tag < 4; ++tag) {
+            auto* s = w->Sender(tag);
+            timed(s->OnDiscoveryStarted);
+            timed(s->OnAcceptDevice);
+            timed(s->OnGetFiles);
+            timed(s->OnSendComplete);
+            timed(s->OnStartSleep);
+        }
+        state.ResumeTiming();
+
+        const auto start = Clock::now();
+        w->acSenderStart->trigger();
+        const auto deadline = start + std::chrono::seconds(120);
+        while (Count(*w, "select count(*) from PROCESSED") < kPhones && Clock::now() < deadline) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(20);
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        w->acSenderStop->trigger();
+
+        state.PauseTiming();
+        const int served = Count(*w, "select count(*) from PROCESSED");
+        state.counters["phones"] = served;
+        state.counters["phones_per_s"] = served / seconds;
+        state.counters["handler_ms_per_phone"] = served ? handlerSeconds * 1000 / served : 0;
+        w.reset();
+        air::Air::Instance().Clear();
+        win::test::SetTimeScale(1);
+        Translator().SetFileName(QString());
+        state.ResumeTiming();
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_Station)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+BENCHMARK_MAIN();
