@@ -110,7 +110,7 @@ public:
 
 struct State {
     std::mutex mu;
-    std::condition_variable timerCv; // the timer list or the clock changed
+    std::condition_variable timerCv;                    // the timer list or the clock changed
     std::vector<std::condition_variable*> clockWaiters; // waits with a deadline, woken when the clock jumps
     uintptr_t nextId = 0x10000;
     std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> handles;
@@ -177,7 +177,8 @@ void EraseOne(std::vector<std::condition_variable*>& list, std::condition_variab
 // on; undone when the wait ends, also by an exception. Made and destroyed with the process mutex held.
 class WaitRegistration {
 public:
-    WaitRegistration(std::condition_variable* cv, bool timed, const std::vector<std::shared_ptr<Waitable>>* objs = nullptr)
+    WaitRegistration(std::condition_variable* cv, bool timed,
+                     const std::vector<std::shared_ptr<Waitable>>* objs = nullptr)
         : cv_(cv), timed_(timed), objs_(objs) {
         if (timed_)
             S().clockWaiters.push_back(cv_);
