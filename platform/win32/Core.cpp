@@ -1,9 +1,11 @@
 // Handles, windows, queues, timers, waits, events, threads and the clock.
 //
-// One process-wide mutex guards all of it, and one condition variable announces every change (a post, a
-// send, a signalled event, a finished thread): the waits re-check their conditions on each wake-up. That
-// keeps the rules simple and is plenty fast for a message-driven library. Window procedures always run
-// without the mutex held.
+// One process-wide mutex guards all of it. Wake-ups are targeted, so that hundreds of busy threads do not
+// wake each other for nothing: each queue has a condition variable its owner thread waits on (woken by a
+// post, a send, a timer tick or the end of a send it made), and a wait on kernel objects registers its
+// condition variable with each object for as long as it waits (woken when one is signalled). Waits with a
+// deadline also register with the clock, which wakes them when a test moves or speeds it. Waits re-check
+// their conditions on each wake-up. Window procedures always run without the mutex held.
 #include "win32/Kernel.h"
 #include "win32/Testing.h"
 #include "win32/Windows.h"
@@ -29,16 +31,20 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+struct Queue;
+
 struct SendRequest {
     HWND hwnd;
     UINT msg;
     WPARAM wParam;
     LPARAM lParam;
+    std::weak_ptr<Queue> from; // the sender's queue, woken when the request is done
     LRESULT result = 0;
     bool done = false;
 };
 
 struct Queue {
+    std::condition_variable cv; // only the owner thread waits on it
     DWORD tid = 0;
     bool alive = true;
     std::deque<MSG> posted;
@@ -68,10 +74,16 @@ struct DeviceNotification {
     GUID guid{};
 };
 
+// Everything below that touches `waiters` runs under the process mutex.
 class Waitable : public KernelObject {
 public:
     virtual bool Signaled() const = 0;
     virtual void Acquire() {}
+    void WakeWaitersLocked() {
+        for (auto* cv : waiters)
+            cv->notify_one();
+    }
+    std::vector<std::condition_variable*> waiters; // one entry per wait in progress
 };
 
 class EventObject : public Waitable {
@@ -92,13 +104,14 @@ public:
     DWORD tid = 0;
     bool done = false;
     bool suspended = false;
+    std::condition_variable resumed;
     DWORD exitCode = STILL_ACTIVE;
 };
 
 struct State {
     std::mutex mu;
-    std::condition_variable cv;      // any change of queues or waitable objects
-    std::condition_variable timerCv; // the timer list or the clock changed
+    std::condition_variable timerCv;                    // the timer list or the clock changed
+    std::vector<std::condition_variable*> clockWaiters; // waits with a deadline, woken when the clock jumps
     uintptr_t nextId = 0x10000;
     std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> handles;
     std::unordered_map<uintptr_t, std::shared_ptr<Window>> windows;
@@ -149,9 +162,45 @@ SteadyClock::time_point RealAt(ULONGLONG clockMs) {
 
 void NotifyClockChange() {
     std::lock_guard lk(S().mu);
-    S().cv.notify_all();
+    for (auto* cv : S().clockWaiters)
+        cv->notify_one();
     S().timerCv.notify_all();
 }
+
+void EraseOne(std::vector<std::condition_variable*>& list, std::condition_variable* cv) {
+    auto it = std::find(list.begin(), list.end(), cv);
+    if (it != list.end())
+        list.erase(it);
+}
+
+// Registers one wait's condition variable with the clock (for a deadline) and with the objects waited
+// on; undone when the wait ends, also by an exception. Made and destroyed with the process mutex held.
+class WaitRegistration {
+public:
+    WaitRegistration(std::condition_variable* cv, bool timed,
+                     const std::vector<std::shared_ptr<Waitable>>* objs = nullptr)
+        : cv_(cv), timed_(timed), objs_(objs) {
+        if (timed_)
+            S().clockWaiters.push_back(cv_);
+        if (objs_)
+            for (auto& o : *objs_)
+                o->waiters.push_back(cv_);
+    }
+    ~WaitRegistration() {
+        if (timed_)
+            EraseOne(S().clockWaiters, cv_);
+        if (objs_)
+            for (auto& o : *objs_)
+                EraseOne(o->waiters, cv_);
+    }
+    WaitRegistration(const WaitRegistration&) = delete;
+    WaitRegistration& operator=(const WaitRegistration&) = delete;
+
+private:
+    std::condition_variable* cv_;
+    bool timed_;
+    const std::vector<std::shared_ptr<Waitable>>* objs_;
+};
 
 std::atomic<DWORD> g_nextTid{1000};
 thread_local DWORD tl_tid = 0;
@@ -196,7 +245,7 @@ std::shared_ptr<Queue> CurrentQueueLocked() {
 }
 
 void WakeLocked(Queue& q) {
-    S().cv.notify_all();
+    q.cv.notify_one();
     if (q.wakeFd >= 0) {
         uint64_t one = 1;
         ssize_t n = ::write(q.wakeFd, &one, sizeof one);
@@ -211,17 +260,22 @@ std::shared_ptr<Window> FindWindowLocked(HWND hwnd) {
     return it->second;
 }
 
+void FinishSendLocked(SendRequest& req) {
+    req.done = true;
+    if (auto from = req.from.lock())
+        from->cv.notify_one();
+}
+
 void CompleteSendsLocked(Queue& q, uintptr_t hwnd /* 0 = all */) {
     for (auto it = q.sent.begin(); it != q.sent.end();) {
         if (hwnd == 0 || reinterpret_cast<uintptr_t>((*it)->hwnd) == hwnd) {
             (*it)->result = 0;
-            (*it)->done = true;
+            FinishSendLocked(**it);
             it = q.sent.erase(it);
         } else {
             ++it;
         }
     }
-    S().cv.notify_all();
 }
 
 void KillWindowLocked(Window& w) {
@@ -252,7 +306,6 @@ void KillQueueLocked(const std::shared_ptr<Queue>& q) {
     CompleteSendsLocked(*q, 0);
     q->posted.clear();
     S().queues.erase(q->tid);
-    S().cv.notify_all();
 }
 
 // Runs the sends waiting for this thread. Returns with the lock held, also when a procedure throws.
@@ -270,15 +323,13 @@ int ServeSendsLocked(std::unique_lock<std::mutex>& lk, Queue& q) {
                 result = proc(req->hwnd, req->msg, req->wParam, req->lParam);
             } catch (...) {
                 lk.lock();
-                req->done = true;
-                S().cv.notify_all();
+                FinishSendLocked(*req);
                 throw;
             }
             lk.lock();
         }
         req->result = result;
-        req->done = true;
-        S().cv.notify_all();
+        FinishSendLocked(*req);
         ++served;
     }
     tl_servedSends += served;
@@ -382,6 +433,10 @@ DWORD WaitImpl(DWORD count, const HANDLE* handles, bool waitAll, DWORD ms, bool 
     std::optional<ULONGLONG> deadline;
     if (ms != INFINITE)
         deadline = NowMs() + ms;
+    // A thread with a queue waits on its queue's condition variable, so that sends and posts wake it too.
+    std::condition_variable ownCv;
+    std::condition_variable* cv = q ? &q->cv : &ownCv;
+    WaitRegistration registration(cv, deadline.has_value(), &objs);
     for (;;) {
         if (q)
             ServeSendsLocked(lk, *q);
@@ -406,9 +461,9 @@ DWORD WaitImpl(DWORD count, const HANDLE* handles, bool waitAll, DWORD ms, bool 
         if (deadline && NowMs() >= *deadline)
             return WAIT_TIMEOUT;
         if (deadline)
-            s.cv.wait_until(lk, RealAt(*deadline));
+            cv->wait_until(lk, RealAt(*deadline));
         else
-            s.cv.wait(lk);
+            cv->wait(lk);
     }
 }
 
@@ -481,11 +536,13 @@ void Sleep(DWORD milliseconds) {
     std::optional<ULONGLONG> deadline;
     if (milliseconds != INFINITE)
         deadline = NowMs() + milliseconds;
+    std::condition_variable cv; // only the clock wakes a sleep
+    WaitRegistration registration(&cv, deadline.has_value());
     while (!deadline || NowMs() < *deadline) {
         if (deadline)
-            S().cv.wait_until(lk, RealAt(*deadline));
+            cv.wait_until(lk, RealAt(*deadline));
         else
-            S().cv.wait(lk);
+            cv.wait(lk);
     }
 }
 
@@ -691,7 +748,7 @@ LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     if (!w->queue->alive)
         return 0;
-    auto req = std::make_shared<SendRequest>(SendRequest{hwnd, msg, wParam, lParam});
+    auto req = std::make_shared<SendRequest>(SendRequest{hwnd, msg, wParam, lParam, me});
     w->queue->sent.push_back(req);
     WakeLocked(*w->queue);
     // Serve sends to our own windows meanwhile, so two threads sending to each other do not deadlock.
@@ -699,7 +756,7 @@ LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         ServeSendsLocked(lk, *me);
         if (req->done)
             break;
-        S().cv.wait(lk);
+        me->cv.wait(lk);
     }
     return req->result;
 }
@@ -715,7 +772,7 @@ BOOL GetMessageW(MSG* msg, HWND filter, UINT minMsg, UINT maxMsg) {
         ServeSendsLocked(lk, *q);
         if (TakeLocked(*q, msg, filter, minMsg, maxMsg, true))
             return msg->message == WM_QUIT ? FALSE : TRUE;
-        S().cv.wait(lk);
+        q->cv.wait(lk);
     }
 }
 
@@ -889,7 +946,7 @@ static BOOL SetEventState(HANDLE event, bool state) {
     }
     e->state = state;
     if (state)
-        S().cv.notify_all();
+        e->WakeWaitersLocked();
     return TRUE;
 }
 
@@ -927,7 +984,7 @@ static HANDLE StartThread(std::function<DWORD()> routine, bool suspended, DWORD*
         tl_tid = t->tid;
         {
             std::unique_lock lk(S().mu);
-            S().cv.wait(lk, [&] { return !t->suspended; });
+            t->resumed.wait(lk, [&] { return !t->suspended; });
         }
         DWORD code = 0;
         try {
@@ -944,7 +1001,7 @@ static HANDLE StartThread(std::function<DWORD()> routine, bool suspended, DWORD*
         std::lock_guard lk(S().mu);
         t->exitCode = code;
         t->done = true;
-        S().cv.notify_all();
+        t->WakeWaitersLocked();
     }).detach();
     return h;
 }
@@ -976,7 +1033,7 @@ DWORD ResumeThread(HANDLE thread) {
     }
     DWORD previous = t->suspended ? 1 : 0;
     t->suspended = false;
-    S().cv.notify_all();
+    t->resumed.notify_all();
     return previous;
 }
 
@@ -1025,7 +1082,7 @@ void WaitForWork(SteadyClock::time_point until) {
         until = slice;
     std::unique_lock lk(S().mu);
     auto q = CurrentQueueLocked();
-    S().cv.wait_until(lk, until, [&] { return !q->posted.empty() || !q->sent.empty(); });
+    q->cv.wait_until(lk, until, [&] { return !q->posted.empty() || !q->sent.empty(); });
 }
 } // namespace
 
