@@ -128,6 +128,12 @@ BTSDKRESULT Btsdk_Init() {
     const BTSDKRESULT r = Result("Btsdk_Init", BTSDK_OK);
     if (r == BTSDK_OK) {
         std::lock_guard lock(S().mu);
+        // The module stays loaded between runs of the stack: a fresh start forgets the last run's devices.
+        if (!S().initialized) {
+            S().devices.clear();
+            S().inquired.clear();
+            S().nextHandle = 0x10001;
+        }
         S().initialized = true;
     }
     return r;
