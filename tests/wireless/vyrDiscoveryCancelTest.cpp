@@ -160,16 +160,21 @@ TEST_F(DiscoveryCancel, AToshibaSenderStoppedMidInquiryOverAndOver) {
     }
 }
 
-
 TEST_F(DiscoveryCancel, AToshibaInquiryRegisteredAfterTheTerminateIsCancelledByItsWorker) {
     World(baToshiba, 3);
     air::Air::Instance().SetTimeScale(1); // a default inquiry lasts over ten seconds
     Load();
     TvyrBluetoothRadio radio(baToshiba);
+    const int freed = win::test::CallCount("BtMemFree");
     ASSERT_EQ(component->Discover(&radio, 15), 0);
     // Unpumped, the worker still waits on its start notice: the stack has no inquiry to cancel yet.
     EXPECT_EQ(component->Terminate(), 0);
-    ASSERT_TRUE(win::test::PumpUntil([] { return win::test::CallCount("BtMemFree") > 0; }, 3000))
+    ASSERT_TRUE(win::test::PumpUntil(
+        [&] {
+            return win::test::CallCount("BtCancelDiscoverRemoteDevice") == 2 &&
+                   win::test::CallCount("BtMemFree") > freed;
+        },
+        3000))
         << "the inquiry ran on for nobody";
     EXPECT_EQ(win::test::CallCount("BtDiscoverRemoteDevice2"), 1);
     EXPECT_EQ(win::test::CallCount("BtCancelDiscoverRemoteDevice"), 2);
