@@ -58,7 +58,7 @@ void SendCompleted(win::HWND wnd, const TvyrBluetoothDevices* list) {
 }
 
 // ---- Microsoft: a device inquiry through Winsock's service lookup ----
-std::unique_ptr<TvyrBluetoothDevices> MicrosoftInquiry(std::uint8_t timeout) {
+std::unique_ptr<TvyrBluetoothDevices> MicrosoftInquiry(win::HWND, std::uint8_t timeout) {
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kMsResultBufferSize]);
     if (!buffer)
         return nullptr;
@@ -102,7 +102,7 @@ std::unique_ptr<TvyrBluetoothDevices> MicrosoftInquiry(std::uint8_t timeout) {
 }
 
 // ---- BlueSoleil older interface: one blocking inquiry ----
-std::unique_ptr<TvyrBluetoothDevices> BlueSoleilOlderInquiry(std::uint8_t timeout) {
+std::unique_ptr<TvyrBluetoothDevices> BlueSoleilOlderInquiry(win::HWND, std::uint8_t timeout) {
     std::unique_ptr<bsold::BLUETOOTH_DEVICE_INFO[]> records(new (std::nothrow)
                                                                 bsold::BLUETOOTH_DEVICE_INFO[kBsMaxRecords]());
     if (!records)
@@ -122,12 +122,22 @@ std::unique_ptr<TvyrBluetoothDevices> BlueSoleilOlderInquiry(std::uint8_t timeou
 }
 
 // ---- Toshiba: the stack notifies a window of the worker's own ----
-std::unique_ptr<TvyrBluetoothDevices> ToshibaInquiry(std::uint8_t timeout) {
+// Takes the end notice out of the worker's queue, if the stack has posted it.
+bool TakeToshibaEnd(win::HWND wnd) {
+    win::MSG msg{};
+    while (win::PeekMessageW(&msg, wnd, WM_TOSHIBA_DISCOVERY_NOTIFY, WM_TOSHIBA_DISCOVERY_NOTIFY, win::PM_REMOVE))
+        if (msg.wParam == tos::BTNOTIFY_DISCOVERY_END)
+            return true;
+    return false;
+}
+
+std::unique_ptr<TvyrBluetoothDevices> ToshibaInquiry(win::HWND owner, std::uint8_t timeout) {
     win::HWND wnd = CreateHiddenWindow();
     if (!wnd)
         return nullptr;
-    // The stack writes the list from its own thread before its end notice. Should that notice never
-    // come, the slot is left to the stack rather than freed under it.
+    // The stack writes the list into the slot from its own thread and then posts its end notice: the slot
+    // and the list are freed only after that notice. Should it never come, the slot is left to the stack
+    // rather than freed under it.
     auto* slot = new (std::nothrow) tos::BTDEVINFOLIST*(nullptr);
     if (!slot) {
         win::DestroyWindow(wnd);
@@ -136,14 +146,19 @@ std::unique_ptr<TvyrBluetoothDevices> ToshibaInquiry(std::uint8_t timeout) {
     tos::BTSTATUS status = 0;
     bool failed = !vyr::BtDiscoverRemoteDevice2(slot, 0, 0, &status, wnd, WM_TOSHIBA_DISCOVERY_NOTIFY);
     bool ended = failed;
+    // A discovery terminated before this inquiry was registered cancelled nothing: cancel it here, or it
+    // runs on (and writes into the slot) for nobody.
+    if (!ended && !win::IsWindow(owner))
+        vyr::BtCancelDiscoverRemoteDevice(&status);
     const win::DWORD limit = static_cast<win::DWORD>(timeout) * 1000 + ToshibaDiscoveryGraceMs;
     const win::ULONGLONG deadline = win::GetTickCount64() + limit;
     while (!ended) {
         win::MSG msg{};
         if (win::PeekMessageW(&msg, nullptr, 0, 0, win::PM_REMOVE)) {
             if (msg.message == win::WM_QUIT) {
+                // Not the end of the inquiry: the slot stays with the stack.
                 win::PostQuitMessage(static_cast<int>(msg.wParam)); // for the thread's own loop
-                ended = true;
+                break;
             } else if (msg.hwnd == wnd && msg.message == WM_TOSHIBA_DISCOVERY_NOTIFY) {
                 if (msg.wParam == tos::BTNOTIFY_DISCOVERY_FAILED)
                     failed = true;
@@ -155,13 +170,20 @@ std::unique_ptr<TvyrBluetoothDevices> ToshibaInquiry(std::uint8_t timeout) {
             continue;
         }
         const win::ULONGLONG now = win::GetTickCount64();
-        if (now >= deadline) {
-            vyr::BtCancelDiscoverRemoteDevice(&status);
-            win::DestroyWindow(wnd);
-            return nullptr; // `slot` stays with the stack
-        }
+        if (now >= deadline)
+            break;
         win::MsgWaitForMultipleObjects(0, nullptr, win::FALSE, static_cast<win::DWORD>(deadline - now),
                                        win::QS_ALLINPUT);
+    }
+    if (!ended) {
+        vyr::BtCancelDiscoverRemoteDevice(&status);
+        // A stack whose cancel ends the inquiry at once has posted its end by now; otherwise the slot (and
+        // whatever it will point to) stays with the stack.
+        if (!TakeToshibaEnd(wnd)) {
+            win::DestroyWindow(wnd);
+            return nullptr;
+        }
+        failed = true;
     }
     std::unique_ptr<TvyrBluetoothDevices> list;
     tos::BTDEVINFOLIST* found = *slot;
@@ -178,12 +200,12 @@ std::unique_ptr<TvyrBluetoothDevices> ToshibaInquiry(std::uint8_t timeout) {
     return list;
 }
 
-template <std::unique_ptr<TvyrBluetoothDevices> (*Inquiry)(std::uint8_t)>
+template <std::unique_ptr<TvyrBluetoothDevices> (*Inquiry)(win::HWND, std::uint8_t)>
 void RunWorker(win::HWND wnd, std::uint8_t timeout) {
     SendStarted(wnd);
     std::unique_ptr<TvyrBluetoothDevices> list;
     try {
-        list = Inquiry(timeout);
+        list = Inquiry(wnd, timeout);
     } catch (...) {
         list.reset(); // out of memory: a failed inquiry
     }

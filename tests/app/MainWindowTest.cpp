@@ -260,7 +260,7 @@ TEST_F(MainWindowTest, EnablingRules) {
 }
 
 TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
-    PresentStacks two({1, 3});
+    PresentStacks two({1, 2});
     TfmMain w;
     w.show();
     w.acSenderStart->trigger();

@@ -1,6 +1,7 @@
 // Device inquiry of the stack. BtDiscoverRemoteDevice2 runs it on a thread of the stack, which waits out
 // the inquiry (length 0: the stack's default of 8 units of 1.28 s, as the air times it), writes the list
-// and posts the end notice. A cancelled inquiry ends early, and its end notice still comes.
+// and posts the end notice. A cancelled inquiry ends early, and its end notice still comes. Once the
+// process exits, a running inquiry ends without writing or posting: its caller is gone.
 //
 // Test switches: failure switch "BtDiscoverRemoteDevice2" makes the call return 0;
 // "BtDiscoverRemoteDevice2:failed" posts the failure notice before the end notice;
@@ -9,6 +10,7 @@
 
 #include "win32/Windows.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace tosbtapi {
@@ -18,9 +20,11 @@ constexpr int kInquiryUnitMs = 1280;
 constexpr int kDefaultInquiryUnits = 8;
 
 struct Inquiry {
-    std::mutex mu; // never held while joining
+    std::mutex start; // one start at a time, so that no inquiry thread is left behind unowned
+    std::mutex mu;    // never held while joining
     win::HANDLE thread = nullptr;
     win::HANDLE stop = nullptr;
+    std::atomic<bool> closing{false};
     ~Inquiry();
 };
 
@@ -51,6 +55,7 @@ void StopInquiry() {
 }
 
 Inquiry::~Inquiry() {
+    closing = true;
     StopInquiry();
 }
 
@@ -98,6 +103,7 @@ extern "C" Bool32 BtDiscoverRemoteDevice2(BTDEVINFOLIST** list, uint32_t inquiry
         SetStatus(status, kStatusNoRadio);
         return 0;
     }
+    std::lock_guard starting(I().start);
     StopInquiry();
     const bool failed = ShouldFail("BtDiscoverRemoteDevice2:failed");
     const bool silent = ShouldFail("BtDiscoverRemoteDevice2:silent");
@@ -111,7 +117,7 @@ extern "C" Bool32 BtDiscoverRemoteDevice2(BTDEVINFOLIST** list, uint32_t inquiry
     std::lock_guard lk(I().mu);
     I().thread = win::CreateThread([=, found = std::move(result.found)]() -> win::DWORD {
         win::WaitForSingleObject(stop, waitMs);
-        if (silent)
+        if (silent || I().closing)
             return 0;
         if (failed) {
             win::PostMessageW(hwnd, message, BTNOTIFY_DISCOVERY_FAILED, 0);
