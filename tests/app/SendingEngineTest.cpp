@@ -2,6 +2,7 @@
 // campaigns to simulated phones, and the database records what happened to each phone.
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
+#include "ScopedEnv.h"
 #include "TestDatabase.h"
 #include "dbsettings.h"
 #include "main.h"
@@ -56,8 +57,8 @@ protected:
         EnsureQApplication();
         win::MessageBridge::Install();
         ASSERT_TRUE(home.isValid());
-        qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
-        qputenv("TAVLIN_REGISTRY_DIR", home.filePath("registry").toUtf8());
+        dataEnv.Set(home.filePath("data").toStdString());
+        registryEnv.Set(home.filePath("registry").toStdString());
         Translator().SetFileName(home.filePath("langs.dat"));
         testDb = std::make_unique<tavlin::test::TestDatabase>();
         vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
@@ -94,8 +95,6 @@ protected:
         air::Air::Instance().Clear();
         win::test::SetTimeScale(1);
         Translator().SetFileName(QString());
-        qunsetenv("XDG_DATA_HOME");
-        qunsetenv("TAVLIN_REGISTRY_DIR");
     }
 
     static void Plug(int kind, bool present) {
@@ -194,6 +193,7 @@ protected:
     bool WaitFor(const std::function<bool()>& done, int ms = 30000) { return QTest::qWaitFor(done, ms); }
 
     QTemporaryDir home;
+    tavtest::ScopedEnv dataEnv{"XDG_DATA_HOME"}, registryEnv{"TAVLIN_REGISTRY_DIR"};
     std::unique_ptr<tavlin::test::TestDatabase> testDb;
     std::unique_ptr<tavtest::PhoneRoads> roads;
     TMessageBoxScript boxes;
