@@ -155,8 +155,10 @@ TEST_F(MainWindowTest, StartWithoutDatabaseEndsWithoutShowingTheWindow) {
     DeleteSettings();
     questions.Answer(TMsgResult::No);
     bool loopRan = false;
-    // If the loop ever ran, this ends it and the test fails instead of hanging.
-    QTimer::singleShot(3000, [&] {
+    // If the loop ever ran, this ends it and the test fails instead of hanging. The guard is this test's
+    // own: once the test is over the timer can no longer write into a later test's stack or end its loop.
+    QObject guard;
+    QTimer::singleShot(3000, &guard, [&] {
         loopRan = true;
         QApplication::exit(1);
     });
