@@ -3,6 +3,7 @@
 // and the work folders emptied after the pushes.
 #include "TestDatabase.h"
 #include "QtTestApp.h"
+#include "ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -316,8 +317,7 @@ TEST_F(CampaignContent, FilesGoAfterThePushAndWhenTheSenderStops) {
         EXPECT_TRUE(QDir(f).isEmpty()) << f.toStdString();
 
     // The default work folders: application data, "Tavlin", the Tag.
-    qputenv("XDG_DATA_HOME", root_.filePath("data").toUtf8());
+    tavtest::ScopedEnv data("XDG_DATA_HOME", root_.filePath("data").toStdString());
     EXPECT_EQ(TCampaignContent::DefaultSenderFolder(3), root_.filePath("data") + "/Tavlin/3/");
     EXPECT_EQ(TCampaignContent().SenderFolder(0), root_.filePath("data") + "/Tavlin/0/");
-    qunsetenv("XDG_DATA_HOME");
 }

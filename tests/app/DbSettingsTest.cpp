@@ -1,4 +1,5 @@
 #include "QtTestApp.h"
+#include "ScopedEnv.h"
 #include "dbsettings.h"
 #include "msgbox.h"
 #include "translation.h"
@@ -26,12 +27,11 @@ protected:
         EnsureQApplication();
         ASSERT_TRUE(dir_.isValid());
         registry_ = dir_.filePath("registry");
-        ::setenv("TAVLIN_REGISTRY_DIR", registry_.toUtf8().constData(), 1);
-        ::setenv("XDG_DATA_HOME", dir_.filePath("data").toUtf8().constData(), 1);
+        registryEnv_.Set(registry_.toStdString());
+        dataEnv_.Set(dir_.filePath("data").toStdString());
         Translator().SetFileName(dir_.filePath("langs.dat"));
     }
     void TearDown() override {
-        ::unsetenv("TAVLIN_REGISTRY_DIR");
         Translator().SetFileName(QString());
     }
     void WriteKey(const QString& path, std::initializer_list<std::pair<const char16_t*, const char16_t*>> values) {
@@ -44,6 +44,7 @@ protected:
 
     QTemporaryDir dir_;
     QString registry_;
+    tavtest::ScopedEnv registryEnv_{"TAVLIN_REGISTRY_DIR"}, dataEnv_{"XDG_DATA_HOME"};
 };
 
 } // namespace
@@ -144,7 +145,7 @@ TEST_F(DbSettingsTest, OkSavesAndAFailedSaveKeepsTheDialogOpen) {
     QFile blocker(dir_.filePath("blocked"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    ::setenv("TAVLIN_REGISTRY_DIR", dir_.filePath("blocked/registry").toUtf8().constData(), 1);
+    registryEnv_.Set(dir_.filePath("blocked/registry").toStdString());
     TfmDbSettings dlg;
     dlg.show();
     dlg.btOK()->click();

@@ -1,6 +1,7 @@
 // The main window shell: start-up with and without a database, work folders, enabling
 // rules, the close question, teardown order, report titles, help, and a rendered picture.
 #include "QtTestApp.h"
+#include "ScopedEnv.h"
 #include "TestDatabase.h"
 #include "campeditor.h"
 #include "dbsettings.h"
@@ -85,8 +86,8 @@ protected:
         EnsureQApplication();
         win::MessageBridge::Install();
         ASSERT_TRUE(home.isValid());
-        qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
-        qputenv("TAVLIN_REGISTRY_DIR", home.filePath("registry").toUtf8());
+        dataEnv.Set(home.filePath("data").toStdString());
+        registryEnv.Set(home.filePath("registry").toStdString());
         Translator().SetFileName(home.filePath("langs.dat"));
         testDb = std::make_unique<tavlin::test::TestDatabase>();
         database = QString::fromStdString(testDb->Path());
@@ -95,12 +96,11 @@ protected:
     void TearDown() override {
         Translator().SetFileName(QString());
         Translator().SetLanguageName(QString());
-        qunsetenv("XDG_DATA_HOME");
-        qunsetenv("TAVLIN_REGISTRY_DIR");
     }
     QString WorkBase() const { return home.filePath("data/Tavlin"); }
 
     QTemporaryDir home;
+    tavtest::ScopedEnv dataEnv{"XDG_DATA_HOME"}, registryEnv{"TAVLIN_REGISTRY_DIR"};
     std::unique_ptr<tavlin::test::TestDatabase> testDb;
     QString database;
     TMessageBoxScript questions;
@@ -155,8 +155,10 @@ TEST_F(MainWindowTest, StartWithoutDatabaseEndsWithoutShowingTheWindow) {
     DeleteSettings();
     questions.Answer(TMsgResult::No);
     bool loopRan = false;
-    // If the loop ever ran, this ends it and the test fails instead of hanging.
-    QTimer::singleShot(3000, [&] {
+    // If the loop ever ran, this ends it and the test fails instead of hanging. The guard is this test's
+    // own: once the test is over the timer can no longer write into a later test's stack or end its loop.
+    QObject guard;
+    QTimer::singleShot(3000, &guard, [&] {
         loopRan = true;
         QApplication::exit(1);
     });

@@ -1,3 +1,4 @@
+#include "ScopedEnv.h"
 #include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
 
@@ -169,8 +170,10 @@ namespace {
 
 class RegistryDir : public TempDir {
 public:
-    RegistryDir() { ::setenv("TAVLIN_REGISTRY_DIR", File("registry").c_str(), 1); }
-    ~RegistryDir() { ::unsetenv("TAVLIN_REGISTRY_DIR"); }
+    RegistryDir() : env_("TAVLIN_REGISTRY_DIR", File("registry")) {}
+
+private:
+    tavtest::ScopedEnv env_;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // Shared set-up for tests of the stack loaders: a clean platform, an empty air and a private registry.
 #pragma once
 
+#include "ScopedEnv.h"
 #include "sim/air/Air.h"
 #include "vcl/Registry.h"
 #include "win32/Testing.h"
@@ -9,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 class StackFixture : public ::testing::Test {
@@ -16,20 +18,15 @@ protected:
     void SetUp() override {
         win::test::Reset();
         air::Air::Instance().Clear();
-        if (const char* old = std::getenv("TAVLIN_REGISTRY_DIR"))
-            savedRegistryDir_ = old, hadRegistryDir_ = true;
         char pattern[] = "/tmp/tavlin-stacks-XXXXXX";
         registryDir_ = ::mkdtemp(pattern);
-        ::setenv("TAVLIN_REGISTRY_DIR", registryDir_.c_str(), 1);
+        registryEnv_.emplace("TAVLIN_REGISTRY_DIR", registryDir_);
     }
     void TearDown() override {
         win::test::PumpMessages();
         air::Air::Instance().Clear();
         win::test::Reset();
-        if (hadRegistryDir_)
-            ::setenv("TAVLIN_REGISTRY_DIR", savedRegistryDir_.c_str(), 1);
-        else
-            ::unsetenv("TAVLIN_REGISTRY_DIR");
+        registryEnv_.reset();
         std::error_code ec;
         std::filesystem::remove_all(registryDir_, ec);
     }
@@ -48,6 +45,5 @@ protected:
 
 private:
     std::string registryDir_;
-    std::string savedRegistryDir_;
-    bool hadRegistryDir_ = false;
+    std::optional<tavtest::ScopedEnv> registryEnv_;
 };

@@ -1,4 +1,5 @@
 // The WidComm, BlueSoleil and Toshiba roads through their stand-in stacks and the simulated air.
+#include "ScopedEnv.h"
 #include "StackFixture.h"
 #include "TestWindow.h"
 
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -61,7 +63,7 @@ protected:
         char pattern[] = "/tmp/tavlin-stackroads-XXXXXX";
         dir_ = ::mkdtemp(pattern);
         fs::create_directories(dir_ + "/com");
-        ::setenv("TAVLIN_COM_DIR", (dir_ + "/com").c_str(), 1);
+        comDir_.emplace("TAVLIN_COM_DIR", dir_ + "/com");
         for (int k = 0; k < air::kStackKinds; ++k)
             SetRadio(k, true);
         air::Phone p;
@@ -86,7 +88,7 @@ protected:
         conn.Disconnect();
         api.Unload();
         air::ClearFarEnds();
-        ::unsetenv("TAVLIN_COM_DIR");
+        comDir_.reset();
         StackFixture::TearDown();
         std::error_code ec;
         fs::remove_all(dir_, ec);
@@ -208,6 +210,7 @@ protected:
     TvyrCustomClientConnection conn;
     Events events;
     std::string dir_;
+    std::optional<tavtest::ScopedEnv> comDir_;
 };
 
 } // namespace

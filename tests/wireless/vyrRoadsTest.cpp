@@ -1,4 +1,5 @@
 // The transport roads against the simulated air and real pseudo-terminals.
+#include "ScopedEnv.h"
 #include "sim/air/Air.h"
 #include "sim/air/FarEnd.h"
 #include "vyrAPI.h"
@@ -148,11 +149,10 @@ public:
         char templ[] = "/tmp/tavlin-com-XXXXXX";
         dir_ = ::mkdtemp(templ);
         std::filesystem::create_symlink(::ptsname(master_), dir_ + "/COM" + std::to_string(number));
-        ::setenv("TAVLIN_COM_DIR", dir_.c_str(), 1);
+        comDir_.Set(dir_);
     }
     ~PtyPort() {
         CloseMaster();
-        ::unsetenv("TAVLIN_COM_DIR");
         std::filesystem::remove_all(dir_);
     }
     int Master() const { return master_; }
@@ -189,6 +189,7 @@ public:
 private:
     int master_ = -1;
     std::string dir_;
+    tavtest::ScopedEnv comDir_{"TAVLIN_COM_DIR"};
 };
 
 } // namespace
