@@ -136,6 +136,14 @@ public:
     // a box raised inside a sender's event would run the senders' events inside it.
     void ReportSenderError(const QString& text);
 
+    // Test hook: when set, the senders' database calls (procedures, queries, commits) add
+    // their time and count here.
+    struct TDatabaseTime {
+        double Seconds = 0;
+        long Calls = 0;
+    };
+    TDatabaseTime* SenderDatabaseTime = nullptr;
+
     // The sender events.
     void vyrProximitySenderStarted(vcl::TObject* sender);
     void vyrProximitySenderDiscoveryStarted(vcl::TObject* sender);

@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 
 namespace {
@@ -23,6 +24,24 @@ std::uint8_t ToByte(int value, int low) {
 QString DeviceAddress(const vyr::TvyrBluetoothDevice& device) {
     return QString::fromStdU16String(device.Address());
 }
+
+// Adds the time of one database call of the senders to the test hook, when one is set.
+class DatabaseClock {
+public:
+    explicit DatabaseClock(TfmMain::TDatabaseTime* time)
+        : time_(time), start_(time ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point()) {}
+    ~DatabaseClock() {
+        if (!time_) return;
+        time_->Seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        ++time_->Calls;
+    }
+    DatabaseClock(const DatabaseClock&) = delete;
+    DatabaseClock& operator=(const DatabaseClock&) = delete;
+
+private:
+    TfmMain::TDatabaseTime* time_;
+    std::chrono::steady_clock::time_point start_;
+};
 
 // Tries for a device's name and class of device; the stack may need a moment for either.
 constexpr int DevicePolls = 10;
@@ -175,6 +194,7 @@ template <typename Step> bool TfmMain::SenderStep(Step&& step) {
 }
 
 void TfmMain::RenewTransaction() {
+    DatabaseClock clock(SenderDatabaseTime);
     try {
         if (IBTransaction.InTransaction()) IBTransaction.Commit();
     } catch (const std::exception& e) {
@@ -210,6 +230,7 @@ int TfmMain::SendResult(int error) {
 
 void TfmMain::ConfigureSender(vyr::TvyrProximitySender* sender) {
     if (!sender) return;
+    DatabaseClock clock(SenderDatabaseTime);
     try {
         quGetSettings.Open();
         if (!quGetSettings.Eof()) {
@@ -339,6 +360,7 @@ void TfmMain::vyrProximitySenderStarted(vcl::TObject* sender) {
     slot = TSenderSlot();
     slot.DongleMac = QString::fromStdU16String(address);
     // Locks this radio may still hold from an earlier run go; failing that, they age out.
+    DatabaseClock clock(SenderDatabaseTime);
     try {
         spUnlockAllDevices.ParamByName("MAC").SetAsWideString(address);
         spUnlockAllDevices.ExecProc();
@@ -358,6 +380,7 @@ void TfmMain::vyrProximitySenderDiscoveryStarted(vcl::TObject* sender) {
     TSenderSlot& slot = SenderSlots[size_t(tag)];
     slot.AcceptedCount = 0;
     try {
+        DatabaseClock clock(SenderDatabaseTime);
         spLockCampaign.ParamByName("PREV_ID").SetAsInteger(slot.CampaignId);
         spLockCampaign.ParamByName("MAC").SetAsWideString(slot.DongleMac.toStdU16String());
         spLockCampaign.ExecProc();
@@ -414,6 +437,7 @@ void TfmMain::vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::TvyrBlue
     int status = -1;
     const QString address = DeviceAddress(dev);
     const bool checked = SenderStep([&] {
+        DatabaseClock clock(SenderDatabaseTime);
         spCheckDevice.ParamByName("MAC").SetAsWideString(dev.Address());
         spCheckDevice.ParamByName("NAME").SetAsWideString(name);
         spCheckDevice.ParamByName("COD").SetAsInteger(cod);
@@ -477,6 +501,7 @@ void TfmMain::vyrProximitySenderDiscoveryComplete(vcl::TObject* sender) {
     QString name;
     if (campaignId > 0) {
         SenderStep([&] {
+            DatabaseClock clock(SenderDatabaseTime);
             quGetCampName.ParamByName("id").SetAsInteger(campaignId);
             quGetCampName.Open();
             if (!quGetCampName.Eof()) name = QString::fromStdU16String(quGetCampName.Fields(0).AsWideString());
@@ -507,6 +532,7 @@ void TfmMain::vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::TvyrBlue
                          int(radio->Api()));
     const TSenderSlot& slot = SenderSlots[size_t(tag)];
     SenderStep([&] {
+        DatabaseClock clock(SenderDatabaseTime);
         spSetDevice.ParamByName("MAC").SetAsWideString(device->Address());
         spSetDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(slot.CampaignId);
         spSetDevice.ParamByName("RESULT").SetAsInteger(result);
@@ -522,6 +548,7 @@ void TfmMain::vyrProximitySenderStartSleep(vcl::TObject* sender) {
     if (tag < 0) return;
     const int lockId = SenderSlots[size_t(tag)].LockId;
     SenderStep([&] {
+        DatabaseClock clock(SenderDatabaseTime);
         spUnlockCampaign.ParamByName("ID").SetAsInteger(lockId);
         spUnlockCampaign.ExecProc();
         IBTransaction.CommitRetaining();
@@ -548,6 +575,7 @@ void TfmMain::vyrProximitySenderStopped(vcl::TObject* sender) {
     SetSenderAction(s, TranslateText(STR_STOPPED));
     TSenderSlot& slot = SenderSlots[size_t(tag)];
     SenderStep([&] {
+        DatabaseClock clock(SenderDatabaseTime);
         spUnlockCampaign.ParamByName("ID").SetAsInteger(slot.LockId);
         spUnlockCampaign.ExecProc();
         spUnlockAllDevices.ParamByName("MAC").SetAsWideString(slot.DongleMac.toStdU16String());

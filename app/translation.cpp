@@ -27,6 +27,9 @@
 #include <QTreeWidget>
 #include <QWidget>
 
+#include <filesystem>
+#include <system_error>
+
 namespace {
 
 bool NeedsQuotes(const std::u16string& v) {
@@ -195,9 +198,54 @@ bool TTranslator::LoadLanguageName() {
     return true;
 }
 
+TTranslator::TFileStamp TTranslator::Stamp() const {
+    TFileStamp stamp;
+    stamp.FileName = FileName();
+    stamp.Language = languageName_;
+    std::error_code ec;
+    const std::filesystem::path path(stamp.FileName.toStdU16String());
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::is_regular_file(status))
+        return stamp;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec)
+        return stamp;
+    const auto modified = std::filesystem::last_write_time(path, ec);
+    if (ec)
+        return stamp;
+    stamp.Exists = true;
+    stamp.Size = qint64(size);
+    stamp.Modified = std::int64_t(modified.time_since_epoch().count());
+    return stamp;
+}
+
 QString TTranslator::TranslateText(const QString& key, const QString& defaultText) const {
-    TLangFile lang(FileName(), languageName_);
-    return lang.Lookup(key, defaultText);
+    if (key.isEmpty())
+        return defaultText;
+    std::lock_guard lock(cacheMutex_);
+    // Any change of the file, its name or the language (an editor, another station) is
+    // read afresh; the entry is keyed by the default too, which is stored when missing.
+    const QString cacheKey = key + QChar(0) + defaultText;
+    if (TFileStamp now = Stamp(); !(now == cacheStamp_)) {
+        cache_.clear();
+        cacheStamp_ = std::move(now);
+    } else if (auto it = cache_.constFind(cacheKey); it != cache_.constEnd()) {
+        return *it;
+    }
+    QString text;
+    {
+        TLangFile lang(FileName(), languageName_);
+        text = lang.Lookup(key, defaultText);
+    }
+    // The lookup may have stored the default: take the file as it is now.
+    if (TFileStamp now = Stamp(); !(now == cacheStamp_)) {
+        cache_.clear();
+        cacheStamp_ = std::move(now);
+    }
+    // A file that is missing and could not be written gives no stable stamp: no caching.
+    if (cacheStamp_.Exists)
+        cache_.insert(cacheKey, text);
+    return text;
 }
 
 void TTranslator::TranslateForm(QWidget* form) const {

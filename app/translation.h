@@ -1,7 +1,7 @@
 // Localisation through the language file "langs.dat": one section per language, keys
 // for the run-time texts (STR_...) and for the forms' captions, hints, columns and items.
 //
-// Every lookup reads the file afresh; a key that is missing or empty in the current
+// Lookups follow the file as it is (a changed file is read afresh); a key that is missing or empty in the current
 // language is written back with its built-in text, so running the program once in a new
 // language fills that section for a translator. A file that cannot be written only
 // means the built-in texts are used; nothing is ever shown to the user from here.
@@ -10,8 +10,12 @@
 #include "strings.h"
 #include "vcl/SysUtils.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
+
+#include <cstdint>
+#include <mutex>
 
 class QWidget;
 
@@ -52,8 +56,24 @@ public:
     QStringList Languages() const;
 
 private:
+    // What the language file looked like when the cached texts were read from it.
+    struct TFileStamp {
+        QString FileName;
+        QString Language;
+        bool Exists = false;
+        qint64 Size = 0;
+        std::int64_t Modified = 0;
+        bool operator==(const TFileStamp&) const = default;
+    };
+    TFileStamp Stamp() const;
+
     QString fileName_;
     QString languageName_;
+    // Texts already read: the station shows a status text per device, and reading the
+    // whole file for each would cost more than the device's database work.
+    mutable std::mutex cacheMutex_;
+    mutable TFileStamp cacheStamp_;
+    mutable QHash<QString, QString> cache_;
 };
 
 // The program's one translator.

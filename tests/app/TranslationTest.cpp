@@ -251,3 +251,24 @@ TEST(Strings, KeysAndYesNo) {
     EXPECT_FALSE(YesNoToBool("No"));
     EXPECT_FALSE(YesNoToBool(""));
 }
+
+TEST_F(TranslationTest, RepeatedLookupsFollowEditsOfTheFile) {
+    Store("English", "STR_STATUS_OK", "Done");
+    EXPECT_EQ(TranslateText(STR_STATUS_OK), "Done");
+    EXPECT_EQ(TranslateText(STR_STATUS_OK), "Done");
+    // An edit of the same length, a new key, a removed file: each is seen by the next lookup.
+    Store("English", "STR_STATUS_OK", "Fine");
+    EXPECT_EQ(TranslateText(STR_STATUS_OK), "Fine");
+    Store("English", "STR_STOPPED", "Halted");
+    EXPECT_EQ(TranslateText(STR_STOPPED), "Halted");
+    ASSERT_TRUE(QFile::remove(file_));
+    EXPECT_EQ(TranslateText(STR_STATUS_OK), "Success");
+    EXPECT_EQ(Stored("English", "STR_STATUS_OK"), "Success");
+    // Another file or language is not answered from what was read before.
+    Store("Deutsch", "STR_STATUS_OK", "Erfolg");
+    Translator().SetLanguageName("Deutsch");
+    EXPECT_EQ(TranslateText(STR_STATUS_OK), "Erfolg");
+    QTemporaryDir other;
+    Translator().SetFileName(other.filePath("langs.dat"));
+    EXPECT_EQ(TranslateText(STR_STATUS_OK), "Success");
+}
