@@ -1,5 +1,7 @@
 #include "translation.h"
 
+#include <sys/stat.h>
+
 #include "dbsettings.h"
 #include "vcl/IniFiles.h"
 
@@ -202,20 +204,15 @@ TTranslator::TFileStamp TTranslator::Stamp() const {
     TFileStamp stamp;
     stamp.FileName = FileName();
     stamp.Language = languageName_;
-    std::error_code ec;
-    const std::filesystem::path path(stamp.FileName.toStdU16String());
-    const auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::is_regular_file(status))
-        return stamp;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec)
-        return stamp;
-    const auto modified = std::filesystem::last_write_time(path, ec);
-    if (ec)
+    const QByteArray path = QFile::encodeName(stamp.FileName);
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return stamp;
     stamp.Exists = true;
-    stamp.Size = qint64(size);
-    stamp.Modified = std::int64_t(modified.time_since_epoch().count());
+    stamp.Size = qint64(st.st_size);
+    stamp.Modified = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.Changed = std::int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    stamp.Inode = std::uint64_t(st.st_ino);
     return stamp;
 }
 

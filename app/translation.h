@@ -63,6 +63,10 @@ private:
         bool Exists = false;
         qint64 Size = 0;
         std::int64_t Modified = 0;
+        // Writes replace the file, so a new inode tells an edit apart even within one tick of
+        // the file system's clock.
+        std::uint64_t Inode = 0;
+        std::int64_t Changed = 0;
         bool operator==(const TFileStamp&) const = default;
     };
     TFileStamp Stamp() const;
