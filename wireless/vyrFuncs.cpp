@@ -9,16 +9,6 @@
 namespace vyr {
 namespace {
 
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    return -1;
-}
-
 // Every pair is converted before anything is written, so a bad text leaves the record as it was.
 template <std::size_t N> std::array<std::uint8_t, N> ReadPairs(const std::u16string& text) {
     std::array<std::uint8_t, N> out{};
@@ -39,7 +29,7 @@ bool IsValidText(const std::u16string& text, std::size_t pairs) {
         return false;
     for (std::size_t i = 1; i + 1 < length; ++i) {
         bool separator = i % 3 == 0;
-        if (separator ? text[i] != u':' : HexDigit(text[i]) < 0)
+        if (separator ? text[i] != u':' : vcl::HexDigit(text[i]) < 0)
             return false;
     }
     return true;
@@ -51,9 +41,9 @@ int HexPairToByte(const std::u16string& text, int pos) {
     std::u16string pair;
     if (pos >= 1 && static_cast<std::size_t>(pos) + 1 <= text.size())
         pair = text.substr(static_cast<std::size_t>(pos) - 1, 2);
-    if (pair.size() != 2 || HexDigit(pair[0]) < 0 || HexDigit(pair[1]) < 0)
+    if (pair.size() != 2 || vcl::HexDigit(pair[0]) < 0 || vcl::HexDigit(pair[1]) < 0)
         throw vcl::EConvertError(vcl::Format(u"'%s' is not a valid integer value", u"$" + pair));
-    return HexDigit(pair[0]) * 16 + HexDigit(pair[1]);
+    return vcl::HexDigit(pair[0]) * 16 + vcl::HexDigit(pair[1]);
 }
 
 void AddressTextToBtDeviceInfoEx(const std::u16string& text, void* record) {

@@ -1,4 +1,5 @@
 #include "vyrOBEXPackets.h"
+#include "vcl/SysUtils.h"
 
 #include "vyrErrors.h"
 
@@ -86,16 +87,6 @@ private:
     bool fits_ = true;
 };
 
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 int Done(PacketWriter& writer, TvyrOBEXPacket& packet) {
     return writer.Finish(packet) ? VYR_SUCCESS : VYR_INVALID_ARGUMENT;
 }
@@ -138,8 +129,8 @@ bool OBEXHeaderTextBytes(const TvyrOBEXHeaderText& text, std::vector<std::uint8_
     if (text.Text.size() % 2 != 0)
         return false;
     for (std::size_t i = 0; i < text.Text.size(); i += 2) {
-        int hi = HexDigit(text.Text[i]);
-        int lo = HexDigit(text.Text[i + 1]);
+        int hi = vcl::HexDigit(text.Text[i]);
+        int lo = vcl::HexDigit(text.Text[i + 1]);
         if (hi < 0 || lo < 0) {
             bytes.clear();
             return false;

@@ -211,6 +211,16 @@ std::u16string FormatV(std::u16string_view format, const std::vector<FormatArg>&
     return out;
 }
 
+int HexDigit(char16_t c) {
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
 bool TryStrToInt(std::u16string_view s, int& value) {
     size_t i = 0;
     while (i < s.size() && (s[i] == u' ' || s[i] == u'\t'))

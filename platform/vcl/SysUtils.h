@@ -65,6 +65,9 @@ std::u16string Format(std::u16string_view format, Args&&... args) {
     return FormatV(format, std::vector<FormatArg>{detail::ToArg(std::forward<Args>(args))...});
 }
 
+// The value of one hexadecimal digit (either case), or -1.
+int HexDigit(char16_t c);
+
 // Decimal, or hexadecimal with a leading "$" (or "0x"); throws EConvertError otherwise.
 int StrToInt(std::u16string_view s);
 bool TryStrToInt(std::u16string_view s, int& value);

@@ -1,4 +1,5 @@
 #include "win32/Registry.h"
+#include "vcl/SysUtils.h"
 
 #include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
@@ -68,16 +69,6 @@ std::string BinaryText(const BYTE* data, DWORD size) {
     return out;
 }
 
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 // "hex:41,42,00" back into bytes; nullopt when the text is not a binary value.
 std::optional<std::vector<BYTE>> ParseBinary(std::u16string_view text) {
     if (text.size() < 4 || !vcl::IniSameText(text.substr(0, 4), u"hex:"))
@@ -92,7 +83,7 @@ std::optional<std::vector<BYTE>> ParseBinary(std::u16string_view text) {
         }
         if (i + 2 > text.size())
             return std::nullopt;
-        const int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
+        const int hi = vcl::HexDigit(text[i]), lo = vcl::HexDigit(text[i + 1]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         bytes.push_back(static_cast<BYTE>(hi * 16 + lo));
