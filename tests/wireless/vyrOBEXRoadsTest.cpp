@@ -239,6 +239,39 @@ protected:
         EXPECT_EQ(disconnects, 1);
     }
 
+    // The phone goes away in the middle of a push: the put ends with the lost link's error, not success,
+    // and the session and the link end once each.
+    void LostMidPut(TvyrOPPClient& opp) {
+        air::Air::Instance().UpdatePhone(kPhone, [](air::Phone& p) {
+            p.obex.mode = air::ObexMode::DropMidPut;
+            p.obex.after = 4;
+        });
+        int connected = -1, session = -1, put = -1, disconnects = 0, sessionEnds = 0;
+        opp.SetConnectTimeout(5000);
+        opp.OnConnect = [&](vcl::TObject*, int e) { connected = e; };
+        opp.OnDisconnect = [&](vcl::TObject*) { ++disconnects; };
+        opp.OnOBEXDisconnect = [&](vcl::TObject*) { ++sessionEnds; };
+        opp.OnOBEXConnect = [&](vcl::TObject*, int e) { session = e; };
+        opp.OnOBEXPutComplete = [&](vcl::TObject*, int e) { put = e; };
+        ASSERT_EQ(opp.Connect(), 0);
+        ASSERT_TRUE(PumpUntil([&] { return connected != -1; }, 5000));
+        ASSERT_EQ(connected, 0);
+        ASSERT_EQ(opp.OBEXConnect(), 0);
+        ASSERT_TRUE(PumpUntil([&] { return session != -1; }, 5000));
+        ASSERT_EQ(session, 0);
+        const std::string content = Pattern(100000, 1);
+        vcl::TMemoryStream s;
+        s.WriteBuffer(content.data(), static_cast<std::int64_t>(content.size()));
+        ASSERT_EQ(opp.Put(u"cut.bin", &s, u""), 0);
+        ASSERT_TRUE(PumpUntil([&] { return put != -1 && disconnects > 0; }, 5000)) << put << " " << disconnects;
+        win::test::PumpUntilIdle(20, 200);
+        EXPECT_EQ(put, VYR_CONNECTION_TERMINATED);
+        EXPECT_EQ(sessionEnds, 1);
+        EXPECT_EQ(disconnects, 1);
+        EXPECT_TRUE(opp.IsClosed());
+        EXPECT_FALSE(fs::exists(fs::path(phone_.inbox) / "cut.bin"));
+    }
+
     TvyrAPI api;
     air::Phone phone_;
     std::string dir_;
@@ -288,4 +321,19 @@ TEST_F(ObexRoads, ToshibaStack) {
     OnRadio(baToshiba, opp);
     PushAll(opp);
     EXPECT_TRUE(PumpUntil([&] { return fs::is_empty(dir_ + "/com"); }, 3000)) << "a virtual port outlived its link";
+}
+
+TEST_F(ObexRoads, APhoneLostMidPushFailsThePutOnEveryWirelessRoad) {
+    for (TvyrBluetoothApi stack : {baMicrosoft, baWidComm, baBlueSoleil, baToshiba}) {
+        SCOPED_TRACE(static_cast<int>(stack));
+        TvyrOPPClient opp;
+        OnRadio(stack, opp);
+        LostMidPut(opp);
+    }
+    SCOPED_TRACE("infrared");
+    air::SetIrdaFarEnd(kIrdaId, "OBEX", {air::FarEndMode::ObjectPush, 0, kPhone});
+    TvyrOPPClient opp;
+    opp.SetTransport(ctIrDA);
+    opp.IrDAParams()->SetAddress(u"(01:02:03:04)");
+    LostMidPut(opp);
 }
