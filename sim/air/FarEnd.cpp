@@ -1,5 +1,6 @@
 // Scripted far ends, served on threads of their own.
 #include "sim/air/FarEnd.h"
+#include "sim/air/ObexLink.h"
 
 #include <atomic>
 #include <cerrno>
@@ -105,6 +106,14 @@ bool IrdaDeviceKnown(const IrdaDeviceId& device) {
 }
 
 int OpenFarEnd(const FarEnd& script) {
+    if (script.mode == FarEndMode::ObjectPush) {
+        auto phone = Air::Instance().FindPhone(script.phone);
+        if (!phone) {
+            errno = EHOSTUNREACH;
+            return -1;
+        }
+        return OpenObexLink(*phone);
+    }
     if (script.mode != FarEndMode::Echo && script.mode != FarEndMode::Drop) {
         errno = EINVAL;
         return -1;

@@ -17,11 +17,13 @@ enum class FarEndMode {
     Refuse,  // the connect is refused
     Silence, // the connect is never answered
     Drop,    // echoes `dropAfter` bytes, then closes its end
+    ObjectPush, // the Object Push server of the air's phone `phone` (e.g. its infrared port)
 };
 
 struct FarEnd {
     FarEndMode mode = FarEndMode::Echo;
     size_t dropAfter = 0;
+    Address phone{};
 };
 
 using IrdaDeviceId = std::array<uint8_t, 4>;
@@ -35,7 +37,7 @@ std::optional<FarEnd> FindIrdaFarEnd(const IrdaDeviceId& device, const std::stri
 // Whether any service of this IrDA device is scripted (the device is then in range).
 bool IrdaDeviceKnown(const IrdaDeviceId& device);
 
-// Opens a connected far end of an Echo or Drop script: the caller's end of a stream socketpair (blocking,
+// Opens a connected far end of an Echo, Drop or ObjectPush script: the caller's end of a stream socketpair (blocking,
 // close-on-exec), served by a thread that ends when the caller closes its end. -1 with errno otherwise.
 int OpenFarEnd(const FarEnd& script);
 // Far ends still served.
