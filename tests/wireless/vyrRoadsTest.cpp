@@ -1,4 +1,5 @@
 // The transport roads against the simulated air and real pseudo-terminals.
+#include "RoadEvents.h"
 #include "ScopedEnv.h"
 #include "sim/air/Air.h"
 #include "sim/air/FarEnd.h"
@@ -34,26 +35,8 @@ namespace {
 const air::Address kPhone = {0x00, 0x1E, 0x3A, 0x47, 0x9C, 0x01};
 const char16_t kPhoneText[] = u"(00:1E:3A:47:9C:01)";
 
-struct Events {
-    std::vector<int> connects;
-    int disconnects = 0;
-    std::string data;
-    void Bind(TvyrCustomClientConnection& c) {
-        c.OnConnect = [this](vcl::TObject*, int code) { connects.push_back(code); };
-        c.OnDisconnect = [this](vcl::TObject*) { ++disconnects; };
-        c.OnData = [this](vcl::TObject*, const void* b, win::DWORD n) { data.append(static_cast<const char*>(b), n); };
-    }
-};
-
-std::string Pattern(size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    unsigned x = seed;
-    for (auto& c : s) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 16);
-    }
-    return s;
-}
+using Events = tavtest::ConnectionEvents;
+using tavtest::Pattern;
 
 // The library with the Microsoft stack and IrDA present, an air with one phone, no COM folder.
 class Roads : public ::testing::Test {
