@@ -2,6 +2,7 @@
 // devices it knows), and renders the air's BlueSoleil radio and phones. Addresses come least
 // significant byte first.
 #include "sim/stacks/bssdk/abi.h"
+#include "sim/stacks/StandInThread.h"
 
 #include "sim/air/Air.h"
 #include "win32/Testing.h"
@@ -46,23 +47,7 @@ State& S() {
 // Ends the inquiry timer thread, if any, and waits for it, so no thread of this module outlives it.
 // Called without S().mu held: the thread takes it.
 void StopDiscoveryThread() {
-    win::HANDLE thread;
-    win::HANDLE stop;
-    {
-        std::lock_guard lock(S().mu);
-        thread = S().discovery;
-        stop = S().stopEvent;
-        S().discovery = nullptr;
-        S().stopEvent = nullptr;
-    }
-    if (stop)
-        win::SetEvent(stop);
-    if (thread) {
-        win::WaitForSingleObject(thread, win::INFINITE);
-        win::CloseHandle(thread);
-    }
-    if (stop)
-        win::CloseHandle(stop);
+    standin::StopThread(S().mu, S().discovery, S().stopEvent);
 }
 
 State::~State() {

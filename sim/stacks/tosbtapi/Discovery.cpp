@@ -7,6 +7,7 @@
 // "BtDiscoverRemoteDevice2:failed" posts the failure notice before the end notice;
 // "BtDiscoverRemoteDevice2:silent" never posts the end notice (nor writes the list).
 #include "Internal.h"
+#include "sim/stacks/StandInThread.h"
 
 #include "win32/Windows.h"
 
@@ -35,23 +36,7 @@ Inquiry& I() {
 
 // Ends the running inquiry early (its thread still writes the list and posts the end) and waits for it.
 void StopInquiry() {
-    win::HANDLE thread;
-    win::HANDLE stop;
-    {
-        std::lock_guard lk(I().mu);
-        thread = I().thread;
-        stop = I().stop;
-        I().thread = nullptr;
-        I().stop = nullptr;
-    }
-    if (stop)
-        win::SetEvent(stop);
-    if (thread) {
-        win::WaitForSingleObject(thread, win::INFINITE);
-        win::CloseHandle(thread);
-    }
-    if (stop)
-        win::CloseHandle(stop);
+    standin::StopThread(I().mu, I().thread, I().stop);
 }
 
 Inquiry::~Inquiry() {

@@ -6,6 +6,7 @@
 // Test switches: failure switch "WD_Discovery" makes the call return value "WD_Discovery" (default 2);
 // "WD_Discovery:result" posts a failed result (wParam 0).
 #include "Internal.h"
+#include "sim/stacks/StandInThread.h"
 
 #include "win32/Windows.h"
 
@@ -39,23 +40,7 @@ Inquiry& I() {
 
 // Ends the running inquiry, if any, without a result, and waits for its thread.
 void StopInquiry() {
-    win::HANDLE thread;
-    win::HANDLE stop;
-    {
-        std::lock_guard lk(I().mu);
-        thread = I().thread;
-        stop = I().stop;
-        I().thread = nullptr;
-        I().stop = nullptr;
-    }
-    if (stop)
-        win::SetEvent(stop);
-    if (thread) {
-        win::WaitForSingleObject(thread, win::INFINITE);
-        win::CloseHandle(thread);
-    }
-    if (stop)
-        win::CloseHandle(stop);
+    standin::StopThread(I().mu, I().thread, I().stop);
 }
 
 Inquiry::~Inquiry() {
