@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,25 @@ Device* FindByAddress(const air::Address& a) {
         if (d.address == a)
             return &d;
     return nullptr;
+}
+
+// The address a device handle stands for; none for an unknown handle.
+std::optional<air::Address> AddressOf(BTDEVHDL h) {
+    std::lock_guard lock(S().mu);
+    const Device* d = FindByHandle(h);
+    return d ? std::optional<air::Address>(d->address) : std::nullopt;
+}
+
+// A name into the caller's buffer of *size bytes, cut to fit, terminated when there is room.
+BTSDKRESULT CopyName(const std::string& text, uint8_t* name, uint16_t* size) {
+    if (!name || !size)
+        return BTSDK_ER_NOT_AVAILABLE + 1;
+    const size_t n = std::min<size_t>(text.size(), *size);
+    std::memcpy(name, text.data(), n);
+    if (n < *size)
+        name[n] = 0;
+    *size = static_cast<uint16_t>(n);
+    return BTSDK_OK;
 }
 BTDEVHDL AddDevice(const air::Address& a) {
     if (auto* d = FindByAddress(a))
@@ -207,46 +227,26 @@ BTSDKRESULT Btsdk_StopDeviceDiscovery() {
 
 BTSDKRESULT Btsdk_UpdateRemoteDeviceName(BTDEVHDL device, uint8_t* name, uint16_t* size) {
     win::test::Record("Btsdk_UpdateRemoteDeviceName", std::to_string(device));
-    air::Address a;
-    {
-        std::lock_guard lock(S().mu);
-        auto* d = FindByHandle(device);
-        if (!d)
-            return BTSDK_ER_NOT_AVAILABLE + 1;
-        a = d->address;
-    }
+    const auto found = AddressOf(device);
+    if (!found)
+        return BTSDK_ER_NOT_AVAILABLE + 1;
+    const air::Address a = *found;
     std::string text;
     if (air::Air::Instance().ReadName(a, text) != air::NameResult::Ok)
         return BTSDK_ER_NOT_AVAILABLE + 1;
-    if (!name || !size)
-        return BTSDK_ER_NOT_AVAILABLE + 1;
-    const size_t n = std::min<size_t>(text.size(), *size);
-    std::memcpy(name, text.data(), n);
-    if (n < *size)
-        name[n] = 0;
-    *size = static_cast<uint16_t>(n);
-    return BTSDK_OK;
+    return CopyName(text, name, size);
 }
 
 BTSDKRESULT Btsdk_GetRemoteDeviceName(BTDEVHDL device, uint8_t* name, uint16_t* size) {
     win::test::Record("Btsdk_GetRemoteDeviceName", std::to_string(device));
-    air::Address a;
-    {
-        std::lock_guard lock(S().mu);
-        auto* d = FindByHandle(device);
-        if (!d)
-            return BTSDK_ER_NOT_AVAILABLE + 1;
-        a = d->address;
-    }
-    const auto phone = air::Air::Instance().FindPhone(a);
-    if (!phone || !name || !size)
+    const auto found = AddressOf(device);
+    if (!found)
         return BTSDK_ER_NOT_AVAILABLE + 1;
-    const size_t n = std::min<size_t>(phone->name.size(), *size);
-    std::memcpy(name, phone->name.data(), n);
-    if (n < *size)
-        name[n] = 0;
-    *size = static_cast<uint16_t>(n);
-    return BTSDK_OK;
+    const air::Address a = *found;
+    const auto phone = air::Air::Instance().FindPhone(a);
+    if (!phone)
+        return BTSDK_ER_NOT_AVAILABLE + 1;
+    return CopyName(phone->name, name, size);
 }
 
 BTSDKRESULT Btsdk_PairDevice(BTDEVHDL device) {
@@ -278,14 +278,10 @@ BTSDKRESULT Btsdk_PairDevice(BTDEVHDL device) {
 
 BTSDKRESULT Btsdk_UnPairDevice(BTDEVHDL device) {
     win::test::Record("Btsdk_UnPairDevice", std::to_string(device));
-    air::Address a;
-    {
-        std::lock_guard lock(S().mu);
-        auto* d = FindByHandle(device);
-        if (!d)
-            return BTSDK_ER_NOT_AVAILABLE + 1;
-        a = d->address;
-    }
+    const auto found = AddressOf(device);
+    if (!found)
+        return BTSDK_ER_NOT_AVAILABLE + 1;
+    const air::Address a = *found;
     air::Air::Instance().Unpair(a);
     return BTSDK_OK;
 }
@@ -331,14 +327,10 @@ BTSDKRESULT Btsdk_GetRemoteDeviceAddress(BTDEVHDL device, uint8_t* bdAddr) {
 
 BTSDKRESULT Btsdk_GetRemoteDeviceClass(BTDEVHDL device, uint32_t* classOfDevice) {
     win::test::Record("Btsdk_GetRemoteDeviceClass", std::to_string(device));
-    air::Address a;
-    {
-        std::lock_guard lock(S().mu);
-        auto* d = FindByHandle(device);
-        if (!d || !classOfDevice)
-            return BTSDK_ER_NOT_AVAILABLE + 1;
-        a = d->address;
-    }
+    const auto found = AddressOf(device);
+    if (!found || !classOfDevice)
+        return BTSDK_ER_NOT_AVAILABLE + 1;
+    const air::Address a = *found;
     if (air::Air::Instance().ReadClassOfDevice(a, *classOfDevice) != air::NameResult::Ok)
         return BTSDK_ER_NOT_AVAILABLE + 1;
     return BTSDK_OK;
