@@ -37,6 +37,13 @@ public:
 protected:
     // Raises vyrEConnectionActive unless the owning connection is closed.
     void CheckClosed() const;
+    // A setter without a value check: an equal value is silent, a change needs a closed connection.
+    template <typename T> void Update(T& field, const T& value) {
+        if (value == field)
+            return;
+        CheckClosed();
+        field = value;
+    }
 
 private:
     TvyrCustomConnection* connection_;

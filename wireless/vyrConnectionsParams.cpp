@@ -85,10 +85,7 @@ void TvyrCustomBuetoothParams::SetAuthentication(bool value) {
 }
 
 void TvyrCustomBuetoothParams::SetChannel(win::BYTE value) {
-    if (value == channel_)
-        return;
-    CheckClosed();
-    channel_ = value;
+    Update(channel_, value);
 }
 
 void TvyrCustomBuetoothParams::SetEncryption(bool value) {
@@ -182,10 +179,7 @@ void TvyrClientBluetoothParams::AssignTo(vcl::TPersistent* dest) const {
 TvyrCustomIrDAParams::TvyrCustomIrDAParams(TvyrCustomConnection* connection) : TvyrCustomConnectionParams(connection) {}
 
 void TvyrCustomIrDAParams::SetNineWire(bool value) {
-    if (value == nineWire_)
-        return;
-    CheckClosed();
-    nineWire_ = value;
+    Update(nineWire_, value);
 }
 
 void TvyrCustomIrDAParams::SetService(const std::u16string& value) {
@@ -279,17 +273,11 @@ void TvyrClientSerialParams::SetBaudRateValue(win::DWORD value) {
 }
 
 void TvyrClientSerialParams::SetByteSize(TvyrByteSize value) {
-    if (value == byteSize_)
-        return;
-    CheckClosed();
-    byteSize_ = value;
+    Update(byteSize_, value);
 }
 
 void TvyrClientSerialParams::SetParity(TvyrParity value) {
-    if (value == parity_)
-        return;
-    CheckClosed();
-    parity_ = value;
+    Update(parity_, value);
 }
 
 void TvyrClientSerialParams::SetPort(win::DWORD value) {
@@ -302,10 +290,7 @@ void TvyrClientSerialParams::SetPort(win::DWORD value) {
 }
 
 void TvyrClientSerialParams::SetStopBits(TvyrStopBits value) {
-    if (value == stopBits_)
-        return;
-    CheckClosed();
-    stopBits_ = value;
+    Update(stopBits_, value);
 }
 
 void TvyrClientSerialParams::Assign(const vcl::TPersistent* source) {

@@ -41,31 +41,19 @@ void TvyrCustomOBEXParams::SetPacketSize(std::uint16_t value) {
 }
 
 void TvyrCustomOBEXParams::SetTarget(const std::u16string& value) {
-    if (value == target_)
-        return;
-    CheckClosed();
-    target_ = value;
+    Update(target_, value);
 }
 
 void TvyrCustomOBEXParams::SetTargetAsString(bool value) {
-    if (value == targetAsString_)
-        return;
-    CheckClosed();
-    targetAsString_ = value;
+    Update(targetAsString_, value);
 }
 
 void TvyrCustomOBEXParams::SetWho(const std::u16string& value) {
-    if (value == who_)
-        return;
-    CheckClosed();
-    who_ = value;
+    Update(who_, value);
 }
 
 void TvyrCustomOBEXParams::SetWhoAsString(bool value) {
-    if (value == whoAsString_)
-        return;
-    CheckClosed();
-    whoAsString_ = value;
+    Update(whoAsString_, value);
 }
 
 TvyrClientOBEXParams::TvyrClientOBEXParams(TvyrCustomConnection* connection) : TvyrCustomOBEXParams(connection) {
