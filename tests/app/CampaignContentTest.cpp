@@ -68,26 +68,9 @@ protected:
 
     void TearDown() override {
         content_.reset();
-        procs_.clear();
         DatabaseSuite::TearDown();
     }
 
-    TIBStoredProc& Call(const std::string& name, std::initializer_list<std::pair<const char*, TValue>> args) {
-        auto& sp = procs_[name];
-        if (!sp) {
-            sp = std::make_unique<TIBStoredProc>();
-            sp->SetTransaction(tr_);
-            sp->SetStoredProcName(name);
-        }
-        for (int i = 0; i < sp->ParamCount(); ++i)
-            if (!sp->Params(i).Output())
-                sp->Params(i).Clear();
-        for (const auto& [n, v] : args)
-            sp->ParamByName(n).SetValue(v);
-        sp->ExecProc();
-        tr_->CommitRetaining();
-        return *sp;
-    }
 
     // A campaign stored as the editors store it.
     int AddCampaign(int type, const std::string& fileName, const QByteArray& data, int useCoupon = 0,
@@ -132,7 +115,6 @@ protected:
     QTemporaryDir root_;
     QString folders_[4];
     std::unique_ptr<TCampaignContent> content_;
-    std::map<std::string, std::unique_ptr<TIBStoredProc>> procs_;
     int count_ = 0;
 };
 

@@ -30,27 +30,6 @@ protected:
              "SETTINGS_REJECT_RETRY = 3, SETTINGS_IGNORE_RETRY = 3");
     }
 
-    static void TearDownTestSuite() {
-        procs_.clear();
-        DatabaseSuite::TearDownTestSuite();
-    }
-
-    static TIBStoredProc& Call(const std::string& name, std::initializer_list<std::pair<const char*, TValue>> args) {
-        auto& sp = procs_[name];
-        if (!sp) {
-            sp = std::make_unique<TIBStoredProc>();
-            sp->SetTransaction(tr_);
-            sp->SetStoredProcName(name);
-        }
-        for (int i = 0; i < sp->ParamCount(); ++i)
-            if (!sp->Params(i).Output())
-                sp->Params(i).Clear();
-        for (const auto& [n, v] : args)
-            sp->ParamByName(n).SetValue(v);
-        sp->ExecProc();
-        tr_->CommitRetaining();
-        return *sp;
-    }
 
     static int AddCampaign(const std::string& name, int schedule = 0, int enabled = 1, int type = 0) {
         return Call("ADD_CAMPAIGN", {{"CAMPAIGNS_NAME", name},
@@ -94,10 +73,8 @@ protected:
             .AsInteger();
     }
 
-    static std::map<std::string, std::unique_ptr<TIBStoredProc>> procs_;
 };
 
-std::map<std::string, std::unique_ptr<TIBStoredProc>> StationSchema::procs_;
 
 TEST_F(StationSchema, SchedulesByDateRangeAndWeekdays) {
     const int always = AddCampaign("always", 0);

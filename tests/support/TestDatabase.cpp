@@ -75,6 +75,7 @@ std::unique_ptr<ibx::TIBDatabase> TestDatabase::Connect() const {
 TestDatabase* DatabaseSuite::db_ = nullptr;
 ibx::TIBDatabase* DatabaseSuite::conn_ = nullptr;
 ibx::TIBTransaction* DatabaseSuite::tr_ = nullptr;
+std::map<std::string, std::unique_ptr<ibx::TIBStoredProc>> DatabaseSuite::procs_;
 
 void DatabaseSuite::SetUpTestSuite() {
     db_ = new TestDatabase();
@@ -85,6 +86,7 @@ void DatabaseSuite::SetUpTestSuite() {
 }
 
 void DatabaseSuite::TearDownTestSuite() {
+    procs_.clear();
     delete tr_;
     delete conn_;
     delete db_;
@@ -115,6 +117,24 @@ ibx::TValue DatabaseSuite::Scalar(const std::string& sql) {
     q.SetSQL(sql);
     q.Open();
     return q.Eof() ? ibx::TValue() : q.Fields(0).Value();
+}
+
+ibx::TIBStoredProc& DatabaseSuite::Call(const std::string& name,
+                                        std::initializer_list<std::pair<const char*, ibx::TValue>> args) {
+    auto& sp = procs_[name];
+    if (!sp) {
+        sp = std::make_unique<ibx::TIBStoredProc>();
+        sp->SetTransaction(tr_);
+        sp->SetStoredProcName(name);
+    }
+    for (int i = 0; i < sp->ParamCount(); ++i)
+        if (!sp->Params(i).Output())
+            sp->Params(i).Clear();
+    for (const auto& [n, v] : args)
+        sp->ParamByName(n).SetValue(v);
+    sp->ExecProc();
+    tr_->CommitRetaining();
+    return *sp;
 }
 
 } // namespace tavlin::test

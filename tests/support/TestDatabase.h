@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace tavlin::test {
 
@@ -49,6 +52,13 @@ protected:
     static void Exec(const std::string& sql);
     // The first column of the first row, NULL when there is no row.
     static ibx::TValue Scalar(const std::string& sql);
+    // Runs a stored procedure with the given inputs (the others NULL) and commits (retaining);
+    // the procedure stays prepared for the rest of the suite, its outputs readable.
+    static ibx::TIBStoredProc& Call(const std::string& name,
+                                    std::initializer_list<std::pair<const char*, ibx::TValue>> args);
+
+private:
+    static std::map<std::string, std::unique_ptr<ibx::TIBStoredProc>> procs_;
 };
 
 } // namespace tavlin::test

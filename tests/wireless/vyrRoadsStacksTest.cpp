@@ -49,19 +49,8 @@ protected:
         comDir_.emplace("TAVLIN_COM_DIR", dir_ + "/com");
         for (int k = 0; k < air::kStackKinds; ++k)
             SetRadio(k, true);
-        air::Phone p;
-        p.address = kPhone;
-        p.name = "Marta";
+        air::Phone p = tavtest::TwoServicePhone(kPhone);
         p.inbox = dir_ + "/inbox";
-        air::Service opp;
-        opp.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
-        opp.channel = 9;
-        opp.name = "OBEX Object Push";
-        air::Service spp;
-        spp.uuid = air::Service::FromUuid16(0x1101);
-        spp.channel = 3;
-        spp.name = "Serial";
-        p.services = {opp, spp};
         air::Air::Instance().AddPhone(p);
         SetMachineValue(BlueSoleilInstallKey, BlueSoleilVersionValue, u"6.4.236.0");
         ASSERT_EQ(api.Load(), 0);

@@ -57,19 +57,7 @@ protected:
         r.address = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
         a.SetRadio(static_cast<int>(air::StackKind::Microsoft), r);
         a.SetIrdaPresent(true);
-        air::Phone p;
-        p.address = kPhone;
-        p.name = "Marta";
-        air::Service opp;
-        opp.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
-        opp.channel = 9;
-        opp.name = "OBEX Object Push";
-        air::Service spp;
-        spp.uuid = air::Service::FromUuid16(0x1101);
-        spp.channel = 3;
-        spp.name = "Serial";
-        p.services = {opp, spp};
-        a.AddPhone(p);
+        a.AddPhone(tavtest::TwoServicePhone(kPhone));
 
         radio = TvyrBluetoothRadio(baMicrosoft);
         conn.BluetoothParams()->SetRadio(&radio);
