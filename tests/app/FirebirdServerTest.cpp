@@ -1,0 +1,346 @@
+// Several stations on one database server: station processes, each with its own simulated air
+// holding the same twenty phones, serve one campaign through a private server.
+#include "PrivateServer.h"
+#include "QtTestApp.h"
+
+#include "ibx/IBQuery.h"
+#include "ibx/IBStoredProc.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+
+namespace {
+
+constexpr int kShared = 20;
+constexpr int kCampaign = 7;
+
+std::string SharedPhone(int i) {
+    char s[32];
+    std::snprintf(s, sizeof s, "(00:1E:3A:00:00:%02X)", i);
+    return s;
+}
+std::string OwnPhone(int radio, int i) {
+    char s[32];
+    std::snprintf(s, sizeof s, "(00:1E:3A:%02X:00:%02X)", radio, i);
+    return s;
+}
+std::string Folder(const std::string& address) {
+    std::string out;
+    for (char c : address)
+        if (std::isxdigit(static_cast<unsigned char>(c))) out += c;
+    return out;
+}
+
+// One station process and what it said.
+class Station {
+public:
+    Station(const tavlin::test::PrivateServer& server, const QString& home, int radio, int own, int delayMs)
+        : radio_(radio), inbox_(home + "/inbox") {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // Its own registry, work folders and virtual ports, as on a machine of its own.
+        for (const char* name : {"TAVLIN_REGISTRY_DIR", "XDG_DATA_HOME", "TAVLIN_COM_DIR"}) {
+            QDir().mkpath(home + "/" + name);
+            env.insert(name, home + "/" + name);
+        }
+        proc_.setProcessEnvironment(env);
+        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        proc_.start(QStringLiteral(TAVLIN_TEST_STATION),
+                    {QString::fromStdString(server.Server()), QString::fromStdString(server.Path()),
+                     tavlin::test::PrivateServer::Password(), QString::number(radio, 16), QString::number(own),
+                     inbox_, QString::number(delayMs)});
+    }
+    ~Station() {
+        if (proc_.state() != QProcess::NotRunning) {
+            proc_.kill();
+            proc_.waitForFinished(5000);
+        }
+    }
+
+    // Reads what arrived so far.
+    const std::vector<std::string>& Lines() {
+        proc_.waitForReadyRead(0);
+        while (proc_.canReadLine()) lines_.push_back(proc_.readLine().trimmed().toStdString());
+        return lines_;
+    }
+    int Count(const std::string& prefix) {
+        int n = 0;
+        for (const auto& l : Lines()) n += l.rfind(prefix, 0) == 0;
+        return n;
+    }
+    bool Said(const std::string& line) {
+        for (const auto& l : Lines())
+            if (l == line) return true;
+        return false;
+    }
+    // Stops sending and waits for the process to end; false when it did not end well.
+    bool Stop() {
+        proc_.write("stop\n");
+        proc_.closeWriteChannel();
+        const bool ended = proc_.waitForFinished(30000);
+        Lines();
+        while (proc_.canReadLine()) lines_.push_back(proc_.readLine().trimmed().toStdString());
+        const QByteArray rest = proc_.readAll().trimmed();
+        if (!rest.isEmpty()) lines_.push_back(rest.toStdString());
+        return ended && proc_.exitStatus() == QProcess::NormalExit && proc_.exitCode() == 0 && Said("stopped");
+    }
+    // Ends the process at once, as a crash or a power cut would.
+    void Kill() {
+        ::kill(static_cast<pid_t>(proc_.processId()), SIGKILL);
+        proc_.waitForFinished(10000);
+    }
+    int Received(const std::string& phone) const {
+        return int(QDir(inbox_ + "/" + QString::fromStdString(Folder(phone))).entryList(QDir::Files).size());
+    }
+    std::string Output() {
+        std::ostringstream s;
+        for (const auto& l : Lines()) s << "  " << l << "\n";
+        return s.str();
+    }
+    int Radio() const { return radio_; }
+    std::string Dongle() const {
+        char s[32];
+        std::snprintf(s, sizeof s, "(00:11:22:33:44:%02X)", radio_);
+        return s;
+    }
+
+private:
+    int radio_;
+    QString inbox_;
+    QProcess proc_;
+    std::vector<std::string> lines_;
+};
+
+class FirebirdServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureQApplication();
+        ASSERT_TRUE(home.isValid());
+        ASSERT_NO_THROW(server = std::make_unique<tavlin::test::PrivateServer>());
+        conn = server->Connect();
+        tr.SetDefaultDatabase(conn.get());
+        tr.StartTransaction();
+        // One promotion with coupons instead of the demo campaign; every phone accepts, pushes
+        // start at once and a cycle's sleep is short.
+        Exec("delete from CAMPAIGNS");
+        Exec("update SETTINGS set SETTINGS_MAX_CONN = 4, SETTINGS_SLEEP = 1, SETTINGS_DISC_TIMEOUT = 1, "
+             "SETTINGS_CONNECT_TIMEOUT = 255, SETTINGS_DELAY = 1, SETTINGS_MAX_PER_DONGLE = 100, "
+             "SETTINGS_USE_BL = 0, SETTINGS_USE_WL = 0, SETTINGS_REJECT_RETRY = 5, SETTINGS_IGNORE_RETRY = 5");
+        Exec("insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, "
+             "CAMPAIGNS_ENABLED, CAMPAIGNS_FILE_NAME, CAMPAIGNS_VALIGN, CAMPAIGNS_HALIGN, CAMPAIGNS_USE_COUPON, "
+             "CAMPAIGNS_MESSAGE, CAMPAIGNS_FONT_NAME, CAMPAIGNS_FONT_SIZE, CAMPAIGNS_FONT_STYLE, "
+             "CAMPAIGNS_FONT_COLOR, CAMPAIGNS_VALID_IN) values (" + std::to_string(kCampaign) +
+             ", 'Coupon', 2, 0, 1, 'promo.jpg', 1, 1, 1, '10% off', 'Sans', 10, 1, 0, 48)");
+    }
+    void TearDown() override {
+        stations.clear();
+        if (tr.InTransaction()) tr.Commit();
+        conn.reset();
+        server.reset();
+    }
+
+    Station& StartStation(int radio, int own, int delayMs) {
+        const QString dir = home.filePath("station" + QString::number(radio, 16));
+        stations.push_back(std::make_unique<Station>(*server, dir, radio, own, delayMs));
+        return *stations.back();
+    }
+    void Exec(const std::string& sql) {
+        ibx::TIBQuery q;
+        q.SetTransaction(&tr);
+        q.SetSQL(sql);
+        q.ExecSQL();
+        tr.CommitRetaining();
+    }
+    int Count(const std::string& sql) {
+        tr.CommitRetaining(); // read what the stations committed since
+        ibx::TIBQuery q;
+        q.SetTransaction(&tr);
+        q.SetSQL(sql);
+        q.Open();
+        const int n = q.Eof() ? 0 : q.Fields(0).AsInteger();
+        q.Close();
+        return n;
+    }
+    std::set<std::string> Strings(const std::string& sql) {
+        tr.CommitRetaining();
+        ibx::TIBQuery q;
+        q.SetTransaction(&tr);
+        q.SetSQL(sql);
+        std::set<std::string> out;
+        for (q.Open(); !q.Eof(); q.Next()) out.insert(q.Fields(0).AsString());
+        q.Close();
+        return out;
+    }
+    int Processed(const std::string& phone) {
+        return Count("select count(*) from PROCESSED p join DEVICES d on d.DEVICES_ID = p.PROCESSED_DEVICES_ID "
+                     "where d.DEVICES_MAC = '" + phone + "' and p.PROCESSED_CAMPAIGNS_ID = " +
+                     std::to_string(kCampaign));
+    }
+    bool WaitFor(const std::function<bool()>& done, int ms = 40000) { return QTest::qWaitFor(done, ms); }
+
+    QTemporaryDir home;
+    std::unique_ptr<tavlin::test::PrivateServer> server;
+    std::unique_ptr<ibx::TIBDatabase> conn;
+    ibx::TIBTransaction tr;
+    std::vector<std::unique_ptr<Station>> stations;
+};
+
+} // namespace
+
+TEST_F(FirebirdServer, TwoStationsServeEachSharedPhoneOnce) {
+    Station& a = StartStation(0xA1, 3, 20);
+    Station& b = StartStation(0xB2, 3, 20);
+    const int phones = kShared + 3 + 3;
+    // Several cycles each, and every phone served.
+    const bool done = WaitFor([&] {
+        return a.Count("cycle") >= 3 && b.Count("cycle") >= 3 &&
+               Count("select count(*) from PROCESSED") >= phones;
+    });
+    ASSERT_TRUE(a.Stop()) << a.Output();
+    ASSERT_TRUE(b.Stop()) << b.Output();
+    ASSERT_TRUE(done) << Count("select count(*) from PROCESSED") << "\nA:\n" << a.Output() << "B:\n" << b.Output();
+    EXPECT_TRUE(a.Said("connected") && b.Said("connected"));
+
+    // No station met an error, a lock conflict least of all.
+    EXPECT_EQ(a.Count("error"), 0) << a.Output();
+    EXPECT_EQ(b.Count("error"), 0) << b.Output();
+
+    // Each shared phone: accepted, pushed and received exactly once across both stations; the
+    // other station found it busy or already served.
+    const std::set<std::string> allowed{"Accepted", "Busy by other interface", "Already processed"};
+    int busy = 0;
+    for (int i = 1; i <= kShared; ++i) {
+        const std::string phone = SharedPhone(i);
+        int accepted = 0, sent = 0;
+        for (Station* s : {&a, &b})
+            for (const auto& l : s->Lines()) {
+                if (l.rfind("check " + phone + " ", 0) == 0) {
+                    const std::string status = l.substr(7 + phone.size());
+                    EXPECT_TRUE(allowed.count(status)) << l;
+                    accepted += status == "Accepted";
+                    busy += status == "Busy by other interface";
+                }
+                sent += l == "sent " + phone + " 0";
+            }
+        EXPECT_EQ(accepted, 1) << phone;
+        EXPECT_EQ(sent, 1) << phone;
+        EXPECT_EQ(a.Received(phone) + b.Received(phone), 1) << phone;
+        EXPECT_EQ(Processed(phone), 1) << phone;
+    }
+    // Each station's own phones were served by it alone.
+    for (Station* s : {&a, &b})
+        for (int i = 1; i <= 3; ++i) {
+            EXPECT_EQ(s->Received(OwnPhone(s->Radio(), i)), 1);
+            EXPECT_EQ(Processed(OwnPhone(s->Radio(), i)), 1);
+        }
+
+    // HISTORY: one success per phone and campaign, nothing else.
+    EXPECT_EQ(Count("select count(*) from HISTORY"), phones);
+    EXPECT_EQ(Count("select count(*) from (select HISTORY_DEVICES_ID from HISTORY where HISTORY_RESULT = 0 and "
+                    "HISTORY_CAMPAIGNS_ID = " + std::to_string(kCampaign) + " group by HISTORY_DEVICES_ID "
+                    "having count(*) = 1)"), phones);
+    // Every push carried a coupon of its own.
+    EXPECT_EQ(Count("select count(*) from PROCESSED where PROCESSED_COUPON is not null"), phones);
+    EXPECT_EQ(Count("select count(distinct PROCESSED_COUPON) from PROCESSED"), phones);
+    // Both stopped cleanly: no lock left behind.
+    EXPECT_EQ(Count("select count(*) from DEVICE_LOCKS"), 0);
+    EXPECT_EQ(Count("select count(*) from CAMPAIGN_LOCKS"), 0);
+    RecordProperty("busy", busy);
+}
+
+TEST_F(FirebirdServer, SimultaneousChecksGiveBusyNotALockConflict) {
+    // Two stations' connections check the same phones at the same moment: the first holds its
+    // uncommitted lock (and, for a new phone, its uncommitted device row) while the second asks.
+    auto conn2 = server->Connect();
+    ibx::TIBTransaction tr2;
+    tr2.SetDefaultDatabase(conn2.get());
+    tr2.StartTransaction();
+    ibx::TIBStoredProc check1, check2, set1;
+    check1.SetTransaction(&tr);
+    check1.SetStoredProcName("CHECK_DEVICE");
+    check2.SetTransaction(&tr2);
+    check2.SetStoredProcName("CHECK_DEVICE");
+    set1.SetTransaction(&tr);
+    set1.SetStoredProcName("SET_DEVICE");
+    auto check = [](ibx::TIBStoredProc& sp, const std::string& phone, const char* dongle) {
+        sp.ParamByName("MAC").SetAsString(phone);
+        sp.ParamByName("NAME").SetAsString("phone");
+        sp.ParamByName("COD").SetAsInteger(0x5A020C);
+        sp.ParamByName("MODEL").SetAsString("");
+        sp.ParamByName("MANUFACTURER").SetAsString("");
+        sp.ParamByName("CAMPAIGN_ID").SetAsInteger(kCampaign);
+        sp.ParamByName("DONGLE_MAC").SetAsString(dongle);
+        sp.ExecProc();
+        return sp.ParamByName("STATUS").AsInteger();
+    };
+    const char* const d1 = "(00:11:22:33:44:A1)";
+    const char* const d2 = "(00:11:22:33:44:B2)";
+    Exec("insert into DEVICES (DEVICES_MAC, DEVICES_COUNT) values ('" + SharedPhone(2) + "', 1)");
+    for (int i : {1, 2}) { // 1: a phone never seen before; 2: a known one
+        const std::string phone = SharedPhone(i);
+        ASSERT_EQ(check(check1, phone, d1), 5) << phone;
+        int status = -1;
+        EXPECT_NO_THROW(status = check(check2, phone, d2)) << phone;
+        EXPECT_EQ(status, 0) << phone;
+        tr2.CommitRetaining();
+        tr.CommitRetaining();
+        // Committed, the lock still keeps the other station off.
+        EXPECT_EQ(check(check2, phone, d2), 0) << phone;
+        tr2.CommitRetaining();
+        set1.ParamByName("MAC").SetAsString(phone);
+        set1.ParamByName("CAMPAIGN_ID").SetAsInteger(kCampaign);
+        set1.ParamByName("RESULT").SetAsInteger(0);
+        set1.ParamByName("DONGLE").SetAsString(d1);
+        set1.ExecProc();
+        tr.CommitRetaining();
+        EXPECT_EQ(check(check2, phone, d2), 4) << phone;
+        tr2.CommitRetaining();
+        EXPECT_EQ(Processed(phone), 1) << phone;
+    }
+    tr2.Commit();
+}
+
+TEST_F(FirebirdServer, KilledStationsLocksExpireAndTheOtherServesItsPhones) {
+    // Slow phones, so the kill finds pushes under way.
+    Station& a = StartStation(0xA1, 0, 400);
+    ASSERT_TRUE(WaitFor([&] { return a.Count("sending") >= 2; })) << a.Output();
+    a.Kill();
+    const std::set<std::string> locked =
+        Strings("select DEVICE_LOCKS_DEVICE_MAC from DEVICE_LOCKS where DEVICE_LOCKS_DONGLE_MAC = '" + a.Dongle() +
+                "'");
+    ASSERT_FALSE(locked.empty());
+    EXPECT_EQ(Count("select count(*) from CAMPAIGN_LOCKS where CAMPAIGN_LOCKS_DONGLE_MAC = '" + a.Dongle() + "'"), 1);
+
+    // While the dead station's locks are fresh, the other station serves every other phone and
+    // finds those busy.
+    Station& b = StartStation(0xB2, 2, 20);
+    const int others = kShared + 2 - int(locked.size());
+    ASSERT_TRUE(WaitFor([&] {
+        return Count("select count(*) from PROCESSED") >= others &&
+               b.Count("check " + *locked.begin() + " Busy by other interface") >= 1;
+    })) << b.Output();
+    for (const auto& phone : locked) EXPECT_EQ(Processed(phone), 0) << phone;
+
+    // Ten minutes on, as far as the procedures can tell, the locks are dead and the phones are served.
+    Exec("update DEVICE_LOCKS set DEVICE_LOCKS_LOCK_TIME = dateadd(-11 minute to current_timestamp) "
+         "where DEVICE_LOCKS_DONGLE_MAC = '" + a.Dongle() + "'");
+    ASSERT_TRUE(WaitFor([&] { return Count("select count(*) from PROCESSED") >= kShared + 2; })) << b.Output();
+    ASSERT_TRUE(b.Stop()) << b.Output();
+    for (const auto& phone : locked) {
+        EXPECT_EQ(Processed(phone), 1) << phone;
+        EXPECT_TRUE(b.Said("sent " + phone + " 0")) << phone;
+    }
+    for (int i = 1; i <= kShared; ++i) EXPECT_EQ(Processed(SharedPhone(i)), 1) << i;
+    EXPECT_EQ(b.Count("error"), 0) << b.Output();
+    EXPECT_EQ(Count("select count(*) from HISTORY where HISTORY_RESULT <> 0"), 0);
+    EXPECT_EQ(Count("select count(distinct PROCESSED_COUPON) from PROCESSED"), kShared + 2);
+}

@@ -1,0 +1,176 @@
+// A whole station in a process of its own, with its own simulated air, for the tests where
+// several stations share one database server.
+//
+//   tavlin-test-station SERVER PATH PASSWORD RADIO OWN_PHONES INBOX [PUSH_DELAY_MS]
+//
+// The connection settings go in through the database dialog, as an operator enters them.
+// The air holds one radio (address 00:11:22:33:44:RADIO, RADIO in hex), the twenty phones every
+// station sees (00:1E:3A:00:00:01 ... 14) and OWN_PHONES of its own (00:1E:3A:RADIO:00:01 ...);
+// each phone's inbox is INBOX/<address without colons>. Sending starts at once. A line "stop" on
+// standard input, or its end, stops the senders and ends the process.
+//
+// Standard output, one line per event: "connected", "cycle", "check <address> <status text>",
+// "sending <address>", "sent <address> <error>", "error <text>" (every box the station
+// showed), "stopped".
+#include "PhoneRoads.h"
+#include "QtTestApp.h"
+#include "dbsettings.h"
+#include "main.h"
+#include "msgbox.h"
+#include "qt/MessageBridge.h"
+#include "sim/air/Air.h"
+#include "win32/Testing.h"
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QSocketNotifier>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+void Say(const std::string& line) {
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+std::string Text(const std::u16string& s) {
+    return QString::fromStdU16String(s).toStdString();
+}
+
+// "(00:1E:3A:00:00:01)" -> "001E3A000001": a folder name.
+std::string Folder(const std::string& address) {
+    std::string out;
+    for (char c : address)
+        if (std::isxdigit(static_cast<unsigned char>(c))) out += c;
+    return out;
+}
+
+air::Phone MakePhone(const air::Address& address, const std::string& inboxRoot, int delayMs) {
+    air::Phone p;
+    p.address = address;
+    p.name = "phone " + Folder(air::AddressToText(address));
+    p.classOfDevice = 0x5A020C;
+    p.inbox = inboxRoot + "/" + Folder(air::AddressToText(address));
+    p.pairing.paired = true;
+    p.obex.delayMs = delayMs;
+    air::Service s;
+    s.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
+    s.channel = 9;
+    s.name = "OBEX Object Push";
+    p.services.push_back(s);
+    return p;
+}
+
+bool ParseInt(const char* text, int base, int low, int high, int& out) {
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, base);
+    if (!end || *end || end == text || v < low || v > high) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int radio = 0, own = 0, delayMs = 0;
+    if ((argc != 7 && argc != 8) || !ParseInt(argv[4], 16, 1, 255, radio) || !ParseInt(argv[5], 10, 0, 200, own) ||
+        (argc == 8 && !ParseInt(argv[7], 10, 0, 60000, delayMs))) {
+        std::fprintf(stderr, "usage: %s SERVER PATH PASSWORD RADIO(hex) OWN_PHONES INBOX [PUSH_DELAY_MS]\n", argv[0]);
+        return 2;
+    }
+    EnsureQApplication();
+    win::MessageBridge::Install();
+    TMessageBoxScript boxes;
+
+    {
+        TfmDbSettings dialog;
+        dialog.edServer()->setText(QString::fromLocal8Bit(argv[1]));
+        dialog.edPath()->setText(QString::fromLocal8Bit(argv[2]));
+        dialog.edUserName()->setText(QStringLiteral("SYSDBA"));
+        dialog.edPassword()->setText(QString::fromLocal8Bit(argv[3]));
+        dialog.done(QDialog::Accepted);
+    }
+
+    // The air runs fast so cycles follow each other quickly; the phones' answers keep their delay.
+    air::Air& air = air::Air::Instance();
+    air.Clear();
+    air.SetTimeScale(0.001);
+    win::test::SetTimeScale(200);
+    air::Radio r;
+    r.present = true;
+    r.address = {0x00, 0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(radio)};
+    r.name = "STATION";
+    air.SetRadio(1, r);
+    for (int i = 1; i <= 20; ++i)
+        air.AddPhone(MakePhone({0x00, 0x1E, 0x3A, 0x00, 0x00, static_cast<uint8_t>(i)}, argv[6], delayMs));
+    for (int i = 1; i <= own; ++i)
+        air.AddPhone(MakePhone({0x00, 0x1E, 0x3A, static_cast<uint8_t>(radio), 0x00, static_cast<uint8_t>(i)}, argv[6],
+                               delayMs));
+
+    auto window = std::make_unique<TfmMain>();
+    if (!window->Connected) {
+        for (const auto& b : boxes.Asked()) Say("error " + b.text.toStdString());
+        Say("error not connected");
+        return 3;
+    }
+    Say("connected");
+    auto roads = std::make_unique<tavtest::PhoneRoads>();
+    TfmMain& w = *window;
+    for (int tag = 0; tag < 4; ++tag) {
+        vyr::TvyrProximitySender* s = w.Sender(tag);
+        auto discovery = s->OnDiscoveryStarted;
+        s->OnDiscoveryStarted = [discovery](vcl::TObject* o) {
+            Say("cycle");
+            discovery(o);
+        };
+        auto accept = s->OnAcceptDevice;
+        s->OnAcceptDevice = [accept, &w](vcl::TObject* o, vyr::TvyrBluetoothDevice* d, bool& ok) {
+            accept(o, d, ok);
+            const QString mac = QString::fromStdU16String(d->Address());
+            for (int i = w.lvProcess->topLevelItemCount() - 1; i >= 0; --i)
+                if (w.lvProcess->topLevelItem(i)->text(0) == mac) {
+                    Say("check " + mac.toStdString() + " " + w.lvProcess->topLevelItem(i)->text(4).toStdString());
+                    break;
+                }
+        };
+        auto started = s->OnSendStarted;
+        s->OnSendStarted = [started](vcl::TObject* o, vyr::TvyrBluetoothDevice* d) {
+            Say("sending " + Text(d->Address()));
+            started(o, d);
+        };
+        auto complete = s->OnSendComplete;
+        s->OnSendComplete = [complete](vcl::TObject* o, vyr::TvyrBluetoothDevice* d, int error) {
+            complete(o, d, error);
+            Say("sent " + Text(d->Address()) + " " + std::to_string(error));
+        };
+    }
+
+    std::string input;
+    QSocketNotifier stdinReady(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&stdinReady, &QSocketNotifier::activated, [&] {
+        char buf[256];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n > 0) input.append(buf, static_cast<size_t>(n));
+        if (n <= 0 || input.find("stop") != std::string::npos) {
+            stdinReady.setEnabled(false);
+            QCoreApplication::quit();
+        }
+    });
+
+    w.acSenderStart->trigger();
+    if (!w.Running) Say("error not started");
+    QCoreApplication::exec();
+    w.acSenderStop->trigger();
+    roads.reset();
+    window.reset();
+    for (const auto& b : boxes.Asked()) Say("error " + b.text.toStdString());
+    Say("stopped");
+    return 0;
+}

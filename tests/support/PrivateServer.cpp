@@ -1,0 +1,93 @@
+#include "PrivateServer.h"
+
+#include <QProcess>
+#include <QStringList>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tavlin::test {
+
+namespace {
+
+std::string Helper() {
+    const char* env = std::getenv("TAVLIN_SOURCE_DIR");
+    const std::string root = env && *env ? env : TAVLIN_SOURCE_DIR;
+    return root + "/scripts/fbserver";
+}
+
+// A port nobody listens on now; another process may still take it before the server does,
+// which the caller survives by trying again.
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return 0;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// Runs the helper; true on success, its output in `output`.
+bool RunHelper(const QStringList& args, std::string& output) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QString::fromStdString(Helper()), args);
+    // Making the databases the first time waits for the disk; a busy machine is slow at it.
+    const bool finished = p.waitForFinished(120000);
+    output = p.readAll().toStdString();
+    if (!finished) {
+        p.kill();
+        p.waitForFinished(5000);
+        output += "(the helper did not finish)";
+        return false;
+    }
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+} // namespace
+
+PrivateServer::PrivateServer() {
+    char pattern[] = "/tmp/tavlin-fbserver-XXXXXX";
+    const char* d = mkdtemp(pattern);
+    if (!d) throw std::runtime_error("Cannot create a temporary folder");
+    dir_ = d;
+    path_ = dir_ + "/data/tavlin.fdb";
+    std::string output;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        port_ = FreePort();
+        if (port_ && RunHelper({"start", QString::fromStdString(dir_), QString::number(port_)}, output))
+            return;
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+    throw std::runtime_error("The private database server did not start:\n" + output);
+}
+
+PrivateServer::~PrivateServer() {
+    std::string output;
+    RunHelper({"stop", QString::fromStdString(dir_)}, output);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+std::unique_ptr<ibx::TIBDatabase> PrivateServer::Connect() const {
+    auto db = std::make_unique<ibx::TIBDatabase>();
+    db->SetDatabaseName(Server() + ":" + path_);
+    db->SetParams({"user_name=SYSDBA", std::string("password=") + Password(), "lc_ctype=win1251"});
+    db->Open();
+    return db;
+}
+
+} // namespace tavlin::test
