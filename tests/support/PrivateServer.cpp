@@ -5,6 +5,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <stdexcept>
 
 #include <arpa/inet.h>
@@ -56,6 +59,36 @@ bool RunHelper(const QStringList& args, std::string& output) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+std::string ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+// Making the security and station databases takes seconds; a prepared folder per schema is
+// made once and copied for every server.
+std::filesystem::path Template() {
+    namespace fs = std::filesystem;
+    const std::string root = fs::path(Helper()).parent_path().parent_path().string();
+    const std::string text = ReadFile(root + "/db/schema.sql") + ReadFile(root + "/db/demo.sql") + ReadFile(Helper());
+    const fs::path base = fs::temp_directory_path() / ("tavlin-fbserver-template-" + std::to_string(getuid()));
+    const fs::path dir = base / std::to_string(std::hash<std::string>{}(text));
+    if (fs::exists(dir)) return dir;
+    fs::create_directories(base);
+    const fs::path tmp = base / ("build-" + std::to_string(getpid()));
+    std::error_code ec;
+    fs::remove_all(tmp, ec);
+    std::string output;
+    if (!RunHelper({"prepare", QString::fromStdString(tmp.string())}, output)) {
+        fs::remove_all(tmp, ec);
+        throw std::runtime_error("Preparing the database server's folder failed:\n" + output);
+    }
+    fs::rename(tmp, dir, ec); // atomic; a parallel process that won the race leaves ours behind
+    fs::remove_all(tmp, ec);
+    return dir;
+}
+
 } // namespace
 
 PrivateServer::PrivateServer() {
@@ -65,6 +98,17 @@ PrivateServer::PrivateServer() {
     dir_ = d;
     path_ = dir_ + "/data/tavlin.fdb";
     std::string output;
+    try {
+        const auto from = Template();
+        namespace fs = std::filesystem;
+        fs::create_directories(dir_ + "/data");
+        fs::copy_file(from / "security3.fdb", dir_ + "/security3.fdb");
+        fs::copy_file(from / "data/tavlin.fdb", path_);
+        fs::copy(from / "intl", dir_ + "/intl", fs::copy_options::recursive);
+    } catch (const std::exception& e) {
+        // The helper makes whatever is missing itself, only slower.
+        output = e.what();
+    }
     for (int attempt = 0; attempt < 3; ++attempt) {
         port_ = FreePort();
         if (port_ && RunHelper({"start", QString::fromStdString(dir_), QString::number(port_)}, output))
