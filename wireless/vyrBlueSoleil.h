@@ -3,8 +3,8 @@
 // registry that routes the stack's connection callbacks to the windows of the connections.
 #pragma once
 
-#include "sim/stacks/bssdk/abi.h"
-#include "sim/stacks/btfunc/abi.h"
+#include "stacks/bssdk.h"
+#include "stacks/btfunc.h"
 #include "vcl/Classes.h"
 #include "vyrSync.h"
 #include "win32/WinTypes.h"

@@ -1,6 +1,6 @@
 #include "vyrIrDA.h"
 
-#include "platform/win32/abi_devbroadcast.h"
+#include "win32/abi_devbroadcast.h"
 #include "vyrMessages.h"
 #include "win32/SetupApi.h"
 #include "win32/Windows.h"

@@ -6,7 +6,7 @@
 // is missing.
 #pragma once
 
-#include "sim/stacks/bthprops/abi.h"
+#include "stacks/bthprops.h"
 #include "vyrAPI.h"
 #include "win32/WinTypes.h"
 

@@ -2,7 +2,7 @@
 // The loader is the manager's advise sink; the manager tells it when a device connects or goes.
 #pragma once
 
-#include "sim/stacks/rapi/abi.h"
+#include "stacks/rapi.h"
 #include "win32/WinTypes.h"
 
 #include <atomic>

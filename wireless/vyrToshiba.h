@@ -5,7 +5,7 @@
 // the API window).
 #pragma once
 
-#include "sim/stacks/tosbtapi/abi.h"
+#include "stacks/tosbtapi.h"
 #include "vyrAPI.h"
 #include "win32/WinTypes.h"
 

@@ -4,7 +4,7 @@
 // no client uses it any more.
 #pragma once
 
-#include "sim/stacks/vyr2wbt/abi.h"
+#include "stacks/vyr2wbt.h"
 #include "win32/WinTypes.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Wi-Fi presence: the Wi-Fi client can be opened (transport 5), decided once per load.
 #pragma once
 
-#include "sim/stacks/wlanapi/abi.h"
+#include "stacks/wlanapi.h"
 #include "vcl/Classes.h"
 #include "win32/WinTypes.h"
 

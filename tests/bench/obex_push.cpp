@@ -4,7 +4,7 @@
 #include "SocketRoad.h"
 #include "sim/air/ObexLink.h"
 #include "vyrOBEX.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <benchmark/benchmark.h>
 

@@ -4,7 +4,7 @@
 #include "sim/air/Air.h"
 #include "sim/air/ObexLink.h"
 #include "vyrProximitySender.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <benchmark/benchmark.h>
 

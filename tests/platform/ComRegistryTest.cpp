@@ -1,5 +1,5 @@
 #include "win32/ComRegistry.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 
 #include <gtest/gtest.h>

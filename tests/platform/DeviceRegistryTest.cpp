@@ -1,7 +1,7 @@
 // Device-node ids, registry values, the computer name and device control requests of the platform.
 #include "StackFixture.h"
 
-#include "platform/win32/abi_setupapi.h"
+#include "win32/abi_setupapi.h"
 #include "vcl/Registry.h"
 #include "win32/DeviceRegistry.h"
 #include "win32/Registry.h"

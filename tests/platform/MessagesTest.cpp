@@ -1,6 +1,6 @@
 #include "TestWindow.h"
 #include "win32/Kernel.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 
 #include <gtest/gtest.h>

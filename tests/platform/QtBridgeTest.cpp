@@ -1,6 +1,6 @@
 #include "TestWindow.h"
 #include "qt/MessageBridge.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 
 #include <gtest/gtest.h>

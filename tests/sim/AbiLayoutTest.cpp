@@ -1,16 +1,16 @@
 // The stack interface headers: every header compiles here (so their static_asserts on record layouts run
 // in every build), and what static_assert cannot see is checked below.
-#include "platform/win32/abi_devbroadcast.h"
-#include "platform/win32/abi_setupapi.h"
-#include "platform/win32/abi_version.h"
-#include "platform/win32/abi_winsock.h"
-#include "sim/stacks/bssdk/abi.h"
-#include "sim/stacks/bthprops/abi.h"
-#include "sim/stacks/btfunc/abi.h"
-#include "sim/stacks/rapi/abi.h"
-#include "sim/stacks/tosbtapi/abi.h"
-#include "sim/stacks/vyr2wbt/abi.h"
-#include "sim/stacks/wlanapi/abi.h"
+#include "win32/abi_devbroadcast.h"
+#include "win32/abi_setupapi.h"
+#include "win32/abi_version.h"
+#include "win32/abi_winsock.h"
+#include "stacks/bssdk.h"
+#include "stacks/bthprops.h"
+#include "stacks/btfunc.h"
+#include "stacks/rapi.h"
+#include "stacks/tosbtapi.h"
+#include "stacks/vyr2wbt.h"
+#include "stacks/wlanapi.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The stand-in stack libraries on their own: what they render from the air and the notices they raise.
 #include "TestWindow.h"
 #include "sim/air/Air.h"
-#include "sim/stacks/bthprops/abi.h"
-#include "sim/stacks/tosbtapi/abi.h"
-#include "sim/stacks/vyr2wbt/abi.h"
+#include "stacks/bthprops.h"
+#include "stacks/tosbtapi.h"
+#include "stacks/vyr2wbt.h"
 #include "win32/Kernel.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 #include "win32/abi_devbroadcast.h"
 

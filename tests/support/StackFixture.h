@@ -4,7 +4,7 @@
 #include "ScopedEnv.h"
 #include "sim/air/Air.h"
 #include "vcl/Registry.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <gtest/gtest.h>
 

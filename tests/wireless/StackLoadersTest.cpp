@@ -6,7 +6,7 @@
 #include "vyrMicrosoft.h"
 #include "vyrToshiba.h"
 #include "vyrWidComm.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 #include "win32/abi_devbroadcast.h"
 

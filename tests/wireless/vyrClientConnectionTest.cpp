@@ -4,7 +4,7 @@
 #include "vyrLoaders.h"
 #include "vyrMessages.h"
 #include "vyrTransportRoad.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 
 #include <gtest/gtest.h>

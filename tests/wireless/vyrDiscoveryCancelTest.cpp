@@ -9,7 +9,7 @@
 #include "vyrBluetoothDiscovery.h"
 #include "vyrErrors.h"
 #include "vyrProximitySender.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 
 #include <gtest/gtest.h>

@@ -8,7 +8,7 @@
 #include "vyrBlueSoleil.h"
 #include "vyrBluetoothDiscovery.h"
 #include "vyrErrors.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 
 #include <gtest/gtest.h>

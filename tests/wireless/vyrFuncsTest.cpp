@@ -1,7 +1,7 @@
 #include "vyrFuncs.h"
 
 #include "vcl/SysUtils.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "SocketRoad.h"
 #include "vyrErrors.h"
 #include "vyrOBEX.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include "vyrErrors.h"
 #include "vyrLoaders.h"
 #include "vyrOBEX.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "vcl/SysUtils.h"
 #include "vyrErrors.h"
 #include "vyrProximitySender.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <gtest/gtest.h>
 

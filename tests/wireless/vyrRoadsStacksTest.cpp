@@ -12,7 +12,7 @@
 #include "vyrErrors.h"
 #include "vyrOBEX.h"
 #include "vyrWidComm.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 
 #include <gtest/gtest.h>

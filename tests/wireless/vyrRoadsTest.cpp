@@ -10,7 +10,7 @@
 #include "vyrRoads.h"
 #include "win32/Serial.h"
 #include "win32/Sockets.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 // Stand-in for the newer BlueSoleil interface. It keeps the stack's device table (handles for the
 // devices it knows), and renders the air's BlueSoleil radio and phones. Addresses come least
 // significant byte first.
-#include "sim/stacks/bssdk/abi.h"
+#include "stacks/bssdk.h"
 #include "sim/stacks/StandInThread.h"
 
 #include "sim/air/Air.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 
 #include <algorithm>

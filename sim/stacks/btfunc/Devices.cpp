@@ -1,9 +1,9 @@
 // The older interface's device and service entry points: the local name, remote name and class,
 // pairing, and the SPP service search, rendered from the air (addresses reversed in the records).
-#include "sim/stacks/btfunc/abi.h"
+#include "stacks/btfunc.h"
 
 #include "sim/air/Air.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,10 +4,10 @@
 //
 // Test switches: failure switch "BT_InquireDevices" makes the call return value "BT_InquireDevices"
 // (default 0); value "BT_InquireDevices:length" is the length a lying stack reports.
-#include "sim/stacks/btfunc/abi.h"
+#include "stacks/btfunc.h"
 
 #include "sim/air/Air.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 
 #include <algorithm>

@@ -1,10 +1,10 @@
 // Stand-in for the older BlueSoleil interface: library start-up, the radio's readiness as the air has
 // it (the BlueSoleil radio plugged in or not), and the stack callbacks, which it calls on a thread of
 // its own. TavlinBtfunc_RaiseEvent lets a test play the stack's connection events.
-#include "sim/stacks/btfunc/abi.h"
+#include "stacks/btfunc.h"
 
 #include "sim/air/Air.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 
 #include <array>

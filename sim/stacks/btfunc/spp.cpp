@@ -1,11 +1,11 @@
 // SPP client links of the older interface: a connect makes a virtual COM port (a pseudo-terminal in the
 // COM folder) and relays it to the phone's channel. The connect call blocks, as the stack's does, while
 // the phone is silent (bounded). A link the phone drops raises the SPP link-lost event with its handle.
-#include "sim/stacks/btfunc/abi.h"
+#include "stacks/btfunc.h"
 
 #include "sim/air/FarEnd.h"
 #include "sim/air/StackLink.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <algorithm>
 #include <array>

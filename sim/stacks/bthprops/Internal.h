@@ -5,10 +5,10 @@
 #pragma once
 
 #include "sim/air/Air.h"
-#include "sim/stacks/bthprops/abi.h"
+#include "stacks/bthprops.h"
 #include "win32/DeviceRegistry.h"
 #include "win32/Kernel.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <string>
 

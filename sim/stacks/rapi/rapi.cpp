@@ -1,11 +1,11 @@
 // Stand-in for the device-link library and the desktop connection manager, an in-process COM class that
 // this library registers while it is loaded. The manager tells its advise sink when the air's handheld
 // connects or goes; a handheld already connected is reported during Advise.
-#include "sim/stacks/rapi/abi.h"
+#include "stacks/rapi.h"
 
 #include "sim/air/Air.h"
 #include "win32/ComRegistry.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 
 #include <atomic>

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "sim/air/Air.h"
-#include "sim/stacks/tosbtapi/abi.h"
-#include "win32/Testing.h"
+#include "stacks/tosbtapi.h"
+#include "sim/win32/Testing.h"
 
 #include <cstddef>
 #include <mutex>

@@ -6,8 +6,8 @@
 #pragma once
 
 #include "sim/air/Air.h"
-#include "sim/stacks/vyr2wbt/abi.h"
-#include "win32/Testing.h"
+#include "stacks/vyr2wbt.h"
+#include "sim/win32/Testing.h"
 
 #include <cstdint>
 #include <map>

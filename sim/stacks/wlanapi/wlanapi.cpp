@@ -1,10 +1,10 @@
 // Stand-in for the Wi-Fi client library. The client service runs only while the air has a Wi-Fi
 // adapter; opening a client then succeeds and negotiates the lower of the asked and the served version.
-#include "sim/stacks/wlanapi/abi.h"
+#include "stacks/wlanapi.h"
 
 #include "sim/air/Air.h"
 #include "win32/Kernel.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 
 #include <memory>

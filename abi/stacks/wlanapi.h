@@ -1,7 +1,7 @@
 // Wi-Fi client: "wlanapi.dll". Only its presence is used: a client handle is opened and closed at once.
 #pragma once
 
-#include "sim/stacks/abi_common.h"
+#include "stacks/abi_common.h"
 
 namespace stackabi::wlan {
 

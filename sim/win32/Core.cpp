@@ -7,7 +7,7 @@
 // deadline also register with the clock, which wakes them when a test moves or speeds it. Waits re-check
 // their conditions on each wake-up. Window procedures always run without the mutex held.
 #include "win32/Kernel.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 #include "vcl/SysUtils.h"
 

@@ -3,7 +3,7 @@
 // loaders (which watch them).
 #pragma once
 
-#include "sim/stacks/abi_common.h"
+#include "stacks/abi_common.h"
 
 namespace stackabi::dbt {
 

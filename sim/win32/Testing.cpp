@@ -1,5 +1,5 @@
 // Failure switches, result values and the call journal shared by the platform and every stand-in.
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 #include "win32/LookupService.h"
 
 #include "sim/air/Air.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 #include "win32/WinSock.h"
 

@@ -6,7 +6,7 @@
 // SO_RCVBUF, SO_SNDBUF, SO_REUSEADDR, SOCK_STREAM); those carry a WS_ prefix here so both can be included.
 #pragma once
 
-#include "sim/stacks/abi_common.h"
+#include "stacks/abi_common.h"
 
 namespace stackabi::ws {
 

@@ -1,5 +1,5 @@
 // Last-error values, the OS version, Winsock start-up and COM initialisation counters.
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "vcl/Registry.h"
 #include "vcl/SysUtils.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 
 #include <unistd.h>

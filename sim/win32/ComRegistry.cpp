@@ -1,6 +1,6 @@
 #include "win32/ComRegistry.h"
 
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <cstdio>
 #include <mutex>

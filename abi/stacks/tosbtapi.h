@@ -6,7 +6,7 @@
 // text order. The stack allocates the lists it returns; the caller frees them with BtMemFree.
 #pragma once
 
-#include "sim/stacks/abi_common.h"
+#include "stacks/abi_common.h"
 
 namespace stackabi::tos {
 

@@ -6,7 +6,7 @@
 #include "sim/air/SdpRecord.h"
 #include "vcl/SysUtils.h"
 #include "win32/Kernel.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 #include "win32/WinSock.h"
 

@@ -6,7 +6,7 @@
 // stack hands out. Addresses are 6 bytes least significant first (the address text read backwards).
 #pragma once
 
-#include "sim/stacks/abi_common.h"
+#include "stacks/abi_common.h"
 
 namespace stackabi::bs {
 

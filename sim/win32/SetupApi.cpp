@@ -1,9 +1,9 @@
 #include "win32/SetupApi.h"
 
-#include "platform/win32/abi_devbroadcast.h"
+#include "win32/abi_devbroadcast.h"
 #include "sim/air/Air.h"
 #include "win32/DeviceRegistry.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 #include "win32/WinUser.h"
 

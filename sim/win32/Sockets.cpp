@@ -5,7 +5,7 @@
 #include "sim/air/Air.h"
 #include "sim/air/FarEnd.h"
 #include "sim/air/ObexLink.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 
 #include <algorithm>

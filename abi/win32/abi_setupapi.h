@@ -2,7 +2,7 @@
 // device node. Shared by the platform's SetupAPI subset and the library.
 #pragma once
 
-#include "sim/stacks/abi_common.h"
+#include "stacks/abi_common.h"
 
 namespace stackabi::sp {
 

@@ -7,7 +7,7 @@
 // device manager is watching: it starts with the first SetupDiGetClassDevsW.
 #pragma once
 
-#include "platform/win32/abi_setupapi.h"
+#include "win32/abi_setupapi.h"
 #include "win32/WinTypes.h"
 
 namespace win {

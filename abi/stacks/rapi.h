@@ -2,7 +2,7 @@
 // connection manager, a COM object whose advise sink tells when a device connects or goes.
 #pragma once
 
-#include "sim/stacks/abi_common.h"
+#include "stacks/abi_common.h"
 
 namespace stackabi::rapi {
 

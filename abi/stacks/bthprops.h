@@ -2,7 +2,7 @@
 // export the same entry points.
 #pragma once
 
-#include "sim/stacks/abi_common.h"
+#include "stacks/abi_common.h"
 
 namespace stackabi::ms {
 

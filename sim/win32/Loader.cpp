@@ -5,7 +5,7 @@
 // initialised again.
 #include "vcl/SysUtils.h"
 #include "win32/Kernel.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/Windows.h"
 
 #include <cstdio>

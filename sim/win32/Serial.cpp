@@ -3,7 +3,7 @@
 
 #include "vcl/SysUtils.h"
 #include "win32/Kernel.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 // by pointer. Names are UTF-8 in 248-byte blocks that carry no terminator when the name fills them.
 #pragma once
 
-#include "sim/stacks/abi_common.h"
+#include "stacks/abi_common.h"
 
 namespace stackabi::wd {
 

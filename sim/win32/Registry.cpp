@@ -3,7 +3,7 @@
 
 #include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <cstdio>
 #include <cstring>

@@ -7,7 +7,7 @@
 // backwards), inside the device records at offsets 4..9.
 #pragma once
 
-#include "sim/stacks/abi_common.h"
+#include "stacks/abi_common.h"
 
 namespace stackabi::bsold {
 
