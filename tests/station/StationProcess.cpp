@@ -19,7 +19,7 @@
 #include "msgbox.h"
 #include "qt/MessageBridge.h"
 #include "sim/air/Air.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <QDialog>
 #include <QLineEdit>
