@@ -1,6 +1,6 @@
 #include "campeditor.h"
-#include "busycursor.h"
 
+#include "busycursor.h"
 #include "msgbox.h"
 #include "strings.h"
 #include "translation.h"
