@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -61,7 +63,14 @@ TCampaignContent::TCampaignContent(ibx::TIBTransaction* transaction) : transacti
         folders_[size_t(tag)] = DefaultSenderFolder(tag);
 }
 
-TCampaignContent::~TCampaignContent() = default;
+std::function<int(const char*, const char*)> TCampaignContent::LinkHook = [](const char* shared, const char* path) {
+    return ::link(shared, path);
+};
+
+TCampaignContent::~TCampaignContent() {
+    for (int tag = 0; tag < SenderCount; ++tag)
+        DropShared(tag);
+}
 
 void TCampaignContent::SetTransaction(ibx::TIBTransaction* transaction) {
     transaction_ = transaction;
@@ -121,6 +130,14 @@ QString TCampaignContent::CleanMac(const QString& address) {
 QString TCampaignContent::PrepareCampaignFile(int tag, int campaignId, const QString& deviceAddress) {
     if (campaignId == 0 || !ValidTag(tag))
         return {};
+    const TSharedContent& shared = shared_[size_t(tag)];
+    if (shared.Valid && shared.CampaignId == campaignId && QFileInfo::exists(shared.Path)) {
+        // The cycle's content is on disk already: no database call, no bytes copied.
+        const QString path = PlaceShared(tag, deviceAddress);
+        if (!path.isEmpty())
+            Remember(tag, deviceAddress, path);
+        return path;
+    }
     if (!transaction_)
         throw vcl::Exception("The campaign content has no database transaction");
     QString path;
@@ -157,42 +174,87 @@ QString TCampaignContent::Prepare(int tag, int campaignId, const QString& device
     if (type != TypeFile && type != TypeText && type != TypePromotion)
         return {}; // nothing to send for a type this station does not know
     const QString name = FieldText(q, "campaigns_file_name");
-    const QString device = CleanMac(deviceAddress);
-    const QString senderFolder = folders_[size_t(tag)];
-    if (!IsPlainFileName(name) || !IsPlainFileName(device) || senderFolder.isEmpty())
+    const QString path = DevicePath(tag, deviceAddress, name);
+    if (path.isEmpty())
         return {};
     const QByteArray stored = FieldBytes(q, "campaigns_data");
 
-    // Everything is built in memory first: a bad picture or a database error leaves no
-    // folder or file behind.
-    QByteArray content;
-    if (type == TypePromotion) {
-        const QImage& picture = DecodedPicture(tag, campaignId, stored);
-        TPromoText text;
-        text.Message = FieldText(q, "campaigns_message");
-        text.Font.Name = FieldText(q, "campaigns_font_name");
-        text.Font.Size = FieldInt(q, "campaigns_font_size");
-        text.Font.Style = FieldInt(q, "campaigns_font_style");
-        text.Font.Color = FieldInt(q, "campaigns_font_color", PromoDefaultFontColor);
-        text.HAlign = FieldInt(q, "campaigns_halign");
-        text.VAlign = FieldInt(q, "campaigns_valign");
-        if (FieldInt(q, "campaigns_use_coupon") == 1)
-            text.Coupon = NewCoupon(deviceAddress);
-        content = EncodeJpeg(ComposePromoPicture(picture, text));
-    } else {
-        content = stored;
+    if (type != TypePromotion) {
+        // The same bytes for every phone of the cycle: written once, linked per phone.
+        DropShared(tag);
+        const QString folder = folders_[size_t(tag)] + QStringLiteral(".shared");
+        if (!QDir().mkpath(folder))
+            RaiseWriteError(folder, QStringLiteral("the folder cannot be created"));
+        const QString sharedPath = folder + QLatin1Char('/') + name;
+        WriteFile(sharedPath, stored);
+        ++sharedWriteCount_;
+        shared_[size_t(tag)] = {campaignId, name, sharedPath, true};
+        return PlaceShared(tag, deviceAddress);
     }
 
-    const QString folder = senderFolder + device;
+    // A promotion is composed for this very phone, in memory first: a bad picture or a
+    // database error leaves no folder or file behind.
+    const QImage& picture = DecodedPicture(tag, campaignId, stored);
+    TPromoText text;
+    text.Message = FieldText(q, "campaigns_message");
+    text.Font.Name = FieldText(q, "campaigns_font_name");
+    text.Font.Size = FieldInt(q, "campaigns_font_size");
+    text.Font.Style = FieldInt(q, "campaigns_font_style");
+    text.Font.Color = FieldInt(q, "campaigns_font_color", PromoDefaultFontColor);
+    text.HAlign = FieldInt(q, "campaigns_halign");
+    text.VAlign = FieldInt(q, "campaigns_valign");
+    if (FieldInt(q, "campaigns_use_coupon") == 1)
+        text.Coupon = NewCoupon(deviceAddress);
+    const QByteArray content = EncodeJpeg(ComposePromoPicture(picture, text));
+
+    MakeDeviceFolder(tag, deviceAddress, path);
+    WriteFile(path, content);
+    return path;
+}
+
+QString TCampaignContent::DevicePath(int tag, const QString& deviceAddress, const QString& name) const {
+    const QString device = CleanMac(deviceAddress);
+    const QString senderFolder = folders_[size_t(tag)];
+    // A device folder never starts with a dot, so none can be the shared one.
+    if (!IsPlainFileName(name) || !IsPlainFileName(device) || device.startsWith(QLatin1Char('.')) ||
+        senderFolder.isEmpty())
+        return {};
+    return senderFolder + device + QLatin1Char('/') + name;
+}
+
+void TCampaignContent::MakeDeviceFolder(int tag, const QString& deviceAddress, const QString& path) {
+    const QString folder = QFileInfo(path).path();
     if (!QDir().mkpath(folder))
         RaiseWriteError(folder, QStringLiteral("the folder cannot be created"));
-    const QString path = folder + QLatin1Char('/') + name;
     // A file prepared earlier for this device under another name would be left behind.
     const QString earlier = SentFile(tag, deviceAddress);
     if (!earlier.isEmpty() && earlier != path)
         QFile::remove(earlier);
-    WriteFile(path, content);
+}
+
+QString TCampaignContent::PlaceShared(int tag, const QString& deviceAddress) {
+    const TSharedContent& shared = shared_[size_t(tag)];
+    const QString path = DevicePath(tag, deviceAddress, shared.Name);
+    if (path.isEmpty())
+        return {};
+    MakeDeviceFolder(tag, deviceAddress, path);
+    // Neither a link nor a copy replaces a file: an earlier one of this name goes first.
+    QFile::remove(path);
+    if (LinkHook(QFile::encodeName(shared.Path).constData(), QFile::encodeName(path).constData()) != 0) {
+        QFile source(shared.Path);
+        if (!source.copy(path))
+            RaiseWriteError(path, source.errorString());
+    }
     return path;
+}
+
+void TCampaignContent::DropShared(int tag) {
+    if (!ValidTag(tag))
+        return;
+    TSharedContent& shared = shared_[size_t(tag)];
+    if (shared.Valid)
+        RemoveFileAndFolder(shared.Path);
+    shared = TSharedContent();
 }
 
 const QImage& TCampaignContent::DecodedPicture(int tag, int campaignId, const QByteArray& stored) {
@@ -279,6 +341,8 @@ void TCampaignContent::DeleteSenderFiles(int tag) {
 }
 
 void TCampaignContent::EndCycle(int tag) {
-    if (ValidTag(tag))
-        pictures_[size_t(tag)] = TPictureCache();
+    if (!ValidTag(tag))
+        return;
+    pictures_[size_t(tag)] = TPictureCache();
+    DropShared(tag);
 }

@@ -5,6 +5,11 @@
 // campaign uses coupons). The prepared files are remembered per sender and device and
 // removed when the push has ended or the sender stops.
 //
+// A file or vCard content is the same for every phone, and may be tens of megabytes: it is
+// read from the database and written once per sender and cycle ("<sender folder>/.shared/"),
+// and each phone's file is a hard link to it (a copy where the file system refuses links).
+// Within a cycle the content stays as it was first prepared; an edit applies from the next.
+//
 // The main window owns one of these and forwards its file steps to it; everything runs
 // on the GUI thread.
 #pragma once
@@ -14,6 +19,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -68,7 +74,8 @@ public:
     // The sender stopped: all its files and their empty folders go, and its cached
     // picture with them.
     void DeleteSenderFiles(int tag);
-    // The sender's cycle is over: the next cycle decodes its campaign's picture afresh.
+    // The sender's cycle is over: the next cycle reads its campaign afresh (the shared
+    // content goes; the phones' files stay until their pushes end).
     void EndCycle(int tag);
 
     const std::vector<TPreparedFile>& SentFiles() const { return sentFiles_; }
@@ -78,6 +85,13 @@ public:
     // How many stored pictures were decoded so far (each sender decodes its campaign's
     // picture once per cycle, not once per device).
     int DecodeCount() const { return decodeCount_; }
+
+    // How many times a shared content was written (once per sender and cycle).
+    int SharedWriteCount() const { return sharedWriteCount_; }
+
+    // Makes a phone's file from the shared content: a hard link, by default link(2); a
+    // nonzero result falls back to a copy. Tests replace it to refuse links.
+    static std::function<int(const char* shared, const char* path)> LinkHook;
 
     // The components, named as the rest of the station names them.
     ibx::TIBQuery& quGetCampaignParam();
@@ -91,7 +105,21 @@ private:
         bool Valid = false;
     };
 
+    // The content of a file or vCard campaign, written once for the sender's cycle.
+    struct TSharedContent {
+        int CampaignId = 0;
+        QString Name;
+        QString Path;
+        bool Valid = false;
+    };
+
     QString Prepare(int tag, int campaignId, const QString& deviceAddress);
+    // The folder and path of the device's file; "" when the name or address is not a plain name.
+    QString DevicePath(int tag, const QString& deviceAddress, const QString& name) const;
+    // Creates the device's folder and drops a file prepared earlier for it under another name.
+    void MakeDeviceFolder(int tag, const QString& deviceAddress, const QString& path);
+    QString PlaceShared(int tag, const QString& deviceAddress);
+    void DropShared(int tag);
     const QImage& DecodedPicture(int tag, int campaignId, const QByteArray& stored);
     QString NewCoupon(const QString& deviceAddress);
     std::vector<TPreparedFile>::iterator Find(int tag, const QString& deviceAddress);
@@ -104,6 +132,8 @@ private:
     std::unique_ptr<ibx::TIBStoredProc> spGenCoupon_;
     std::array<QString, SenderCount> folders_;
     std::array<TPictureCache, SenderCount> pictures_;
+    std::array<TSharedContent, SenderCount> shared_;
+    int sharedWriteCount_ = 0;
     std::vector<TPreparedFile> sentFiles_;
     int decodeCount_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "campeditor.h"
 
+#include "busycursor.h"
 #include "msgbox.h"
 #include "strings.h"
 #include "translation.h"
@@ -361,12 +362,19 @@ bool TCampEditor::SaveCampaign() {
         Param(sp, "campaigns_type").SetAsInteger(CampaignType());
     else
         Param(sp, "campaigns_id").SetAsInteger(CampaignId);
-    FillContent(sp, adding);
-
-    try {
-        sp.ExecProc();
-    } catch (const std::exception&) {
-        sp.Close();
+    bool stored = true;
+    {
+        // Reading and storing a large content takes seconds.
+        TBusyCursor busy;
+        FillContent(sp, adding);
+        try {
+            sp.ExecProc();
+        } catch (const std::exception&) {
+            sp.Close();
+            stored = false;
+        }
+    }
+    if (!stored) {
         ErrorOK(this, TranslateText(adding ? STR_UNABLE_ADD_CMPAIGN : STR_UNABLE_UPD_CMPAIGN));
         return false;
     }

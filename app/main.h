@@ -227,6 +227,8 @@ private:
     // commit-retaining point, reports the error and returns false.
     template <typename Step> bool SenderStep(Step&& step);
     int SenderTag(vcl::TObject* sender) const;
+    // Frees a device the sender accepted but gives nothing to push; records no result.
+    void ReleaseDeviceLock(int tag, const QString& deviceAddress);
     // Ends the transaction and begins a new one, so its record versions do not pile up.
     void RenewTransaction();
     void Bind(QAction* action, void (TfmMain::*execute)());

@@ -3,6 +3,7 @@
 // each push ended; the interface list, the process list and the status bar follow them.
 #include "main.h"
 
+#include "busycursor.h"
 #include "msgbox.h"
 #include "translation.h"
 
@@ -490,8 +491,34 @@ void TfmMain::vyrProximitySenderGetFiles(vcl::TObject* sender, vyr::TvyrBluetoot
     if (tag < 0 || !device) return;
     const QString address = DeviceAddress(*device);
     QString path;
-    if (!SenderStep([&] { path = PrepareCampaignFile(tag, address); })) return;
-    if (!path.isEmpty()) files.push_back(path.toStdString());
+    {
+        // The first phone of a cycle may wait for a large content to be read and written.
+        TBusyCursor busy;
+        SenderStep([&] { path = PrepareCampaignFile(tag, address); });
+    }
+    if (!path.isEmpty()) {
+        files.push_back(path.toStdString());
+        return;
+    }
+    // Accepted, but given nothing: neither a push nor a result follows, and the lock the
+    // device check took would keep the phone from every other radio and the campaign from
+    // being deleted until it ages out.
+    ReleaseDeviceLock(tag, address);
+}
+
+void TfmMain::ReleaseDeviceLock(int tag, const QString& deviceAddress) {
+    const QString dongle = SenderSlots[size_t(tag)].DongleMac;
+    ibx::TIBStoredProc spUnlockDevice;
+    spUnlockDevice.SetDatabase(&IBDatabase);
+    spUnlockDevice.SetTransaction(&IBTransaction);
+    spUnlockDevice.SetStoredProcName("UNLOCK_DEVICE");
+    SenderStep([&] {
+        DatabaseClock clock(SenderDatabaseTime);
+        spUnlockDevice.ParamByName("MAC").SetAsWideString(deviceAddress.toStdU16String());
+        spUnlockDevice.ParamByName("DONGLE").SetAsWideString(dongle.toStdU16String());
+        spUnlockDevice.ExecProc();
+        IBTransaction.CommitRetaining();
+    });
 }
 
 void TfmMain::vyrProximitySenderDiscoveryComplete(vcl::TObject* sender) {

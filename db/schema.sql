@@ -822,3 +822,17 @@ INSERT INTO SETTINGS (SETTINGS_NAME, SETTINGS_MAX_CONN, SETTINGS_MAX_PER_DONGLE,
     SETTINGS_IGNORE_RETRY, SETTINGS_USE_WL, SETTINGS_USE_BL)
 VALUES ('Tavlin', 7, 20, 5, 15, 30, 5, 24, 3, 3, 0, 0);
 COMMIT;
+
+SET TERM ^ ;
+
+/* UNLOCK_DEVICE: releases the lock radio DONGLE holds on device MAC when the radio gives
+   the device nothing to push after all (its file could not be prepared). Nothing is
+   recorded, since the device was never tried; another radio's lock stays. */
+CREATE PROCEDURE UNLOCK_DEVICE (MAC VARCHAR(19), DONGLE VARCHAR(19)) AS
+BEGIN
+    DELETE FROM DEVICE_LOCKS
+     WHERE DEVICE_LOCKS_DEVICE_MAC = UPPER(:MAC) AND DEVICE_LOCKS_DONGLE_MAC = UPPER(:DONGLE);
+END^
+
+SET TERM ; ^
+COMMIT;

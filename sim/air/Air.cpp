@@ -441,7 +441,12 @@ Air::State ParseDescription(std::string_view text) {
     try {
         j = json::parse(text.begin(), text.end());
     } catch (const json::exception& e) {
-        throw std::runtime_error(std::string("not valid JSON: ") + e.what());
+        // The parser's text names the line and column; its internal error id is of no use here.
+        std::string what = e.what();
+        if (what.rfind("[json.exception.", 0) == 0)
+            if (const size_t end = what.find("] "); end != std::string::npos)
+                what.erase(0, end + 2);
+        throw std::runtime_error("not valid JSON: " + what);
     }
     CheckKeys(j, "air", {"time_scale", "radios", "irda", "device_link", "wifi", "phones"});
     Air::State s;

@@ -15,6 +15,9 @@
 #include <map>
 #include <memory>
 
+#include <cerrno>
+#include <sys/stat.h>
+
 #include "campaigncontent.h"
 #include "jpegcodec.h"
 #include "promopicture.h"
@@ -43,6 +46,12 @@ QStringList Tree(const QString& root) {
         all << QDir(root).relativeFilePath(it.next());
     all.sort();
     return all;
+}
+
+// The file's identity on disk: equal for hard links of one file.
+ino_t Inode(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
 QImage Solid(int w, int h, QColor c) {
@@ -269,8 +278,9 @@ TEST_F(CampaignContent, FilesGoAfterThePushAndWhenTheSenderStops) {
     const QString p1 = content_->PrepareCampaignFile(1, camp, phone);
     const QString other = content_->PrepareCampaignFile(1, camp, "(AA:BB:CC:DD:EE:41)");
     ASSERT_NE(p0, p1);
-    // Preparing again replaces the entry; a renamed campaign's old file goes.
+    // Preparing again (in the next cycle) replaces the entry; a renamed campaign's old file goes.
     Exec("update CAMPAIGNS set CAMPAIGNS_FILE_NAME = 'renamed.txt'");
+    content_->EndCycle(0);
     const QString p0b = content_->PrepareCampaignFile(0, camp, phone);
     EXPECT_FALSE(QFile::exists(p0));
     EXPECT_TRUE(QFile::exists(p0b));
@@ -302,4 +312,69 @@ TEST_F(CampaignContent, FilesGoAfterThePushAndWhenTheSenderStops) {
     tavtest::ScopedEnv data("XDG_DATA_HOME", root_.filePath("data").toStdString());
     EXPECT_EQ(TCampaignContent::DefaultSenderFolder(3), root_.filePath("data") + "/Tavlin/3/");
     EXPECT_EQ(TCampaignContent().SenderFolder(0), root_.filePath("data") + "/Tavlin/0/");
+}
+
+TEST_F(CampaignContent, SameContentIsWrittenOncePerCycleAndLinkedForEachPhone) {
+    QByteArray clip;
+    for (int i = 0; i < 300000; ++i)
+        clip.append(char((i * 131) ^ (i >> 8)));
+    const int camp = AddCampaign(0, "clip.3gp", clip);
+    const QString phones[] = {"(AA:BB:CC:DD:EE:50)", "(AA:BB:CC:DD:EE:51)", "(AA:BB:CC:DD:EE:52)"};
+    QStringList paths;
+    for (const auto& phone : phones)
+        paths << content_->PrepareCampaignFile(2, camp, phone);
+    EXPECT_EQ(content_->SharedWriteCount(), 1);
+    for (const auto& path : paths) {
+        ASSERT_FALSE(path.isEmpty());
+        EXPECT_EQ(ReadAll(path), clip) << path.toStdString();
+        EXPECT_NE(Inode(path), 0u);
+        EXPECT_EQ(Inode(path), Inode(paths[0])) << "one file on disk, linked per phone";
+    }
+    EXPECT_EQ(content_->SentFiles().size(), 3u);
+
+    // One phone's push ended: the others' files are whole.
+    content_->DeleteDeviceFile(2, phones[1]);
+    EXPECT_FALSE(QFile::exists(paths[1]));
+    EXPECT_EQ(ReadAll(paths[0]), clip);
+    EXPECT_EQ(ReadAll(paths[2]), clip);
+
+    // The cycle ends while pushes still run: the shared copy goes, the phones' files stay.
+    // The next cycle's edited content is a new file; files being pushed keep their bytes.
+    content_->EndCycle(2);
+    EXPECT_EQ(ReadAll(paths[0]), clip);
+    EXPECT_EQ(QDir(folders_[2]).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              (QStringList{"AABBCCDDEE50", "AABBCCDDEE52"}));
+    TIBQuery edit;
+    edit.SetTransaction(tr_);
+    edit.SetSQL("update CAMPAIGNS set CAMPAIGNS_DATA = :d where CAMPAIGNS_ID = :id");
+    edit.ParamByName("d").SetAsBytes(Bytes("a new clip"));
+    edit.ParamByName("id").SetAsInteger(camp);
+    edit.ExecSQL();
+    tr_->CommitRetaining();
+    const QString next = content_->PrepareCampaignFile(2, camp, "(AA:BB:CC:DD:EE:53)");
+    EXPECT_EQ(ReadAll(next), "a new clip");
+    EXPECT_EQ(ReadAll(paths[0]), clip);
+    EXPECT_EQ(ReadAll(paths[2]), clip);
+    EXPECT_EQ(content_->SharedWriteCount(), 2);
+
+    // The sender stops: nothing of it is left, the shared copy included.
+    content_->DeleteSenderFiles(2);
+    EXPECT_TRUE(Tree(folders_[2]).isEmpty()) << Tree(folders_[2]).join(", ").toStdString();
+
+    // Where the file system refuses links, each phone gets a copy of its own.
+    const auto link = TCampaignContent::LinkHook;
+    TCampaignContent::LinkHook = [](const char*, const char*) {
+        errno = EXDEV;
+        return -1;
+    };
+    const int card = AddCampaign(1, "shop.vcf", "BEGIN:VCARD\r\nEND:VCARD\r\n");
+    const QString a = content_->PrepareCampaignFile(3, card, phones[0]);
+    const QString b = content_->PrepareCampaignFile(3, card, phones[1]);
+    TCampaignContent::LinkHook = link;
+    EXPECT_EQ(ReadAll(a), "BEGIN:VCARD\r\nEND:VCARD\r\n");
+    EXPECT_EQ(ReadAll(b), ReadAll(a));
+    EXPECT_NE(Inode(a), Inode(b));
+    content_->DeleteDeviceFile(3, phones[0]);
+    EXPECT_EQ(ReadAll(b), "BEGIN:VCARD\r\nEND:VCARD\r\n");
+    EXPECT_EQ(content_->SharedWriteCount(), 3);
 }

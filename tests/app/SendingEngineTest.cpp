@@ -5,8 +5,10 @@
 #include "ScopedEnv.h"
 #include "TestDatabase.h"
 #include "dbsettings.h"
+#include "jpegcodec.h"
 #include "main.h"
 #include "msgbox.h"
+#include "qt/AirFileWatch.h"
 #include "qt/MessageBridge.h"
 #include "sim/air/Air.h"
 #include "translation.h"
@@ -21,6 +23,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -194,6 +197,31 @@ protected:
                      OtherStation + "'");
     }
     bool WaitFor(const std::function<bool()>& done, int ms = 30000) { return QTest::qWaitFor(done, ms); }
+    QByteArray ReadInbox(int i, const QString& name) const {
+        QFile f(Inbox(i) + "/" + name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // Only these phones stay in range.
+    static void OnlyInRange(const std::set<int>& phones) {
+        for (int i = 1; i <= PhoneCount; ++i) air::Air::Instance().SetPhoneInRange(PhoneAddress(i), phones.count(i) > 0);
+    }
+    void SetCampaignData(int id, const QByteArray& data) {
+        ibx::TIBQuery q;
+        q.SetTransaction(&window->IBTransaction);
+        q.SetSQL("update CAMPAIGNS set CAMPAIGNS_DATA = :d where CAMPAIGNS_ID = :id");
+        q.ParamByName("d").SetAsBytes(ibx::TBytes(data.begin(), data.end()));
+        q.ParamByName("id").SetAsInteger(id);
+        q.ExecSQL();
+        window->IBTransaction.CommitRetaining();
+    }
+    // Counts the sender's cycles that reached their sleep.
+    static void CountSleeps(vyr::TvyrProximitySender* s, int& sleeps) {
+        auto inner = s->OnStartSleep;
+        s->OnStartSleep = [inner, &sleeps](vcl::TObject* o) {
+            inner(o);
+            ++sleeps;
+        };
+    }
 
     QTemporaryDir home;
     tavtest::ScopedEnv dataEnv{"XDG_DATA_HOME"}, registryEnv{"TAVLIN_REGISTRY_DIR"};
@@ -341,4 +369,126 @@ TEST_F(SendingEngineTest, StopInTheMiddleLeavesNoLockAndNoFile) {
     QTest::qWait(100);
     EXPECT_EQ(Count("select count(*) from HISTORY"), history);
     EXPECT_TRUE(boxes.Asked().empty());
+}
+
+TEST_F(SendingEngineTest, PhoneGivenNothingIsFreedForOtherRadiosAtOnce) {
+    CreateStation();
+    TfmMain& w = *window;
+    // One campaign, a promotion whose stored picture is no JPEG; one phone near one radio.
+    Exec("delete from CAMPAIGNS where CAMPAIGNS_ID = 2");
+    Exec("update CAMPAIGNS set CAMPAIGNS_ENABLED = 0 where CAMPAIGNS_ID = 1");
+    SetCampaignData(3, "GIF89a this is not a JPEG");
+    OnlyInRange({Good1});
+    Plug(3, false);
+    int sleeps = 0;
+    CountSleeps(w.vyrProximitySender1.get(), sleeps);
+    w.acSenderStart->trigger();
+    ASSERT_TRUE(w.vyrProximitySender1->Active());
+    ASSERT_TRUE(WaitFor([&] { return sleeps >= 2; }));
+
+    // Accepted, given nothing: no lock left, no result for a phone never tried, the error said.
+    EXPECT_EQ(Count("select count(*) from DEVICE_LOCKS where DEVICE_LOCKS_DEVICE_MAC = '" + PhoneText(Good1) + "'"), 0);
+    EXPECT_EQ(Count("select count(*) from HISTORY"), 0);
+    EXPECT_EQ(Count("select count(*) from DEVICES where DEVICES_MAC = '" + PhoneText(Good1) + "'"), 1);
+    ASSERT_FALSE(boxes.Asked().empty());
+    EXPECT_TRUE(boxes.Asked().front().text.startsWith("JPEG error")) << boxes.Asked().front().text.toStdString();
+    EXPECT_TRUE(WorkFoldersEmpty());
+
+    // While the first radio goes on failing, a second radio that alone reaches the phone,
+    // with the picture mended, serves it.
+    // The first radio's cycle under way when the phone goes out of its reach must end first.
+    air::Air::Instance().UpdatePhone(PhoneAddress(Good1), [](air::Phone& p) { p.radios = {3}; });
+    const int later = sleeps + 2;
+    ASSERT_TRUE(WaitFor([&] { return sleeps >= later; }));
+    SetCampaignData(3, EncodeJpeg([] {
+        QImage img(40, 40, QImage::Format_RGB888);
+        img.fill(Qt::red);
+        return img;
+    }()));
+    Plug(3, true);
+    ASSERT_TRUE(WaitFor([&] { return Received(Good1) == QStringList{"promo.jpg"}; })) << Received(Good1).join(",").toStdString();
+    ASSERT_TRUE(WaitFor([&] { return Count("select count(*) from HISTORY") == 1; }));
+    EXPECT_EQ(Count("select count(*) from HISTORY h join PROCESSED p on p.PROCESSED_DEVICES_ID = h.HISTORY_DEVICES_ID "
+                    "where h.HISTORY_RESULT = 0 and p.PROCESSED_CAMPAIGNS_ID = 3 and p.PROCESSED_COUPON is not null"),
+              1);
+
+    // Once the senders stopped, the campaign goes.
+    w.acSenderStop->trigger();
+    EXPECT_NO_THROW(Exec("delete from CAMPAIGNS where CAMPAIGNS_ID = 3"));
+    EXPECT_EQ(Count("select count(*) from CAMPAIGNS"), 1);
+}
+
+TEST_F(SendingEngineTest, LargeFileReachesEveryPhoneUnchanged) {
+    CreateStation();
+    TfmMain& w = *window;
+    Exec("delete from CAMPAIGNS where CAMPAIGNS_ID in (2, 3)");
+    QByteArray clip(1 << 20, Qt::Uninitialized);
+    for (int i = 0; i < clip.size(); ++i) clip[i] = char((i * 2654435761u) >> 13);
+    SetCampaignData(1, clip);
+    OnlyInRange(GoodPhones);
+    w.acSenderStart->trigger();
+    ASSERT_TRUE(WaitFor([&] {
+        return Count("select count(*) from HISTORY") >= int(GoodPhones.size());
+    })) << Count("select count(*) from HISTORY");
+    w.acSenderStop->trigger();
+    for (int i : GoodPhones) {
+        EXPECT_EQ(Received(i), QStringList{"prices.txt"}) << i;
+        EXPECT_TRUE(ReadInbox(i, "prices.txt") == clip) << i;
+    }
+    EXPECT_EQ(Count("select count(*) from HISTORY where HISTORY_RESULT <> 0"), 0);
+    EXPECT_TRUE(WorkFoldersEmpty());
+    EXPECT_EQ(OurLocks(), 0);
+}
+
+TEST_F(SendingEngineTest, StationFollowsItsAirFile) {
+    // The station's air as an operator keeps it: a file, edited while sending is on.
+    const QString file = home.filePath("air.json");
+    auto write = [&](const std::string& text) {
+        std::ofstream(file.toStdString(), std::ios::trunc) << text;
+    };
+    auto phone = [&](int i) {
+        return "{\"address\": \"" + PhoneText(i) + "\", \"name\": \"phone " + std::to_string(i) +
+               "\", \"class\": \"0x5A020C\", \"pairing\": {\"paired\": true}, \"inbox\": \"" +
+               Inbox(i).toStdString() + "\"}";
+    };
+    const std::string head = "{\n\"time_scale\": 0.001,\n\"radios\": [{\"stack\": \"microsoft\", \"address\": "
+                             "\"(00:11:22:33:44:51)\"}],\n\"phones\": [\n";
+    write(head + phone(Good1) + "\n]}\n");
+    std::string error;
+    ASSERT_TRUE(air::Air::Instance().LoadFile(file.toStdString(), &error)) << error;
+    air::AirFileWatch watch(50);
+    CreateStation();
+    TfmMain& w = *window;
+    Exec("delete from CAMPAIGNS where CAMPAIGNS_ID in (2, 3)");
+    w.acSenderStart->trigger();
+    ASSERT_TRUE(w.vyrProximitySender1->Active());
+    ASSERT_TRUE(WaitFor([&] { return Received(Good1) == QStringList{"prices.txt"}; }));
+
+    // A phone comes near.
+    write(head + phone(Good1) + ",\n" + phone(Good2) + "\n]}\n");
+    ASSERT_TRUE(WaitFor([&] { return Received(Good2) == QStringList{"prices.txt"}; }, 10000));
+    EXPECT_EQ(ReadInbox(Good2, "prices.txt"), "Bread 1.20");
+
+    // A broken edit: said once, with the file and the line; the air stays as it was.
+    testing::internal::CaptureStderr();
+    write(head + phone(Good1) + ",\n" + phone(Good2) + ",\n" + phone(Good3) + "\n}\n");
+    QTest::qWait(600);
+    const std::string said = testing::internal::GetCapturedStderr();
+    size_t times = 0;
+    for (size_t at = said.find("the air file"); at != std::string::npos; at = said.find("the air file", at + 1)) ++times;
+    EXPECT_EQ(times, 1u) << said;
+    EXPECT_NE(said.find(file.toStdString()), std::string::npos) << said;
+    EXPECT_NE(said.find("line 8"), std::string::npos) << said;
+    EXPECT_TRUE(air::Air::Instance().FindPhone(PhoneAddress(Good2)).has_value());
+    EXPECT_FALSE(air::Air::Instance().FindPhone(PhoneAddress(Good3)).has_value());
+    EXPECT_TRUE(air::Air::Instance().RadioPresent(1));
+    EXPECT_TRUE(w.vyrProximitySender1->Active());
+
+    // Mended, with the radio unplugged: the sender on it stops.
+    write("{\"radios\": [{\"stack\": \"microsoft\", \"present\": false}], \"phones\": []}");
+    ASSERT_TRUE(WaitFor([&] { return !w.vyrProximitySender1->Active(); }, 10000));
+    EXPECT_TRUE(w.Running);
+    EXPECT_EQ(w.lvAPIs->topLevelItem(1)->text(1), "Not detected");
+    w.acSenderStop->trigger();
+    EXPECT_EQ(OurLocks(), 0);
 }
