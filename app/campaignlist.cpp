@@ -7,6 +7,7 @@
 #include "strings.h"
 #include "textcamp.h"
 #include "translation.h"
+#include "wizard.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -133,6 +134,20 @@ void TCampaignList::AddTextBased() {
 void TCampaignList::AddPromotion() {
     try {
         AddWith(std::make_unique<TfmPromoCamp>(db_, owner_), CampTypePromotion);
+    } catch (const std::exception& e) {
+        ShowException(owner_, e);
+    }
+}
+
+void TCampaignList::AddWizard() {
+    try {
+        TfmWizard wizard(db_, owner_);
+        if ((ShowWizardHook ? ShowWizardHook(wizard) : wizard.exec()) != QDialog::Accepted)
+            return;
+        auto* item = new QTreeWidgetItem(list_);
+        item->setData(0, Qt::UserRole, wizard.CampaignId);
+        item->setText(1, CampaignTypeText(wizard.TypeCode()));
+        SetRow(item, wizard.edName->text(), ScheduleText(wizard.ScheduleCode()), wizard.cbEnabled->isChecked());
     } catch (const std::exception& e) {
         ShowException(owner_, e);
     }

@@ -17,6 +17,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QWidget;
 class TCampEditor;
+class TfmWizard;
 
 // The list's texts for the stored codes.
 QString CampaignTypeText(int type);
@@ -31,6 +32,7 @@ public:
 
     // Shows an editor modally and returns its result; tests answer here instead.
     std::function<int(TCampEditor& editor)> ShowModalHook;
+    std::function<int(TfmWizard& wizard)> ShowWizardHook;
 
     // Reads every campaign, ordered by name.
     void Refresh();
@@ -38,6 +40,8 @@ public:
     void AddFileBased();
     void AddTextBased();
     void AddPromotion();
+    // Opens the new-campaign wizard and appends the campaign it created at the end.
+    void AddWizard();
     // Opens the selected campaign in its type's editor.
     void Edit();
     // Deletes the selected campaign after asking; a campaign being sent stays.

@@ -316,28 +316,39 @@ ibx::TIBXSQLVAR& TCampEditor::Param(ibx::TIBStoredProc& sp, const char* name) {
     return sp.ParamByName(name);
 }
 
-void TCampEditor::ClearPromotionParams(ibx::TIBStoredProc& sp) {
+void ClearPromotionParams(ibx::TIBStoredProc& sp) {
     for (const char* name : {"campaigns_valign", "campaigns_halign", "campaigns_use_coupon", "campaigns_message",
                              "campaigns_font_name", "campaigns_font_size", "campaigns_font_style",
                              "campaigns_font_color", "campaigns_valid_in"})
         sp.ParamByName(name).Clear();
 }
 
-void TCampEditor::FillCommon(ibx::TIBStoredProc& sp) {
-    const int schedule = cbSchedule->currentIndex();
-    Param(sp, "campaigns_name").SetAsWideString(edCampaignName->text().toStdU16String());
-    Param(sp, "campaigns_schedule").SetAsInteger(schedule);
-    Param(sp, "campaigns_start_date").SetAsDate(ToIb(dtpStartDate->date()));
-    Param(sp, "campaigns_start_time").SetAsTime(ToIb(schedule == 2 ? dtpStart->time() : dtpStartTime->time()));
-    Param(sp, "campaigns_end_date").SetAsDate(ToIb(dtpEndDate->date()));
-    Param(sp, "campaigns_end_time").SetAsTime(ToIb(schedule == 2 ? dtpEnd->time() : dtpEndTime->time()));
-    Param(sp, "campaigns_enabled").SetAsInteger(cbEnabled->isChecked() ? 1 : 0);
+void SetScheduleParams(ibx::TIBStoredProc& sp, const TCampaignSchedule& s) {
+    const bool weekdays = s.Schedule == 2;
+    sp.ParamByName("campaigns_schedule").SetAsInteger(s.Schedule);
+    sp.ParamByName("campaigns_start_date").SetAsDate(ToIb(s.Dates.StartDate));
+    sp.ParamByName("campaigns_start_time").SetAsTime(ToIb(weekdays ? s.WeekStart : s.Dates.StartTime));
+    sp.ParamByName("campaigns_end_date").SetAsDate(ToIb(s.Dates.EndDate));
+    sp.ParamByName("campaigns_end_time").SetAsTime(ToIb(weekdays ? s.WeekEnd : s.Dates.EndTime));
     const char* const dayParams[7] = {"campaigns_days_mon", "campaigns_days_tue", "campaigns_days_wed",
                                       "campaigns_days_thu", "campaigns_days_fri", "campaigns_days_sat",
                                       "campaigns_days_sun"};
+    for (size_t i = 0; i < s.Days.size(); ++i)
+        sp.ParamByName(dayParams[i]).SetAsInteger(s.Days[i] ? 1 : 0);
+}
+
+void TCampEditor::FillCommon(ibx::TIBStoredProc& sp) {
+    TCampaignSchedule schedule;
+    schedule.Schedule = cbSchedule->currentIndex();
+    schedule.Dates = DateRange();
+    schedule.WeekStart = dtpStart->time();
+    schedule.WeekEnd = dtpEnd->time();
     QCheckBox* days[7] = {cbMonday, cbTuesday, cbWednesday, cbThursday, cbFriday, cbSaturday, cbSunday};
-    for (int i = 0; i < 7; ++i)
-        Param(sp, dayParams[i]).SetAsInteger(days[i]->isChecked() ? 1 : 0);
+    for (size_t i = 0; i < 7; ++i)
+        schedule.Days[i] = days[i]->isChecked();
+    Param(sp, "campaigns_name").SetAsWideString(edCampaignName->text().toStdU16String());
+    SetScheduleParams(sp, schedule);
+    Param(sp, "campaigns_enabled").SetAsInteger(cbEnabled->isChecked() ? 1 : 0);
     Param(sp, "campaigns_file_name").SetAsWideString(StoredFileName().toStdU16String());
 }
 

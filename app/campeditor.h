@@ -16,6 +16,7 @@
 #include <QDialog>
 #include <QTime>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -59,6 +60,20 @@ bool IsPlainFileName(const QString& name);
 // The text from the last "." on, when no "\" or ":" follows it, is the extension; the
 // result is the name before the first occurrence of that extension (or the name unchanged).
 QString StripFileExt(const QString& name);
+
+// A campaign's schedule as ADD_CAMPAIGN and UPDATE_CAMPAIGN take it.
+struct TCampaignSchedule {
+    int Schedule = 0; // 0 continuous, 1 date and time, 2 days of week
+    TScheduleRange Dates;
+    QTime WeekStart, WeekEnd;   // the weekday window
+    std::array<bool, 7> Days{}; // Monday first
+};
+// Sets the schedule's parameters: the dates and days always, the times from the date page
+// or, for days of week, from the weekday window.
+void SetScheduleParams(ibx::TIBStoredProc& sp, const TCampaignSchedule& s);
+// Sets the nine parameters only a promotion fills (positions, coupon, message, font,
+// validity) to NULL.
+void ClearPromotionParams(ibx::TIBStoredProc& sp);
 
 // Campaign type codes.
 enum : int { CampTypeFile = 0, CampTypeText = 1, CampTypePromotion = 2 };
@@ -147,7 +162,6 @@ protected:
 
     // "campaigns_data" and friends, set by their lower-case names.
     static ibx::TIBXSQLVAR& Param(ibx::TIBStoredProc& sp, const char* name);
-    static void ClearPromotionParams(ibx::TIBStoredProc& sp);
     static QString FieldText(const ibx::TIBQuery& q, const char* name);
 
 private:

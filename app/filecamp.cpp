@@ -9,6 +9,35 @@
 
 #include "vcl/SysUtils.h"
 
+TOpenDialog CampaignFileDialog() {
+    TOpenDialog dialog;
+    dialog.Title = QStringLiteral("Select file for campaign");
+    dialog.Filters = {
+        QStringLiteral("All Media Files (*.jpg;*.jpeg;*.gif;*.bmp;*.3gp;*.avi;*.mp4;*.vcf;*.txt;*.mid;*.midi;*.mp3;"
+                       "*.wav;*.amr;*.jar;*.jad;*.sys)"),
+        QStringLiteral("Image Files (*.jpg;*.jpeg;*.gif;*.bmp)"),
+        QStringLiteral("Video Files (*.3gp;*.avi;*.mp4)"),
+        QStringLiteral("Audio Files (*.mid;*.midi;*.mp3;*.wav;*.amr)"),
+        QStringLiteral("Text Files (*.vcf;*.txt)"),
+        QStringLiteral("Java Applications (*.jar;*.jad)"),
+        QStringLiteral("Symbian Applications (*.sys)"),
+        QStringLiteral("All Files (*.*)"),
+    };
+    return dialog;
+}
+
+QByteArray ReadCampaignFile(const QString& path) {
+    if (path.isEmpty())
+        throw vcl::Exception(u"No file was chosen for the campaign.");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw vcl::Exception(QStringLiteral("Cannot open file \"%1\": %2").arg(path, file.errorString()).toStdU16String());
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw vcl::Exception(QStringLiteral("Cannot read file \"%1\": %2").arg(path, file.errorString()).toStdU16String());
+    return bytes;
+}
+
 TfmFileCamp::TfmFileCamp(ibx::TIBDatabase* db, QWidget* parent)
     : TCampEditor(db, parent), content_(std::make_unique<Ui::TfmFileCamp>()) {
     setObjectName(QStringLiteral("fmFileCamp"));
@@ -21,18 +50,7 @@ TfmFileCamp::TfmFileCamp(ibx::TIBDatabase* db, QWidget* parent)
     sbLoad = content_->sbLoad;
     connect(sbLoad, &QToolButton::clicked, this, [this] { sbLoadClick(); });
 
-    OpenDialog.Title = QStringLiteral("Select file for campaign");
-    OpenDialog.Filters = {
-        QStringLiteral("All Media Files (*.jpg;*.jpeg;*.gif;*.bmp;*.3gp;*.avi;*.mp4;*.vcf;*.txt;*.mid;*.midi;*.mp3;"
-                       "*.wav;*.amr;*.jar;*.jad;*.sys)"),
-        QStringLiteral("Image Files (*.jpg;*.jpeg;*.gif;*.bmp)"),
-        QStringLiteral("Video Files (*.3gp;*.avi;*.mp4)"),
-        QStringLiteral("Audio Files (*.mid;*.midi;*.mp3;*.wav;*.amr)"),
-        QStringLiteral("Text Files (*.vcf;*.txt)"),
-        QStringLiteral("Java Applications (*.jar;*.jad)"),
-        QStringLiteral("Symbian Applications (*.sys)"),
-        QStringLiteral("All Files (*.*)"),
-    };
+    OpenDialog = CampaignFileDialog();
     resize(514, 362);
     FormCreate();
 }
@@ -70,14 +88,7 @@ void TfmFileCamp::FillContent(ibx::TIBStoredProc& sp, bool adding) {
         return;
     }
     // Read now, not when chosen: the bytes stored are those of the file as it is at OK.
-    if (FilePath.isEmpty())
-        throw vcl::Exception(u"No file was chosen for the campaign.");
-    QFile file(FilePath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw vcl::Exception(QStringLiteral("Cannot open file \"%1\": %2").arg(FilePath, file.errorString()).toStdU16String());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw vcl::Exception(QStringLiteral("Cannot read file \"%1\": %2").arg(FilePath, file.errorString()).toStdU16String());
     // An empty file is an empty content, never NULL: NULL would keep the old bytes.
+    const QByteArray bytes = ReadCampaignFile(FilePath);
     data.SetAsBytes(ibx::TBytes(bytes.begin(), bytes.end()));
 }

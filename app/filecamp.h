@@ -10,6 +10,12 @@ class TfmFileCamp;
 }
 class QToolButton;
 
+// The dialog a file campaign's file is chosen in.
+TOpenDialog CampaignFileDialog();
+// The whole file as it is now; throws with the file's name when none was chosen or it
+// cannot be read. An empty file gives empty bytes.
+QByteArray ReadCampaignFile(const QString& path);
+
 class TfmFileCamp : public TCampEditor {
     Q_OBJECT
 

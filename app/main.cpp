@@ -498,8 +498,7 @@ void TfmMain::LoadCampaigns() { CampaignList->Refresh(); }
 void TfmMain::acAddFileBasedExecute() { CampaignList->AddFileBased(); }
 void TfmMain::acAddTextBasedExecute() { CampaignList->AddTextBased(); }
 void TfmMain::acAddPromotionExecute() { CampaignList->AddPromotion(); }
-// The wizard lives in its own unit; its opener goes here when it lands.
-void TfmMain::acAddWizardExecute() {}
+void TfmMain::acAddWizardExecute() { CampaignList->AddWizard(); }
 void TfmMain::acCampaignsEditExecute() {
     if (SelectedCampaign()) CampaignList->Edit();
 }

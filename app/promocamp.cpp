@@ -6,11 +6,68 @@
 #include "translation.h"
 #include "ui_promocamp.h"
 
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QVBoxLayout>
+
+QString PromoPreviewText(const QString& message, bool coupon) {
+    QString text = message;
+    if (coupon) {
+        if (!text.isEmpty())
+            text += QStringLiteral("\r\n");
+        text += QLatin1String(PromoCouponPlaceholder);
+    }
+    return text;
+}
+
+void ShowCouponValidity(bool coupon, QWidget* label, QLineEdit* validIn) {
+    label->setEnabled(coupon);
+    validIn->setEnabled(coupon);
+    validIn->setText(coupon ? QStringLiteral("1") : QString());
+}
+
+TOpenDialog PromoPictureDialog() {
+    TOpenDialog dialog;
+    dialog.Title = QStringLiteral("Select image");
+    dialog.Filters = {QStringLiteral("All (*.jpg;*.jpeg;*.bmp)"), QStringLiteral("JPEG Image File (*.jpg;*.jpeg)"),
+                      QStringLiteral("Bitmaps (*.bmp)")};
+    return dialog;
+}
+
+QImage ReadPromoPicture(const QString& path) {
+    return LoadPictureFile(path).convertToFormat(QImage::Format_RGB888);
+}
+
+int PromoVAlignCode(const QAbstractButton* middle, const QAbstractButton* bottom) {
+    return bottom->isChecked() ? 2 : middle->isChecked() ? 1 : 0;
+}
+
+int PromoHAlignCode(const QAbstractButton* left, const QAbstractButton* center) {
+    return left->isChecked() ? 0 : center->isChecked() ? 1 : 2;
+}
+
+void SetPromotionParams(ibx::TIBStoredProc& sp, const TPromotionParams& p) {
+    sp.ParamByName("campaigns_data").SetAsBytes(ibx::TBytes(p.Jpeg.begin(), p.Jpeg.end()));
+    sp.ParamByName("campaigns_valign").SetAsInteger(p.VAlign);
+    sp.ParamByName("campaigns_halign").SetAsInteger(p.HAlign);
+    sp.ParamByName("campaigns_use_coupon").SetAsInteger(p.UseCoupon ? 1 : 0);
+    sp.ParamByName("campaigns_message").SetAsWideString(p.Message.toStdU16String());
+    // Sent as text: the database converts it, and refuses what is not a number.
+    if (p.UseCoupon)
+        sp.ParamByName("campaigns_valid_in").SetAsWideString(p.ValidIn.toStdU16String());
+    else
+        sp.ParamByName("campaigns_valid_in").Clear();
+}
+
+void SetFontParams(ibx::TIBStoredProc& sp, const TPromoFont& font) {
+    sp.ParamByName("campaigns_font_name").SetAsWideString(font.Name.toStdU16String());
+    sp.ParamByName("campaigns_font_size").SetAsInteger(font.Size);
+    sp.ParamByName("campaigns_font_style").SetAsInteger(font.Style);
+    sp.ParamByName("campaigns_font_color").SetAsInteger(font.Color);
+}
 
 TfmPromoCamp::TfmPromoCamp(ibx::TIBDatabase* db, QWidget* parent)
     : TCampEditor(db, parent), content_(std::make_unique<Ui::TfmPromoCamp>()) {
@@ -60,9 +117,7 @@ TfmPromoCamp::TfmPromoCamp(ibx::TIBDatabase* db, QWidget* parent)
     connect(sbMiddle, &QToolButton::clicked, this, [this] { sbMiddleClick(); });
     connect(sbBottom, &QToolButton::clicked, this, [this] { sbBottomClick(); });
 
-    OpenDialog.Title = QStringLiteral("Select image");
-    OpenDialog.Filters = {QStringLiteral("All (*.jpg;*.jpeg;*.bmp)"), QStringLiteral("JPEG Image File (*.jpg;*.jpeg)"),
-                          QStringLiteral("Bitmaps (*.bmp)")};
+    OpenDialog = PromoPictureDialog();
     resize(514, 422);
     FormCreate();
 }
@@ -82,21 +137,12 @@ void TfmPromoCamp::ContentDefaults() {
 }
 
 void TfmPromoCamp::edMessageChange() {
-    QString text = edMessage->text();
-    if (cbEnableCoupon->isChecked()) {
-        if (!text.isEmpty())
-            text += QStringLiteral("\r\n");
-        text += QLatin1String(CouponPlaceholder);
-    }
-    imLogo->SetText(text);
+    imLogo->SetText(PromoPreviewText(edMessage->text(), cbEnableCoupon->isChecked()));
 }
 
 void TfmPromoCamp::cbEnableCouponClick() {
     edMessageChange();
-    const bool on = cbEnableCoupon->isChecked();
-    laValidIn->setEnabled(on);
-    edValidIn->setEnabled(on);
-    edValidIn->setText(on ? QStringLiteral("1") : QString());
+    ShowCouponValidity(cbEnableCoupon->isChecked(), laValidIn, edValidIn);
 }
 
 void TfmPromoCamp::sbLeftClick() {
@@ -125,8 +171,7 @@ void TfmPromoCamp::sbFontClick() {
 }
 
 void TfmPromoCamp::LoadPicture(const QString& path) {
-    QImage picture = LoadPictureFile(path);
-    imLogo->SetPicture(picture.convertToFormat(QImage::Format_RGB888));
+    imLogo->SetPicture(ReadPromoPicture(path));
 }
 
 void TfmPromoCamp::sbSelectFileClick() {
@@ -208,23 +253,14 @@ bool TfmPromoCamp::CheckContent() {
 }
 
 void TfmPromoCamp::FillContent(ibx::TIBStoredProc& sp, bool) {
-    const int valign = sbBottom->isChecked() ? 2 : sbMiddle->isChecked() ? 1 : 0;
-    const int halign = sbLeft->isChecked() ? 0 : sbCenter->isChecked() ? 1 : 2;
+    TPromotionParams p;
     // The whole picture, re-encoded; the preview's scaling is for display only.
-    const QByteArray jpeg = EncodeJpeg(imLogo->Picture());
-    const TPromoFont& font = imLogo->Font();
-    Param(sp, "campaigns_data").SetAsBytes(ibx::TBytes(jpeg.begin(), jpeg.end()));
-    Param(sp, "campaigns_valign").SetAsInteger(valign);
-    Param(sp, "campaigns_halign").SetAsInteger(halign);
-    Param(sp, "campaigns_use_coupon").SetAsInteger(cbEnableCoupon->isChecked() ? 1 : 0);
-    Param(sp, "campaigns_message").SetAsWideString(edMessage->text().toStdU16String());
-    Param(sp, "campaigns_font_name").SetAsWideString(font.Name.toStdU16String());
-    Param(sp, "campaigns_font_size").SetAsInteger(font.Size);
-    Param(sp, "campaigns_font_style").SetAsInteger(font.Style);
-    Param(sp, "campaigns_font_color").SetAsInteger(font.Color);
-    // Sent as text: the database converts it, and refuses what is not a number.
-    if (cbEnableCoupon->isChecked())
-        Param(sp, "campaigns_valid_in").SetAsWideString(edValidIn->text().toStdU16String());
-    else
-        Param(sp, "campaigns_valid_in").Clear();
+    p.Jpeg = EncodeJpeg(imLogo->Picture());
+    p.VAlign = PromoVAlignCode(sbMiddle, sbBottom);
+    p.HAlign = PromoHAlignCode(sbLeft, sbCenter);
+    p.UseCoupon = cbEnableCoupon->isChecked();
+    p.Message = edMessage->text();
+    p.ValidIn = edValidIn->text();
+    SetPromotionParams(sp, p);
+    SetFontParams(sp, imLogo->Font());
 }

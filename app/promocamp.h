@@ -9,8 +9,40 @@
 namespace Ui {
 class TfmPromoCamp;
 }
+class QAbstractButton;
 class QButtonGroup;
 class QToolButton;
+
+// The placeholder the preview shows for the coupon code.
+inline constexpr const char* PromoCouponPlaceholder = "COUPON CODE";
+// The preview's text: the message and, while coupons are on, the placeholder on its own line.
+QString PromoPreviewText(const QString& message, bool coupon);
+// The validity edit and its label follow the coupon box: enabled with "1" when on,
+// disabled and empty when off.
+void ShowCouponValidity(bool coupon, QWidget* label, QLineEdit* validIn);
+// The dialog a promotion's picture is chosen in.
+TOpenDialog PromoPictureDialog();
+// Reads a chosen picture file (".bmp" as a bitmap, anything else as JPEG) for the
+// preview; throws when it cannot be read.
+QImage ReadPromoPicture(const QString& path);
+
+// The stored position codes from the position buttons: bottom 2, else middle 1, else 0;
+// left 0, else centre 1, else 2.
+int PromoVAlignCode(const QAbstractButton* middle, const QAbstractButton* bottom);
+int PromoHAlignCode(const QAbstractButton* left, const QAbstractButton* center);
+
+// What a promotion stores besides its name and schedule.
+struct TPromotionParams {
+    QByteArray Jpeg; // the whole picture, encoded
+    int VAlign = 1;
+    int HAlign = 1;
+    bool UseCoupon = true;
+    QString Message;
+    QString ValidIn; // sent only with the coupon on
+};
+void SetPromotionParams(ibx::TIBStoredProc& sp, const TPromotionParams& p);
+// The four font parameters.
+void SetFontParams(ibx::TIBStoredProc& sp, const TPromoFont& font);
 
 class TfmPromoCamp : public TCampEditor {
     Q_OBJECT
@@ -32,8 +64,7 @@ public:
 
     int CampaignType() const override { return CampTypePromotion; }
 
-    // The placeholder the preview shows for the coupon code.
-    static constexpr const char* CouponPlaceholder = "COUPON CODE";
+    static constexpr const char* CouponPlaceholder = PromoCouponPlaceholder;
 
     void edMessageChange();
     void cbEnableCouponClick();

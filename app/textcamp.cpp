@@ -61,17 +61,21 @@ QString TfmTextCamp::ContentColumns() const {
     return QStringLiteral(", CAMPAIGNS_DATA");
 }
 
-QByteArray TfmTextCamp::CardBytes() const {
+QByteArray CampaignCard(const QString& company, const QString& url, const QString& phone, const QString& message) {
     TvyrvCard card;
-    card.Business.Company.Name = edCompanyName->text().toStdU16String();
-    card.Explanatory.Url1 = edURL->text().toStdU16String();
-    card.Telecom.Phone1.Number = edPhone->text().toStdU16String();
+    card.Business.Company.Name = company.toStdU16String();
+    card.Explanatory.Url1 = url.toStdU16String();
+    card.Telecom.Phone1.Number = phone.toStdU16String();
     card.Telecom.Phone1.Types = 3; // PREF and WORK
-    for (const QString& line : TextToLines(edMessage->text()))
+    for (const QString& line : TextToLines(message))
         card.Explanatory.Notes.push_back(line.toStdString());
     std::string stream;
     card.SaveToStream(stream);
     return QByteArray(stream.data(), static_cast<qsizetype>(stream.size()));
+}
+
+QByteArray TfmTextCamp::CardBytes() const {
+    return CampaignCard(edCompanyName->text(), edURL->text(), edPhone->text(), edMessage->text());
 }
 
 void TfmTextCamp::ShowCard(const QByteArray& bytes) {

@@ -38,6 +38,10 @@ private:
     std::unique_ptr<Ui::TfmTextCamp> content_;
 };
 
+// The card a text campaign pushes: the company's name, web site, phone (preferred and
+// work) and the message as notes, as vCard bytes.
+QByteArray CampaignCard(const QString& company, const QString& url, const QString& phone, const QString& message);
+
 // Text as lines the way a string list takes it: split at CR LF, CR or LF, a final line
 // break adds no empty line. And back: every line followed by CR LF.
 QStringList TextToLines(const QString& text);

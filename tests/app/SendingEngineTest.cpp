@@ -4,21 +4,29 @@
 #include "QtTestApp.h"
 #include "ScopedEnv.h"
 #include "TestDatabase.h"
+#include "campaignlist.h"
 #include "dbsettings.h"
 #include "jpegcodec.h"
 #include "main.h"
 #include "msgbox.h"
 #include "qt/AirFileWatch.h"
 #include "qt/MessageBridge.h"
+#include "stddialogs.h"
+#include "textcamp.h"
 #include "sim/air/Air.h"
 #include "translation.h"
 #include "vcl/Registry.h"
 #include "sim/win32/Testing.h"
+#include "wizard.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -491,4 +499,84 @@ TEST_F(SendingEngineTest, StationFollowsItsAirFile) {
     EXPECT_EQ(w.lvAPIs->topLevelItem(1)->text(1), "Not detected");
     w.acSenderStop->trigger();
     EXPECT_EQ(OurLocks(), 0);
+TEST_F(SendingEngineTest, CampaignsMadeWithTheWizardReachThePhones) {
+    CreateStation(100);
+    TfmMain& w = *window;
+    Exec("delete from PROCESSED");
+    Exec("delete from WORK_BLACK_LIST");
+    Exec("delete from DEVICE_LOCKS");
+    Exec("delete from CAMPAIGNS");
+    w.acCampaignsRefresh->trigger();
+    ASSERT_EQ(w.lvCampaigns->topLevelItemCount(), 0);
+
+    // The operator's three campaigns, one of each kind, made page by page with the wizard.
+    const QString clip = home.filePath("prices.txt");
+    {
+        QFile f(clip);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("Bread 1.20\r\nMilk 0.90\r\n");
+    }
+    const QString photo = home.filePath("summer.jpg");
+    {
+        QImage img(200, 120, QImage::Format_RGB888);
+        img.fill(QColor(40, 120, 200));
+        QFile f(photo);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(EncodeJpeg(img));
+    }
+    int kind = 0;
+    w.CampaignList->ShowWizardHook = [&](TfmWizard& wz) {
+        wz.btNext->click();
+        wz.edName->setText(QStringList{"Prices", "Card", "Summer"}[kind]);
+        wz.cbEnabled->click();
+        wz.btNext->click();
+        wz.btNext->click(); // continuous
+        (kind == 0 ? wz.cbFileBased : kind == 1 ? wz.cbvCardBased : wz.cbPromotion)->click();
+        wz.btNext->click();
+        TOpenDialog::ExecuteHook = [&](QWidget*, const TOpenDialog&) { return kind == 0 ? clip : photo; };
+        if (kind == 0) {
+            wz.sbLoad->click();
+        } else if (kind == 1) {
+            wz.edCompanyName->setText("Shop");
+            wz.edSendAs->setText("shop");
+        } else {
+            wz.sbSelectFile->click();
+            wz.edPromoMsg->setText("10% off");
+        }
+        TOpenDialog::ExecuteHook = nullptr;
+        wz.btNext->click();
+        wz.btNext->click(); // Finish
+        return wz.result();
+    };
+    for (kind = 0; kind < 3; ++kind)
+        w.acAddWizard->trigger();
+    ASSERT_EQ(w.lvCampaigns->topLevelItemCount(), 3);
+    QStringList rows;
+    for (int i = 0; i < 3; ++i) {
+        QTreeWidgetItem* row = w.lvCampaigns->topLevelItem(i);
+        rows << row->text(0) + "/" + row->text(1) + "/" + row->text(2) + "/" + row->text(3);
+    }
+    EXPECT_EQ(rows, (QStringList{"Prices/File/Continuous/Yes", "Card/Text/Continuous/Yes",
+                                 "Summer/Promotion/Continuous/Yes"}));
+    EXPECT_TRUE(boxes.Asked().empty());
+
+    w.acSenderStart->trigger();
+    ASSERT_TRUE(w.Running);
+    ASSERT_TRUE(WaitFor([&] {
+        for (int i : GoodPhones)
+            if (Received(i).size() < 3)
+                return false;
+        return true;
+    })) << Received(Good1).join(',').toStdString();
+    w.acSenderStop->trigger();
+    EXPECT_EQ(Received(Good1), (QStringList{"prices.txt", "shop.vcf", "summer.jpg"}));
+    QFile file(Inbox(Good1) + "/prices.txt");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "Bread 1.20\r\nMilk 0.90\r\n");
+    QFile card(Inbox(Good1) + "/shop.vcf");
+    ASSERT_TRUE(card.open(QIODevice::ReadOnly));
+    EXPECT_EQ(card.readAll(), CampaignCard("Shop", "", "", ""));
+    QFile promo(Inbox(Good1) + "/summer.jpg");
+    ASSERT_TRUE(promo.open(QIODevice::ReadOnly));
+    EXPECT_EQ(DecodeJpeg(promo.readAll()).size(), QSize(176, 220));
 }
