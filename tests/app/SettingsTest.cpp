@@ -239,6 +239,22 @@ TEST_F(SettingsTest, BadValueIsRefusedUntilCorrected) {
     EXPECT_FALSE(c.isVisible());
     EXPECT_FALSE(c.IBTransaction.InTransaction());
     EXPECT_EQ(Row(), "Tavlin|9|20|5|15|30|5|24|3|3|0|0");
+
+    // Without a settings row, OK has nothing to save and says so instead of closing.
+    Exec("delete from SETTINGS");
+    TfmSettings none(conn_);
+    none.show();
+    const int shown = Errors();
+    none.btOK->click();
+    EXPECT_TRUE(none.isVisible());
+    EXPECT_EQ(Errors(), shown + 1);
+    EXPECT_EQ(Text("select count(*) from SETTINGS"), "0");
+    boxes_->Answer(TMsgResult::Yes);
+    none.btCancel->click();
+    Exec("insert into SETTINGS (SETTINGS_NAME, SETTINGS_MAX_CONN, SETTINGS_MAX_PER_DONGLE, SETTINGS_SLEEP, "
+         "SETTINGS_DISC_TIMEOUT, SETTINGS_CONNECT_TIMEOUT, SETTINGS_DELAY, SETTINGS_BL_TIMEOUT, "
+         "SETTINGS_REJECT_RETRY, SETTINGS_IGNORE_RETRY, SETTINGS_USE_WL, SETTINGS_USE_BL) "
+         "values ('Tavlin', 7, 20, 5, 15, 30, 5, 24, 3, 3, 0, 0)");
 }
 
 TEST_F(SettingsTest, LanguageThatCannotBeStoredIsReportedOnceAfterTheRowIsSaved) {
