@@ -1,7 +1,9 @@
 #include "main.h"
 
+#include "checkcoupon.h"
 #include "dbsettings.h"
 #include "msgbox.h"
+#include "settings.h"
 #include "splash.h"
 #include "translation.h"
 #include "ui_main.h"
@@ -528,8 +530,22 @@ void TfmMain::acReportsDetailsPerCampaignsExecute() {}
 void TfmMain::acReportsChartExecute() {}
 void TfmMain::acSettingsBlackListExecute() {}
 void TfmMain::acSettingsWhiteListExecute() {}
-void TfmMain::acToolsCheckCouponExecute() {}
-void TfmMain::acToolsSettingsExecute() {}
+void TfmMain::acToolsCheckCouponExecute() {
+    try {
+        TfmCheckCoupon dialog(&IBDatabase, this);
+        dialog.exec();
+    } catch (const std::exception& e) {
+        ShowException(this, e);
+    }
+}
+void TfmMain::acToolsSettingsExecute() {
+    try {
+        TfmSettings dialog(&IBDatabase, this);
+        dialog.exec();
+    } catch (const std::exception& e) {
+        ShowException(this, e);
+    }
+}
 void TfmMain::acSenderSendToDeviceExecute() {}
 
 void TfmMain::acSettingsDatabaseExecute() {

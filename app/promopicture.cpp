@@ -170,12 +170,13 @@ QString CouponText(qint32 coupon) {
 }
 
 std::optional<qint32> ParseCouponText(const QString& text) {
-    const QString t = text.trimmed();
-    if (t.isEmpty())
+    // Exactly what the station prints, give or take case and leading zeros: a blank, a
+    // sign or a "0x" is a typing error, not a code.
+    if (text.isEmpty())
         return std::nullopt;
     quint32 value = 0;
     int significant = 0;
-    for (QChar ch : t) {
+    for (QChar ch : text) {
         int d;
         char16_t c = ch.unicode();
         if (c >= u'0' && c <= u'9')

@@ -75,5 +75,5 @@ QByteArray RenderPromoPicture(const QByteArray& storedPicture, const TPromoText&
 // 32-bit pattern (-1 is "FFFFFFFF").
 QString CouponText(qint32 coupon);
 // The reverse: hexadecimal digits in either case, at most 8 significant ones (leading
-// zeros allowed, surrounding blanks ignored). Anything else gives no value.
+// zeros allowed); nothing else, not even a blank. Anything else gives no value.
 std::optional<qint32> ParseCouponText(const QString& text);

@@ -5,11 +5,13 @@
 #include "ScopedEnv.h"
 #include "TestDatabase.h"
 #include "campaignlist.h"
+#include "checkcoupon.h"
 #include "dbsettings.h"
 #include "jpegcodec.h"
 #include "main.h"
 #include "msgbox.h"
 #include "qt/AirFileWatch.h"
+#include "promopicture.h"
 #include "qt/MessageBridge.h"
 #include "stddialogs.h"
 #include "textcamp.h"
@@ -29,6 +31,7 @@
 #include <QToolButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <fstream>
@@ -101,6 +104,7 @@ protected:
         }
     }
     void TearDown() override {
+        TCouponClock::NowHook = nullptr;
         window.reset();
         roads.reset();
         air::Air::Instance().Clear();
@@ -579,4 +583,81 @@ TEST_F(SendingEngineTest, CampaignsMadeWithTheWizardReachThePhones) {
     QFile promo(Inbox(Good1) + "/summer.jpg");
     ASSERT_TRUE(promo.open(QIODevice::ReadOnly));
     EXPECT_EQ(DecodeJpeg(promo.readAll()).size(), QSize(176, 220));
+// Runs the operator's steps in the coupon check the action opens, then closes it.
+static void WithCouponCheck(QAction* action, const std::function<void(TfmCheckCoupon&)>& steps) {
+    bool ran = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* d = qobject_cast<TfmCheckCoupon*>(QApplication::activeModalWidget());
+        if (!d || ran) return;
+        ran = true;
+        steps(*d);
+        d->btClose->click();
+    });
+    poll.start();
+    action->trigger();
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(SendingEngineTest, CouponOnAPhonesPictureIsCheckedAndRedeemedAtTheCounter) {
+    CreateStation();
+    TfmMain& w = *window;
+    const std::string couponOfGood1 = "select p.PROCESSED_COUPON from PROCESSED p join DEVICES d on d.DEVICES_ID = "
+                                      "p.PROCESSED_DEVICES_ID where p.PROCESSED_COUPON is not null and d.DEVICES_MAC "
+                                      "= '" + PhoneText(Good1) + "'";
+    w.acSenderStart->trigger();
+    ASSERT_TRUE(WaitFor([&] { return Count(couponOfGood1) != 0; }));
+    w.acSenderStop->trigger();
+    const qint32 coupon = Count(couponOfGood1);
+    const QString code = CouponText(coupon);
+    ibx::TIBQuery q;
+    q.SetTransaction(&w.IBTransaction);
+    q.SetSQL("select PROCESSED_DATE_TIME, PROCESSED_VALID_TO from PROCESSED where PROCESSED_COUPON = " +
+             std::to_string(coupon));
+    q.Open();
+    const ibx::TDateTime t = q.Fields(0).AsDateTime();
+    EXPECT_EQ(q.Fields(1).AsInteger(), 48);
+    q.Close();
+    const QDateTime sent(QDate(t.Date.Year, t.Date.Month, t.Date.Day),
+                         QTime(t.Time.Hour, t.Time.Minute, t.Time.Second, t.Time.Fraction / 10));
+
+    // The phone's picture is the promotion with exactly this code drawn on it.
+    QFile received(Inbox(Good1) + "/promo.jpg");
+    ASSERT_TRUE(received.open(QIODevice::ReadOnly));
+    const QByteArray picture = received.readAll();
+    TPromoText text;
+    text.Message = QStringLiteral("10% off");
+    text.Font = TPromoFont{QStringLiteral("Sans"), 10, PromoStyleBold, 0};
+    text.HAlign = text.VAlign = 1;
+    text.Coupon = code;
+    EXPECT_EQ(picture, RenderPromoPicture(QByteArray(), text));
+    text.Coupon = CouponText(coupon ^ 1);
+    EXPECT_NE(picture, RenderPromoPicture(QByteArray(), text));
+
+    // An hour later the customer shows the code; the operator types it in lower case and redeems it.
+    TCouponClock::NowHook = [sent] { return sent.addSecs(3600); };
+    auto values = [](const TfmCheckCoupon& d) {
+        QStringList v;
+        for (int i = 0; i < d.ListView->topLevelItemCount(); ++i) v << d.ListView->topLevelItem(i)->text(1);
+        return v;
+    };
+    WithCouponCheck(w.acToolsCheckCoupon, [&](TfmCheckCoupon& d) {
+        d.edCode->setText(code.toLower());
+        d.btCheck->click();
+        EXPECT_EQ(values(d), (QStringList{"Coupon", QString::fromStdString(PhoneText(Good1)), "phone 1",
+                                          DateTimeText(sent), DateTimeText(sent.addSecs(48 * 3600))}));
+        EXPECT_TRUE(d.btUse->isEnabled());
+        d.btUse->click();
+        EXPECT_EQ(values(d).value(4), "Already used");
+    });
+    // Shown again, another time: already used, nothing to redeem.
+    WithCouponCheck(w.acToolsCheckCoupon, [&](TfmCheckCoupon& d) {
+        d.edCode->setText(code);
+        d.btCheck->click();
+        EXPECT_EQ(values(d).value(4), "Already used");
+        EXPECT_FALSE(d.btUse->isEnabled());
+    });
+    EXPECT_EQ(Count("select PROCESSED_VALID_TO from PROCESSED where PROCESSED_COUPON = " + std::to_string(coupon)), 0);
+    EXPECT_TRUE(boxes.Asked().empty());
 }

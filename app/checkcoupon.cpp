@@ -1,0 +1,218 @@
+#include "checkcoupon.h"
+
+#include "msgbox.h"
+#include "promopicture.h"
+#include "strings.h"
+#include "translation.h"
+#include "ui_checkcoupon.h"
+
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QTreeWidget>
+
+namespace {
+
+const char* const CheckSql =
+    "select processed_id, campaigns_name, PROCESSED_DATE_TIME, devices_mac, devices_name, PROCESSED_VALID_TO "
+    "from PROCESSED, CAMPAIGNS, DEVICES"
+    "\n"
+    "where (CAMPAIGNS_ID = PROCESSED_CAMPAIGNS_ID) and (devices_id = PROCESSED_DEVICES_ID) and "
+    "(PROCESSED_COUPON = :coupon);";
+
+const char* const UseSql = "update processed set processed_valid_to = 0 where processed_id = :id;";
+
+// Row of the result list that carries the verdict.
+constexpr int VerdictRow = 4;
+
+// Runs one database step in the dialog's transaction: commits when it succeeds, rolls
+// back and re-raises when it fails, so the next click starts afresh.
+template <typename Step> void InTransaction(ibx::TIBTransaction& tr, Step&& step) {
+    if (!tr.InTransaction())
+        tr.StartTransaction();
+    try {
+        step();
+        tr.Commit();
+    } catch (...) {
+        try {
+            if (tr.InTransaction())
+                tr.Rollback();
+        } catch (const std::exception&) {
+            // The first error is the one worth showing.
+        }
+        throw;
+    }
+}
+
+QDateTime FieldDateTime(const ibx::TIBXSQLVAR& f) {
+    if (f.IsNull())
+        return QDateTime();
+    const ibx::TDateTime t = f.AsDateTime();
+    return QDateTime(QDate(t.Date.Year, t.Date.Month, t.Date.Day),
+                     QTime(t.Time.Hour, t.Time.Minute, t.Time.Second, t.Time.Fraction / 10));
+}
+
+QString FieldText(const ibx::TIBXSQLVAR& f) {
+    return QString::fromStdString(f.AsString());
+}
+
+} // namespace
+
+std::function<QDateTime()> TCouponClock::NowHook;
+
+QDateTime TCouponClock::Now() {
+    return NowHook ? NowHook() : QDateTime::currentDateTime();
+}
+
+QString DateTimeText(const QDateTime& t) {
+    if (!t.isValid())
+        return QString();
+    const QLocale locale;
+    return locale.toString(t.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           t.time().toString(QStringLiteral("HH:mm:ss"));
+}
+
+QDateTime CouponValidTill(const QDateTime& sent, qint64 validHours) {
+    // Whole hours in seconds: a one-hour coupon lasts one hour.
+    return sent.addSecs(validHours * 3600);
+}
+
+TfmCheckCoupon::TfmCheckCoupon(ibx::TIBDatabase* db, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::TfmCheckCoupon>()) {
+    ui_->setupUi(this);
+    edCode = ui_->edCode;
+    btCheck = ui_->btCheck;
+    btUse = ui_->btUse;
+    btClose = ui_->btClose;
+    ListView = ui_->ListView;
+    ListView->setColumnWidth(0, 180);
+    ListView->setColumnWidth(1, 180);
+
+    IBTransaction.SetName(u"IBTransaction");
+    IBTransaction.SetDefaultDatabase(db);
+    IBTransaction.SetParams({"read_committed", "rec_version", "nowait"});
+    quCheck.SetName(u"quCheck");
+    quCheck.SetDatabase(db);
+    quCheck.SetTransaction(&IBTransaction);
+    quCheck.SetSQL(CheckSql);
+    quUse.SetName(u"quUse");
+    quUse.SetDatabase(db);
+    quUse.SetTransaction(&IBTransaction);
+    quUse.SetSQL(UseSql);
+
+    connect(btCheck, &QPushButton::clicked, this, &TfmCheckCoupon::btCheckClick);
+    connect(btUse, &QPushButton::clicked, this, &TfmCheckCoupon::btUseClick);
+    // "Close" is the cancel button but ends the dialog with OK, as Escape does.
+    connect(btClose, &QPushButton::clicked, this, &QDialog::accept);
+    FormCreate();
+}
+
+TfmCheckCoupon::~TfmCheckCoupon() {
+    try {
+        if (IBTransaction.InTransaction())
+            IBTransaction.Rollback();
+    } catch (const std::exception&) {
+    }
+}
+
+void TfmCheckCoupon::FormCreate() {
+    CouponRecordId = 0;
+}
+
+void TfmCheckCoupon::FormShow() {
+    TranslateForm(this);
+}
+
+void TfmCheckCoupon::showEvent(QShowEvent* e) {
+    FormShow();
+    QDialog::showEvent(e);
+}
+
+void TfmCheckCoupon::AddRow(const QString& label, const QString& value) {
+    new QTreeWidgetItem(ListView, QStringList{label, value});
+}
+
+void TfmCheckCoupon::btCheckClick() {
+    try {
+        Check();
+    } catch (const std::exception& e) {
+        ShowException(this, e);
+    }
+}
+
+void TfmCheckCoupon::Check() {
+    CouponRecordId = 0;
+    ListView->clear();
+    btUse->setEnabled(false);
+
+    const std::optional<qint32> coupon = ParseCouponText(edCode->text());
+    if (!coupon) {
+        ErrorOK(this, TranslateText(STR_INVALID_CODE));
+        return;
+    }
+
+    bool found = false;
+    int id = 0;
+    QString campaign, mac, name;
+    QDateTime sent;
+    qint64 validHours = 0;
+    InTransaction(IBTransaction, [&] {
+        quCheck.ParamByName("coupon").SetAsInteger(*coupon);
+        quCheck.Open();
+        quCheck.FetchAll();
+        quCheck.First();
+        if (!quCheck.Eof()) {
+            // Two records with one number: the first the query returns is the one shown.
+            found = true;
+            id = quCheck.FieldByName("processed_id").AsInteger();
+            campaign = FieldText(quCheck.FieldByName("campaigns_name"));
+            mac = FieldText(quCheck.FieldByName("devices_mac"));
+            name = FieldText(quCheck.FieldByName("devices_name"));
+            sent = FieldDateTime(quCheck.FieldByName("PROCESSED_DATE_TIME"));
+            validHours = quCheck.FieldByName("PROCESSED_VALID_TO").AsInt64(); // NULL reads as 0: used
+        }
+        quCheck.Close();
+    });
+    if (!found) {
+        WarningOK(this, TranslateText(STR_COUPON_NOT_FOUND));
+        return;
+    }
+
+    CouponRecordId = id;
+    AddRow(TranslateText(STR_CAMPAING_NAME), campaign);
+    AddRow(TranslateText(STR_DEVICE_MAC), mac);
+    AddRow(TranslateText(STR_DEVICE_NAME), name);
+    AddRow(TranslateText(STR_SEND_TIME), DateTimeText(sent));
+    if (validHours == 0) {
+        AddRow(TranslateText(STR_VALID_TILL), TranslateText(STR_USED));
+        return;
+    }
+    // Without a send time the validity cannot be told, so it is never offered for use.
+    const QDateTime till = sent.isValid() ? CouponValidTill(sent, validHours) : QDateTime();
+    if (!till.isValid() || TCouponClock::Now() >= till) {
+        AddRow(TranslateText(STR_VALID_TILL), TranslateText(STR_EXPIRED));
+        return;
+    }
+    AddRow(TranslateText(STR_VALID_TILL), DateTimeText(till));
+    btUse->setEnabled(true);
+}
+
+void TfmCheckCoupon::btUseClick() {
+    try {
+        Use();
+    } catch (const std::exception& e) {
+        ShowException(this, e);
+    }
+}
+
+void TfmCheckCoupon::Use() {
+    if (CouponRecordId <= 0)
+        return;
+    InTransaction(IBTransaction, [&] {
+        quUse.ParamByName("id").SetAsInteger(CouponRecordId);
+        quUse.ExecSQL();
+    });
+    btUse->setEnabled(false);
+    if (QTreeWidgetItem* verdict = ListView->topLevelItem(VerdictRow))
+        verdict->setText(1, TranslateText(STR_USED));
+}
