@@ -1,7 +1,9 @@
 #include "main.h"
 
 #include "dbsettings.h"
+#include "devicelist.h"
 #include "msgbox.h"
+#include "sendtodevice.h"
 #include "splash.h"
 #include "translation.h"
 #include "ui_main.h"
@@ -527,11 +529,11 @@ void TfmMain::acBlackListTermoraryExecute() {}
 void TfmMain::acReportsHistoryExecute() {}
 void TfmMain::acReportsDetailsPerCampaignsExecute() {}
 void TfmMain::acReportsChartExecute() {}
-void TfmMain::acSettingsBlackListExecute() {}
-void TfmMain::acSettingsWhiteListExecute() {}
+void TfmMain::acSettingsBlackListExecute() { TfmBlackList(&IBDatabase, this).exec(); }
+void TfmMain::acSettingsWhiteListExecute() { TfmWhiteList(&IBDatabase, this).exec(); }
 void TfmMain::acToolsCheckCouponExecute() {}
 void TfmMain::acToolsSettingsExecute() {}
-void TfmMain::acSenderSendToDeviceExecute() {}
+void TfmMain::acSenderSendToDeviceExecute() { TfmSendToDevice(this).exec(); }
 
 void TfmMain::acSettingsDatabaseExecute() {
     TfmDbSettings dialog(this);
