@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -303,6 +304,34 @@ TEST_F(ListMatchingTest, EntriesMatchWhateverTheirCaseParenthesesSeparatorsAndBl
                          "_MAC = '00:1e:3a:47:9c:42'").AsInteger(), 1);
         Exec("delete from PROCESSED");
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(DeviceListTest, DialogsRenderOffscreen) {
+    const QString out = QStringLiteral(TAVLIN_TEST_FIREBIRD_LOCK "/../lists-%1.png");
+    Exec("insert into BLACK_LIST (BLACK_LIST_MAC, BLACK_LIST_NAME, BLACK_LIST_ENABLED) "
+         "values ('(00:1E:3A:47:9C:01)', 'Marta''s phone', 1)");
+    Exec("insert into BLACK_LIST (BLACK_LIST_MAC, BLACK_LIST_NAME, BLACK_LIST_ENABLED) "
+         "values ('00:21:09:5b:e2:7a', 'Kestrel K810', 0)");
+    TfmBlackList list(conn.get());
+    list.ListView->setCurrentItem(list.ListView->topLevelItem(0));
+    list.show();
+    const QImage shot = list.grab().toImage();
+    EXPECT_EQ(list.windowTitle(), "Black List");
+    EXPECT_EQ(list.laTitle->text(), "Manage the Black List");
+    EXPECT_TRUE(shot.save(out.arg("blacklist")));
+    tavtest::ModalSteps steps;
+    steps.Then<TfmEditDevice>([&](TfmEditDevice& e) {
+        EXPECT_TRUE(e.grab().toImage().save(out.arg("entry")));
+        e.btCancel->click();
+    });
+    list.acEdit->trigger();
+    EXPECT_TRUE(steps.Done());
+    boxes.Answer(TMsgResult::Yes);
+    list.btCancel->click();
 }
 
 } // namespace

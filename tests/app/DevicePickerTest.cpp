@@ -353,3 +353,35 @@ TEST_F(SendToDeviceTest, ClosingMidTransferDisconnectsWithoutAQuestion) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(AirDialogTest, DialogsRenderOffscreen) {
+    const QString out = QStringLiteral(TAVLIN_TEST_FIREBIRD_LOCK "/../lists-%1.png");
+    AddPhone(1, "Marta's phone");
+    AddPhone(2, "Kestrel K810");
+    AddPhone(3, "");
+    Start();
+    TfmSearchForDevices picker;
+    picker.btSearchClick();
+    picker.ListView->setCurrentRow(1);
+    TfmSearching wait;
+    TfmSendToDevice send;
+    send.DeviceAddress = PhoneText(1);
+    send.edDevice->setText("MARTA'S PHONE");
+    send.edFile->setText("/home/station/offer.jpg");
+    send.ProgressBar->setMaximum(100);
+    send.ProgressBar->setValue(40);
+    send.laStatus->setText("Sending file...");
+    for (auto [name, dialog] : {std::pair<const char*, QWidget*>{"picker", &picker}, {"searching", &wait},
+                                {"send", &send}}) {
+        dialog->show();
+        const QImage shot = dialog->grab().toImage();
+        EXPECT_GT(shot.width(), 250) << name;
+        EXPECT_TRUE(shot.save(out.arg(name))) << name;
+        dialog->hide();
+    }
+    EXPECT_EQ(picker.ListView->count(), 3);
+}
+
+} // namespace
