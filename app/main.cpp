@@ -2,7 +2,9 @@
 
 #include "checkcoupon.h"
 #include "dbsettings.h"
+#include "devicelist.h"
 #include "msgbox.h"
+#include "sendtodevice.h"
 #include "settings.h"
 #include "splash.h"
 #include "translation.h"
@@ -528,25 +530,22 @@ void TfmMain::acBlackListTermoraryExecute() {}
 void TfmMain::acReportsHistoryExecute() {}
 void TfmMain::acReportsDetailsPerCampaignsExecute() {}
 void TfmMain::acReportsChartExecute() {}
-void TfmMain::acSettingsBlackListExecute() {}
-void TfmMain::acSettingsWhiteListExecute() {}
-void TfmMain::acToolsCheckCouponExecute() {
+// A dialog that cannot even be built (the database gone, say) is reported, never thrown into the event loop.
+template <typename Dialog, typename... Args>
+static void RunDialog(QWidget* owner, Args&&... args) {
     try {
-        TfmCheckCoupon dialog(&IBDatabase, this);
+        Dialog dialog(std::forward<Args>(args)...);
         dialog.exec();
     } catch (const std::exception& e) {
-        ShowException(this, e);
+        ShowException(owner, e);
     }
 }
-void TfmMain::acToolsSettingsExecute() {
-    try {
-        TfmSettings dialog(&IBDatabase, this);
-        dialog.exec();
-    } catch (const std::exception& e) {
-        ShowException(this, e);
-    }
-}
-void TfmMain::acSenderSendToDeviceExecute() {}
+
+void TfmMain::acSettingsBlackListExecute() { RunDialog<TfmBlackList>(this, &IBDatabase, this); }
+void TfmMain::acSettingsWhiteListExecute() { RunDialog<TfmWhiteList>(this, &IBDatabase, this); }
+void TfmMain::acToolsCheckCouponExecute() { RunDialog<TfmCheckCoupon>(this, &IBDatabase, this); }
+void TfmMain::acToolsSettingsExecute() { RunDialog<TfmSettings>(this, &IBDatabase, this); }
+void TfmMain::acSenderSendToDeviceExecute() { RunDialog<TfmSendToDevice>(this, this); }
 
 void TfmMain::acSettingsDatabaseExecute() {
     TfmDbSettings dialog(this);

@@ -507,15 +507,20 @@ BEGIN
     SELECT FIRST 1 SETTINGS_USE_BL, SETTINGS_USE_WL, SETTINGS_BL_TIMEOUT FROM SETTINGS
       INTO :USE_BL, :USE_WL, :BL_TIMEOUT;
 
+    /* A list entry matches whatever its case, parentheses, separators and blanks. */
     IF (USE_BL = 1 AND EXISTS (SELECT 1 FROM BLACK_LIST
-                               WHERE UPPER(BLACK_LIST_MAC) = :UMAC AND BLACK_LIST_ENABLED = 1)) THEN
+                               WHERE UPPER(REPLACE(REPLACE(REPLACE(REPLACE(REPLACE(REPLACE(BLACK_LIST_MAC, '(', ''), ')', ''), ':', ''), '-', ''), ' ', ''), ASCII_CHAR(9), '')) =
+                                     UPPER(REPLACE(REPLACE(REPLACE(REPLACE(REPLACE(REPLACE(:UMAC, '(', ''), ')', ''), ':', ''), '-', ''), ' ', ''), ASCII_CHAR(9), ''))
+                                 AND BLACK_LIST_ENABLED = 1)) THEN
     BEGIN
         STATUS = 1;
         EXIT;
     END
 
     IF (USE_WL = 1 AND NOT EXISTS (SELECT 1 FROM WHITE_LIST
-                                   WHERE UPPER(WHITE_LIST_MAC) = :UMAC AND WHITE_LIST_ENABLED = 1)) THEN
+                                   WHERE UPPER(REPLACE(REPLACE(REPLACE(REPLACE(REPLACE(REPLACE(WHITE_LIST_MAC, '(', ''), ')', ''), ':', ''), '-', ''), ' ', ''), ASCII_CHAR(9), '')) =
+                                         UPPER(REPLACE(REPLACE(REPLACE(REPLACE(REPLACE(REPLACE(:UMAC, '(', ''), ')', ''), ':', ''), '-', ''), ' ', ''), ASCII_CHAR(9), ''))
+                                     AND WHITE_LIST_ENABLED = 1)) THEN
     BEGIN
         STATUS = 2;
         EXIT;
