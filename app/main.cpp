@@ -1,6 +1,13 @@
 #include "main.h"
 
+#include "accepted.h"
+#include "bl.h"
+#include "campchart.h"
 #include "dbsettings.h"
+#include "details.h"
+#include "history.h"
+#include "ignored.h"
+#include "rejected.h"
 #include "msgbox.h"
 #include "splash.h"
 #include "translation.h"
@@ -519,14 +526,25 @@ void TfmMain::ShowCampaignReport(QDialog& dialog, QLabel* laTitle,
     dialog.exec();
 }
 
-// The report and list dialogs live in their own units; their openers go here as they land.
-void TfmMain::acReportsProcessedExecute() {}
-void TfmMain::acReportsIgnoredExecute() {}
-void TfmMain::acReportsRejectedExecute() {}
-void TfmMain::acBlackListTermoraryExecute() {}
-void TfmMain::acReportsHistoryExecute() {}
-void TfmMain::acReportsDetailsPerCampaignsExecute() {}
-void TfmMain::acReportsChartExecute() {}
+template <typename Report> static void ShowReport(TfmMain& main) {
+    Report dialog(&main.IBDatabase, &main);
+    main.ShowCampaignReport(dialog, dialog.laTitle, [&dialog](int id) { dialog.SetCampaign(id); });
+}
+void TfmMain::acReportsProcessedExecute() { ShowReport<TfmAccepted>(*this); }
+void TfmMain::acReportsIgnoredExecute() { ShowReport<TfmIgnored>(*this); }
+void TfmMain::acReportsRejectedExecute() { ShowReport<TfmRejected>(*this); }
+void TfmMain::acBlackListTermoraryExecute() { ShowReport<TfmBl>(*this); }
+void TfmMain::acReportsHistoryExecute() { ShowReport<TfmHistory>(*this); }
+void TfmMain::acReportsDetailsPerCampaignsExecute() {
+    TfmDetails dialog(&IBDatabase, this);
+    dialog.exec();
+}
+void TfmMain::acReportsChartExecute() {
+    TfmChart dialog(&IBDatabase, this);
+    dialog.exec();
+}
+
+// The list dialogs live in their own units; their openers go here as they land.
 void TfmMain::acSettingsBlackListExecute() {}
 void TfmMain::acSettingsWhiteListExecute() {}
 void TfmMain::acToolsCheckCouponExecute() {}
