@@ -12,6 +12,7 @@
 #include "reportdialog.h"
 #include "sim/air/Air.h"
 #include "translation.h"
+#include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
 #include "win32/Testing.h"
 
@@ -366,6 +367,7 @@ TEST_F(SendingEngineTest, ReportsShowTheRunAndADeletedAcceptanceIsServedAgain) {
             if (w.lvCampaigns->topLevelItem(i)->text(0) == campaign) w.lvCampaigns->topLevelItem(i)->setSelected(true);
         w.UpdateActions();
     };
+    std::map<QString, int> opened;
     // Opens a dialog from its menu command, works on it once it is up and closes it.
     const auto open = [&](QAction* command, const std::function<void(QDialog&)>& act) {
         bool shown = false;
@@ -374,7 +376,8 @@ TEST_F(SendingEngineTest, ReportsShowTheRunAndADeletedAcceptanceIsServedAgain) {
             if (!dialog) return;
             shown = true;
             act(*dialog);
-            dialog->grab().save(shots + "/" + dialog->objectName() + ".png");
+            const int n = ++opened[dialog->objectName()];
+            dialog->grab().save(shots + "/" + dialog->objectName() + (n > 1 ? "-" + QString::number(n) : "") + ".png");
             static_cast<QPushButton*>(dialog->findChild<QPushButton*>("btClose"))->click();
         });
         ASSERT_TRUE(command->isEnabled());
@@ -407,8 +410,15 @@ TEST_F(SendingEngineTest, ReportsShowTheRunAndADeletedAcceptanceIsServedAgain) {
     open(w.acReportsDetailsPerCampaigns, [&](QDialog& d) { EXPECT_EQ(rows(d), expectedHistory); });
     open(w.acReportsChart, [&](QDialog& d) {
         d.resize(700, 480);
+        QTest::qWait(1500); // the axes' animation settles
         EXPECT_EQ(static_cast<TfmChart&>(d).CampChart->chart()->series().size(), 3);
     });
+
+    // The language file holds the titles without the campaign's name.
+    vcl::TIniFile lang(home.filePath("langs.dat").toStdU16String());
+    EXPECT_EQ(lang.ReadString(u"English", u"fmAccepted_laTitle", u"?"), u"Accepted devices for campaign ");
+    EXPECT_EQ(lang.ReadString(u"English", u"fmHistory_laTitle", u"?"), u"Hstory for campaign ");
+    EXPECT_EQ(lang.ReadString(u"English", u"fmChart_Caption", u"?"), u"Chart");
 
     // Forgetting that the first phone received the price list serves it again in the next cycle.
     const std::string good1Prices = "select count(*) from HISTORY h join DEVICES d on d.DEVICES_ID = "
