@@ -7,8 +7,8 @@
 #include "details.h"
 #include "history.h"
 #include "ignored.h"
-#include "rejected.h"
 #include "msgbox.h"
+#include "rejected.h"
 #include "splash.h"
 #include "translation.h"
 #include "ui_main.h"
@@ -530,21 +530,15 @@ template <typename Report> static void ShowReport(TfmMain& main) {
     Report dialog(&main.IBDatabase, &main);
     main.ShowCampaignReport(dialog, dialog.laTitle, [&dialog](int id) { dialog.SetCampaign(id); });
 }
+
+// The report and list dialogs live in their own units; their openers go here as they land.
 void TfmMain::acReportsProcessedExecute() { ShowReport<TfmAccepted>(*this); }
 void TfmMain::acReportsIgnoredExecute() { ShowReport<TfmIgnored>(*this); }
 void TfmMain::acReportsRejectedExecute() { ShowReport<TfmRejected>(*this); }
 void TfmMain::acBlackListTermoraryExecute() { ShowReport<TfmBl>(*this); }
 void TfmMain::acReportsHistoryExecute() { ShowReport<TfmHistory>(*this); }
-void TfmMain::acReportsDetailsPerCampaignsExecute() {
-    TfmDetails dialog(&IBDatabase, this);
-    dialog.exec();
-}
-void TfmMain::acReportsChartExecute() {
-    TfmChart dialog(&IBDatabase, this);
-    dialog.exec();
-}
-
-// The list dialogs live in their own units; their openers go here as they land.
+void TfmMain::acReportsDetailsPerCampaignsExecute() { TfmDetails(&IBDatabase, this).exec(); }
+void TfmMain::acReportsChartExecute() { TfmChart(&IBDatabase, this).exec(); }
 void TfmMain::acSettingsBlackListExecute() {}
 void TfmMain::acSettingsWhiteListExecute() {}
 void TfmMain::acToolsCheckCouponExecute() {}
