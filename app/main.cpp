@@ -1,9 +1,16 @@
 #include "main.h"
 
+#include "accepted.h"
+#include "bl.h"
+#include "campchart.h"
 #include "checkcoupon.h"
 #include "dbsettings.h"
+#include "details.h"
 #include "devicelist.h"
+#include "history.h"
+#include "ignored.h"
 #include "msgbox.h"
+#include "rejected.h"
 #include "sendtodevice.h"
 #include "settings.h"
 #include "splash.h"
@@ -522,14 +529,6 @@ void TfmMain::ShowCampaignReport(QDialog& dialog, QLabel* laTitle,
     dialog.exec();
 }
 
-// The report and list dialogs live in their own units; their openers go here as they land.
-void TfmMain::acReportsProcessedExecute() {}
-void TfmMain::acReportsIgnoredExecute() {}
-void TfmMain::acReportsRejectedExecute() {}
-void TfmMain::acBlackListTermoraryExecute() {}
-void TfmMain::acReportsHistoryExecute() {}
-void TfmMain::acReportsDetailsPerCampaignsExecute() {}
-void TfmMain::acReportsChartExecute() {}
 // A dialog that cannot even be built (the database gone, say) is reported, never thrown into the event loop.
 template <typename Dialog, typename... Args>
 static void RunDialog(QWidget* owner, Args&&... args) {
@@ -541,6 +540,22 @@ static void RunDialog(QWidget* owner, Args&&... args) {
     }
 }
 
+template <typename Report> static void ShowReport(TfmMain& main) {
+    try {
+        Report dialog(&main.IBDatabase, &main);
+        main.ShowCampaignReport(dialog, dialog.laTitle, [&dialog](int id) { dialog.SetCampaign(id); });
+    } catch (const std::exception& e) {
+        ShowException(&main, e);
+    }
+}
+
+void TfmMain::acReportsProcessedExecute() { ShowReport<TfmAccepted>(*this); }
+void TfmMain::acReportsIgnoredExecute() { ShowReport<TfmIgnored>(*this); }
+void TfmMain::acReportsRejectedExecute() { ShowReport<TfmRejected>(*this); }
+void TfmMain::acBlackListTermoraryExecute() { ShowReport<TfmBl>(*this); }
+void TfmMain::acReportsHistoryExecute() { ShowReport<TfmHistory>(*this); }
+void TfmMain::acReportsDetailsPerCampaignsExecute() { RunDialog<TfmDetails>(this, &IBDatabase, this); }
+void TfmMain::acReportsChartExecute() { RunDialog<TfmChart>(this, &IBDatabase, this); }
 void TfmMain::acSettingsBlackListExecute() { RunDialog<TfmBlackList>(this, &IBDatabase, this); }
 void TfmMain::acSettingsWhiteListExecute() { RunDialog<TfmWhiteList>(this, &IBDatabase, this); }
 void TfmMain::acToolsCheckCouponExecute() { RunDialog<TfmCheckCoupon>(this, &IBDatabase, this); }

@@ -92,7 +92,7 @@ public:
     // Texts and translation (the language file "langs.dat").
     QString TranslateText(const QString& key, const QString& defaultText);
     QString TranslateText(const StrKey& key);
-    void TranslateForm(QWidget* form);
+    static void TranslateForm(QWidget* form);
     // Appends a run-time suffix (a campaign name) to a label's caption. Translation
     // works on the caption without it, so the suffix never reaches the language file.
     static void SetCaptionSuffix(QLabel* label, const QString& suffix);

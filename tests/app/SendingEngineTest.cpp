@@ -6,6 +6,7 @@
 #include "TestDatabase.h"
 #include "campaignlist.h"
 #include "checkcoupon.h"
+#include "campchart.h"
 #include "dbsettings.h"
 #include "jpegcodec.h"
 #include "main.h"
@@ -15,23 +16,28 @@
 #include "qt/MessageBridge.h"
 #include "stddialogs.h"
 #include "textcamp.h"
+#include "reportdialog.h"
 #include "sim/air/Air.h"
 #include "translation.h"
+#include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
 #include "sim/win32/Testing.h"
 #include "wizard.h"
 
 #include <gtest/gtest.h>
 
+#include <QChart>
+#include <QChartView>
 #include <QDir>
 #include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QToolButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <fstream>
@@ -660,4 +666,100 @@ TEST_F(SendingEngineTest, CouponOnAPhonesPictureIsCheckedAndRedeemedAtTheCounter
     });
     EXPECT_EQ(Count("select PROCESSED_VALID_TO from PROCESSED where PROCESSED_COUPON = " + std::to_string(coupon)), 0);
     EXPECT_TRUE(boxes.Asked().empty());
+TEST_F(SendingEngineTest, ReportsShowTheRunAndADeletedAcceptanceIsServedAgain) {
+    CreateStation(100);
+    TfmMain& w = *window;
+    w.acSenderStart->trigger();
+    const int expectedHistory = int(GoodPhones.size()) * 3 + 2 * 3;
+    ASSERT_TRUE(WaitFor([&] { return Count("select count(*) from HISTORY") >= expectedHistory; }));
+    w.acSenderStop->trigger();
+
+    const QString shots = QCoreApplication::applicationDirPath() + "/../screenshots";
+    QDir().mkpath(shots);
+    const auto choose = [&](const QString& campaign) {
+        w.lvCampaigns->clearSelection();
+        for (int i = 0; i < w.lvCampaigns->topLevelItemCount(); ++i)
+            if (w.lvCampaigns->topLevelItem(i)->text(0) == campaign) w.lvCampaigns->topLevelItem(i)->setSelected(true);
+        w.UpdateActions();
+    };
+    std::map<QString, int> opened;
+    // Opens a dialog from its menu command, works on it once it is up and closes it.
+    const auto open = [&](QAction* command, const std::function<void(QDialog&)>& act) {
+        bool shown = false;
+        QTimer::singleShot(0, &w, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            shown = true;
+            act(*dialog);
+            const int n = ++opened[dialog->objectName()];
+            dialog->grab().save(shots + "/" + dialog->objectName() + (n > 1 ? "-" + QString::number(n) : "") + ".png");
+            static_cast<QPushButton*>(dialog->findChild<QPushButton*>("btClose"))->click();
+        });
+        ASSERT_TRUE(command->isEnabled());
+        command->trigger();
+        EXPECT_TRUE(shown) << command->objectName().toStdString();
+    };
+    const auto rows = [](QDialog& d) { return static_cast<TReportDialog&>(d).ListView->topLevelItemCount(); };
+    const auto title = [](QDialog& d) { return d.findChild<QLabel*>("laTitle")->text(); };
+
+    choose("Coupon");
+    open(w.acReportsProcessed, [&](QDialog& d) {
+        EXPECT_EQ(title(d), "Accepted devices for campaign Coupon");
+        EXPECT_EQ(rows(d), int(GoodPhones.size()) + 1); // and the phone served before the run
+        const QTreeWidget* list = static_cast<TReportDialog&>(d).ListView;
+        int coupons = 0;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            if (list->topLevelItem(i)->text(3).size() == 8 && list->topLevelItem(i)->text(4) == "48") ++coupons;
+        EXPECT_EQ(coupons, int(GoodPhones.size()));
+    });
+    open(w.acReportsRejected, [&](QDialog& d) {
+        EXPECT_EQ(title(d), "Rejected devices for campaign Coupon");
+        EXPECT_EQ(rows(d), 1);
+    });
+    open(w.acReportsIgnored, [&](QDialog& d) { EXPECT_EQ(rows(d), 1); });
+    open(w.acBlackListTermorary, [&](QDialog& d) { EXPECT_EQ(rows(d), 3); });
+    open(w.acReportsHistory, [&](QDialog& d) {
+        EXPECT_EQ(title(d), "Hstory for campaign Coupon");
+        EXPECT_EQ(rows(d), int(GoodPhones.size()) + 2);
+    });
+    open(w.acReportsDetailsPerCampaigns, [&](QDialog& d) { EXPECT_EQ(rows(d), expectedHistory); });
+    open(w.acReportsChart, [&](QDialog& d) {
+        d.resize(700, 480);
+        QTest::qWait(1500); // the axes' animation settles
+        EXPECT_EQ(static_cast<TfmChart&>(d).CampChart->chart()->series().size(), 3);
+    });
+
+    // The language file holds the titles without the campaign's name.
+    vcl::TIniFile lang(home.filePath("langs.dat").toStdU16String());
+    EXPECT_EQ(lang.ReadString(u"English", u"fmAccepted_laTitle", u"?"), u"Accepted devices for campaign ");
+    EXPECT_EQ(lang.ReadString(u"English", u"fmHistory_laTitle", u"?"), u"Hstory for campaign ");
+    EXPECT_EQ(lang.ReadString(u"English", u"fmChart_Caption", u"?"), u"Chart");
+
+    // Forgetting that the first phone received the price list serves it again in the next cycle.
+    const std::string good1Prices = "select count(*) from HISTORY h join DEVICES d on d.DEVICES_ID = "
+                                    "h.HISTORY_DEVICES_ID where h.HISTORY_CAMPAIGNS_ID = 1 and h.HISTORY_RESULT = 0 "
+                                    "and d.DEVICES_MAC = '" + PhoneText(Good1) + "'";
+    ASSERT_EQ(Count(good1Prices), 1);
+    choose("Price list");
+    boxes.Answer(TMsgResult::Yes);
+    open(w.acReportsProcessed, [&](QDialog& d) {
+        auto& report = static_cast<TReportDialog&>(d);
+        for (int i = 0; i < report.ListView->topLevelItemCount(); ++i)
+            if (report.ListView->topLevelItem(i)->text(0).toStdString() == PhoneText(Good1))
+                report.ListView->setCurrentItem(report.ListView->topLevelItem(i));
+        const int before = rows(d);
+        report.acDelete->trigger();
+        EXPECT_EQ(rows(d), before - 1);
+    });
+    EXPECT_EQ(Count("select count(*) from PROCESSED p join DEVICES d on d.DEVICES_ID = p.PROCESSED_DEVICES_ID where "
+                    "p.PROCESSED_CAMPAIGNS_ID = 1 and d.DEVICES_MAC = '" + PhoneText(Good1) + "'"), 0);
+    QFile::remove(Inbox(Good1) + "/prices.txt");
+    w.acSenderStart->trigger();
+    ASSERT_TRUE(WaitFor([&] { return Count(good1Prices) == 2; }));
+    w.acSenderStop->trigger();
+    EXPECT_EQ(Received(Good1), (QStringList{"prices.txt", "promo.jpg", "shop.vcf"}));
+    // Nobody else got anything twice.
+    EXPECT_EQ(Count("select count(*) from HISTORY where HISTORY_RESULT = 0"), int(GoodPhones.size()) * 3 + 1);
+    ASSERT_EQ(boxes.Asked().size(), 1u);
+    EXPECT_EQ(boxes.Asked()[0].text, "Are you sure you want to delete selected device?");
 }
