@@ -299,6 +299,10 @@ void TvyrCustomClientConnection::WndProc(win::UINT msg, win::WPARAM wParam, win:
     if (msg == win::WM_TIMER) {
         TimerTick(wParam);
     } else if (msg == WM_LINK_LOST) {
+        // A road whose bytes still travel through an inner connection reports the loss again itself, after
+        // them: a reply that arrived before the hang-up must not be dropped with the link.
+        if (State() == csConnected && road_ && road_->DeferLinkLost())
+            return;
         if (State() == csConnecting) {
             // The road lost the link before it could report: the attempt still gets its one outcome.
             Disconnect();
