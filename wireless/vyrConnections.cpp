@@ -303,7 +303,13 @@ void TvyrCustomClientConnection::WndProc(win::UINT msg, win::WPARAM wParam, win:
         // them: a reply that arrived before the hang-up must not be dropped with the link.
         if (State() == csConnected && road_ && road_->DeferLinkLost())
             return;
-        if (State() == csConnecting) {
+        if (State() == csConnected) {
+            // Bytes that reached the connection before the loss are the peer's last words: they go first
+            // (a handler may end the connection meanwhile).
+            DeliverData();
+            if (State() == csConnected)
+                Disconnect();
+        } else if (State() == csConnecting) {
             // The road lost the link before it could report: the attempt still gets its one outcome.
             Disconnect();
             DoConnect(VYR_CONNECTION_REJECTED);

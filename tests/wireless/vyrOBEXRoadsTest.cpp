@@ -304,6 +304,7 @@ protected:
             win::test::PumpUntilIdle(5, 100);
             EXPECT_EQ(disconnects, 1);
             EXPECT_TRUE(opp.IsClosed());
+            EXPECT_EQ(put, 0);
             if (put == 0 && ReadFile(fs::path(phone_.inbox) / name) == content)
                 ++good;
         }
