@@ -698,29 +698,20 @@ DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
 // ---------------------------------------------------------------- messages
 
 BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard lk(S().mu);
     std::shared_ptr<Queue> q;
-    {
-        std::lock_guard lk(S().mu);
-        if (!hwnd) {
-            q = CurrentQueueLocked();
-        } else {
-            auto w = FindWindowLocked(hwnd);
-            if (!w || !w->queue->alive) {
-                SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-                return FALSE;
-            }
-            q = w->queue;
+    if (!hwnd) {
+        q = CurrentQueueLocked();
+    } else {
+        auto w = FindWindowLocked(hwnd);
+        if (!w || !w->queue->alive) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
         }
-        q->posted.push_back(MSG{hwnd, msg, wParam, lParam, static_cast<DWORD>(NowMs()), {0, 0}});
-        if (q->wakeFd >= 0) {
-            uint64_t one = 1;
-            ssize_t n = ::write(q->wakeFd, &one, sizeof one);
-            (void)n; // a full eventfd is already signalled
-        }
+        q = w->queue;
     }
-    // Woken after the lock is let go, so the owner thread does not wake only to wait for the lock. The
-    // message is in the queue already: an owner that looks before this wake-up finds it there.
-    q->cv.notify_one();
+    q->posted.push_back(MSG{hwnd, msg, wParam, lParam, static_cast<DWORD>(NowMs()), {0, 0}});
+    WakeLocked(*q);
     return TRUE;
 }
 
