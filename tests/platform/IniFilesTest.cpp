@@ -1,3 +1,4 @@
+#include "Bytes.h"
 #include "ScopedEnv.h"
 #include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
@@ -7,13 +8,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 using namespace vcl;
 namespace fs = std::filesystem;
 
 namespace {
+
+using tavtest::ReadFile;
 
 class TempDir {
 public:
@@ -31,13 +33,6 @@ public:
 private:
     std::string path_;
 };
-
-std::string Slurp(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 void Spit(const std::string& file, const std::string& text) {
     std::ofstream out(file, std::ios::binary);
@@ -106,40 +101,40 @@ TEST(IniFile, WritesInPlaceAppendsAndKeepsEverythingElse) {
     ini.WriteString(u"One", u"New", u"n"); // appended after the section's last entry
     ini.WriteInteger(u"Three", u"D", -4);  // new section at the end
     ini.WriteBool(u"Two", u"Flag", true);
-    EXPECT_EQ(Slurp(f), "\xEF\xBB\xBF; comment kept\r\n"
-                        "[One]\r\n"
-                        "A=1\r\n"
-                        "junk line\r\n"
-                        "b=two\r\n"
-                        "New=n\r\n"
-                        "\r\n"
-                        "; about Two\r\n"
-                        "[Two]\r\n"
-                        "C=3\r\n"
-                        "Flag=1\r\n"
-                        "[Three]\r\n"
-                        "D=-4\r\n");
+    EXPECT_EQ(ReadFile(f), "\xEF\xBB\xBF; comment kept\r\n"
+                           "[One]\r\n"
+                           "A=1\r\n"
+                           "junk line\r\n"
+                           "b=two\r\n"
+                           "New=n\r\n"
+                           "\r\n"
+                           "; about Two\r\n"
+                           "[Two]\r\n"
+                           "C=3\r\n"
+                           "Flag=1\r\n"
+                           "[Three]\r\n"
+                           "D=-4\r\n");
     EXPECT_EQ(ini.ReadInteger(u"three", u"d", 0), -4);
 
     ini.DeleteKey(u"one", u"a");
     ini.EraseSection(u"TWO");
-    EXPECT_EQ(Slurp(f), "\xEF\xBB\xBF; comment kept\r\n"
-                        "[One]\r\n"
-                        "junk line\r\n"
-                        "b=two\r\n"
-                        "New=n\r\n"
-                        "\r\n"
-                        "; about Two\r\n"
-                        "[Three]\r\n"
-                        "D=-4\r\n");
+    EXPECT_EQ(ReadFile(f), "\xEF\xBB\xBF; comment kept\r\n"
+                           "[One]\r\n"
+                           "junk line\r\n"
+                           "b=two\r\n"
+                           "New=n\r\n"
+                           "\r\n"
+                           "; about Two\r\n"
+                           "[Three]\r\n"
+                           "D=-4\r\n");
 
     // Keys or values that would split the line are refused, the file untouched.
-    std::string before = Slurp(f);
+    std::string before = ReadFile(f);
     EXPECT_THROW(ini.WriteString(u"One", u"x\nInjected", u"1"), EIniFileException);
     EXPECT_THROW(ini.WriteString(u"One", u"k", u"v\r\n[Evil]"), EIniFileException);
     EXPECT_THROW(ini.WriteString(u"One", u"k=v", u"1"), EIniFileException);
     EXPECT_THROW(ini.WriteString(u"Bad]", u"k", u"1"), EIniFileException);
-    EXPECT_EQ(Slurp(f), before);
+    EXPECT_EQ(ReadFile(f), before);
 }
 
 TEST(IniFile, CreatedOnFirstWriteAndFailuresRaise) {
@@ -147,7 +142,7 @@ TEST(IniFile, CreatedOnFirstWriteAndFailuresRaise) {
     std::string f = dir.File("new.ini");
     TIniFile ini(f);
     ini.WriteString(u"English", u"STR_X", u"Ünïcode text");
-    EXPECT_EQ(Slurp(f), "[English]\nSTR_X=Ünïcode text\n");
+    EXPECT_EQ(ReadFile(f), "[English]\nSTR_X=Ünïcode text\n");
     // No temporary files are left behind.
     int count = 0;
     for ([[maybe_unused]] auto& e : fs::directory_iterator(dir.Path()))

@@ -3,8 +3,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "Bytes.h"
 #include "sim/air/Md5.h"
 #include "sim/air/ObexLink.h"
 #include "sim/air/ObexPeer.h"
@@ -22,6 +21,8 @@ using Bytes = std::vector<uint8_t>;
 using CodeList = std::vector<uint8_t>;
 
 namespace {
+
+using tavtest::ReadFile;
 
 Bytes Packet(uint8_t op, const Bytes& body) {
     Bytes p{op, 0, 0};
@@ -89,12 +90,6 @@ protected:
             }
         return codes;
     }
-    static std::string Read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
     std::vector<std::string> Files() const {
         std::vector<std::string> names;
         if (fs::exists(inbox))
@@ -152,8 +147,8 @@ TEST_F(ObexPeerTest, ConnectAndPutInOneAndInManyPackets) {
     EXPECT_FALSE(peer.Connected());
 
     EXPECT_EQ(Files(), (std::vector<std::string>{"note (1).txt", "note.txt", "\u00e9t\u00e9 \u0416.vcf"}));
-    EXPECT_EQ(Read(inbox / "note.txt"), "hello");
-    EXPECT_EQ(Read(inbox / "note (1).txt"), big);
+    EXPECT_EQ(ReadFile(inbox / "note.txt"), "hello");
+    EXPECT_EQ(ReadFile(inbox / "note (1).txt"), big);
     EXPECT_EQ(peer.Stored().size(), 3u);
     EXPECT_FALSE(peer.CloseLink());
 }
@@ -333,7 +328,7 @@ TEST_F(ObexPeerTest, MalformedAndUnexpectedRequests) {
     EXPECT_EQ(Codes(peer, Cat({Packet(0x02, Cat({Name(u"p.txt"), Length(4)})), Packet(0x02, Body("ab")),
                                Packet(0x02, {0x48, 0x00, 0x02}), Packet(0x82, EndOfBody("cd"))})),
               (CodeList{0x90, 0x90, 0xC0, 0xA0}));
-    EXPECT_EQ(Read(inbox / "received"), "cd"); // the tail became an object of its own, nameless
+    EXPECT_EQ(ReadFile(inbox / "received"), "cd"); // the tail became an object of its own, nameless
     // Odd-length Name, a truncated 4-byte header, an announced size beyond the limit.
     EXPECT_EQ(Codes(peer, Packet(0x82, Var(0x01, {0x00, 0x61, 0x00}))), CodeList{0xC0});
     EXPECT_EQ(Codes(peer, Packet(0x82, {0xC3, 0x00, 0x00})), CodeList{0xC0});
@@ -405,7 +400,7 @@ TEST_F(ObexPeerTest, LinksCarryTheBehaviours) {
     EXPECT_EQ(Exchange(fd, ConnectReq())[0], 0xA0);
     EXPECT_EQ(Exchange(fd, Packet(0x82, Cat({Name(u"l.txt"), EndOfBody("via link")})))[0], 0xA0);
     ::close(fd);
-    EXPECT_EQ(Read(inbox / "l.txt"), "via link");
+    EXPECT_EQ(ReadFile(inbox / "l.txt"), "via link");
 
     // Slow: every response comes late.
     phone.obex.delayMs = 80;

@@ -1,13 +1,13 @@
 #include "PrivateServer.h"
 
+#include "Bytes.h"
+
 #include <QProcess>
 #include <QStringList>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <stdexcept>
 
 #include <arpa/inet.h>
@@ -59,19 +59,13 @@ bool RunHelper(const QStringList& args, std::string& output) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 // Making the security and station databases takes seconds; a prepared folder per schema is
 // made once and copied for every server.
 std::filesystem::path Template() {
     namespace fs = std::filesystem;
     const std::string root = fs::path(Helper()).parent_path().parent_path().string();
-    const std::string text = ReadFile(root + "/db/schema.sql") + ReadFile(root + "/db/demo.sql") + ReadFile(Helper());
+    const std::string text = tavtest::ReadFile(root + "/db/schema.sql") + tavtest::ReadFile(root + "/db/demo.sql") +
+                             tavtest::ReadFile(Helper());
     const fs::path base = fs::temp_directory_path() / ("tavlin-fbserver-template-" + std::to_string(getuid()));
     const fs::path dir = base / std::to_string(std::hash<std::string>{}(text));
     if (fs::exists(dir)) return dir;

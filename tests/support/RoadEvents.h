@@ -1,6 +1,7 @@
-// What the road tests record of a client connection, and the byte patterns they push through it.
+// What the road tests record of a client connection, and the phone they connect to.
 #pragma once
 
+#include "Bytes.h"
 #include "sim/air/Air.h"
 #include "vyrConnections.h"
 
@@ -35,17 +36,6 @@ inline air::Phone TwoServicePhone(const air::Address& address) {
     spp.name = "Serial";
     p.services = {opp, spp};
     return p;
-}
-
-// n pseudo-random bytes, the same for the same seed.
-inline std::string Pattern(size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    unsigned x = seed;
-    for (auto& c : s) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 16);
-    }
-    return s;
 }
 
 } // namespace tavtest

@@ -1,12 +1,12 @@
 #include "TestDatabase.h"
 
+#include "Bytes.h"
+
 #include "ibx/IBScript.h"
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include <unistd.h>
 
@@ -16,17 +16,10 @@ namespace tavlin::test {
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 // Building a database from the script takes a good part of a second; a template
 // per schema text is built once and copied for every suite.
 std::string TemplateFor(const std::string& schemaPath) {
-    const std::string text = ReadFile(schemaPath);
+    const std::string text = tavtest::ReadFile(schemaPath);
     if (text.empty())
         throw std::runtime_error("Cannot read " + schemaPath);
     const fs::path dir = fs::temp_directory_path() / ("tavlin-test-schema-" + std::to_string(getuid()));

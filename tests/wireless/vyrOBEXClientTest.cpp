@@ -1,4 +1,5 @@
 // The OBEX client against the simulated phones' Object Push server, over a socketpair road.
+#include "Bytes.h"
 #include "SocketRoad.h"
 #include "sim/air/ObexLink.h"
 #include "vyrErrors.h"
@@ -9,8 +10,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -21,19 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string Pattern(std::size_t size) {
-    std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        s[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
-    return s;
-}
+using tavtest::Pattern;
+using tavtest::ReadFile;
 
 // One OPP client with every event written to one log.
 struct Client {
@@ -134,7 +122,7 @@ TEST_F(ObexClient, PushesArriveWholeWithProgressFromZeroToSize) {
                                      {u"Grüße ☃ Ελλάδα.txt", "Grüße ☃ Ελλάδα.txt", 3000}};
     for (const Case& k : cases) {
         SCOPED_TRACE(k.file);
-        std::string content = Pattern(k.size);
+        std::string content = Pattern(k.size, 1);
         ASSERT_EQ(c.Push(k.name, content), 0);
         EXPECT_EQ(ReadFile(Inbox(k.file)), content);
         ASSERT_FALSE(c.progress.empty());
@@ -182,7 +170,7 @@ TEST_F(ObexClient, SmallPeerPacketsStillCarryTheWholeObject) {
     c.opp.OBEXParams()->SetPacketSize(300);
     ASSERT_EQ(c.Session(), 0);
     EXPECT_EQ(c.opp.PeerMaxPacketSize(), 255);
-    std::string content = Pattern(5000);
+    std::string content = Pattern(5000, 2);
     ASSERT_EQ(c.Push(u"small.bin", content), 0);
     EXPECT_EQ(ReadFile(Inbox("small.bin")), content);
     // 244 bytes per data packet: 21 data packets, so 22 progress reports.
@@ -250,7 +238,7 @@ TEST_F(ObexClient, SilentPeersEndWithTimeoutThenTheLinkCloses) {
             continue;
         }
         ASSERT_EQ(c.Session(), 0);
-        EXPECT_EQ(c.Push(u"stalled.bin", Pattern(k.size)), VYR_TIMEOUT);
+        EXPECT_EQ(c.Push(u"stalled.bin", Pattern(k.size, 1)), VYR_TIMEOUT);
         ASSERT_TRUE(PumpUntil([&] { return c.opp.IsClosed(); }, 3000));
         EXPECT_EQ(c.log,
                   (std::vector<std::string>{"connect 0", "obex connect 0", "put 43", "obex disconnect", "disconnect"}));
@@ -274,7 +262,7 @@ TEST_F(ObexClient, AbortAndDisconnectEndAPutInTheirOwnWay) {
         }
     };
     vcl::TMemoryStream s;
-    std::string big = Pattern(100000);
+    std::string big = Pattern(100000, 3);
     s.WriteBuffer(big.data(), static_cast<std::int64_t>(big.size()));
     c.putError = -1;
     ASSERT_EQ(c.opp.Put(u"aborted.bin", &s, u""), 0);

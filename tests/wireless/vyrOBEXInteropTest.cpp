@@ -1,5 +1,6 @@
 // The OBEX client against an independent OBEX server from the distribution (obexftpd), reached
 // over loopback TCP. Skipped, with the reason, where that server cannot run here.
+#include "Bytes.h"
 #include "SocketRoad.h"
 #include "vyrErrors.h"
 #include "vyrOBEX.h"
@@ -13,7 +14,6 @@
 #include <iostream>
 #include <signal.h>
 #include <spawn.h>
-#include <sstream>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +25,9 @@ using win::test::PumpUntil;
 namespace fs = std::filesystem;
 
 namespace {
+
+using tavtest::Pattern;
+using tavtest::ReadFile;
 
 constexpr const char* kServer = "/usr/bin/obexftpd";
 constexpr int kPort = 650; // the server takes no other port
@@ -66,13 +69,6 @@ private:
     pid_t pid_ = -1;
     int lock_ = -1;
 };
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 struct Session {
     std::vector<std::string> log;
@@ -160,13 +156,6 @@ protected:
     std::unique_ptr<tavtest::SocketRoads> roads_;
 };
 
-std::string Pattern(std::size_t size) {
-    std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        s[i] = static_cast<char>((i * 7 + i / 509) & 0xFF);
-    return s;
-}
-
 } // namespace
 
 TEST_F(ObexInterop, PushesArriveWhole) {
@@ -185,7 +174,7 @@ TEST_F(ObexInterop, PushesArriveWhole) {
             GTEST_SKIP() << "SKIPPED LOUDLY: obexftpd cannot listen on TCP port 650 here (needs root)";
         ASSERT_EQ(opened, 0);
         EXPECT_EQ(s.Push(k.name, ""), VYR_INVALID_ARGUMENT);
-        std::string content = Pattern(k.size);
+        std::string content = Pattern(k.size, 1);
         ASSERT_EQ(s.Push(k.name, content), 0);
         EXPECT_EQ(s.opp.OBEXDisconnect(), 0);
         PumpUntil([&] { return s.opp.SessionState() == ssNone; }, 3000);

@@ -1,5 +1,6 @@
 // Object Push over every transport road the library has, to a simulated phone's own server: the objects
 // land in the phone's inbox unchanged, with progress from nothing to the whole size.
+#include "Bytes.h"
 #include "ScopedEnv.h"
 #include "StackFixture.h"
 
@@ -21,10 +22,8 @@
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <poll.h>
-#include <sstream>
 #include <string>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -38,26 +37,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using tavtest::Pattern;
+using tavtest::ReadFile;
+
 const air::Address kPhone = {0x00, 0x1E, 0x3A, 0x47, 0x9C, 0x01};
 const char16_t kPhoneText[] = u"(00:1E:3A:47:9C:01)";
 const air::IrdaDeviceId kIrdaId = {0x04, 0x03, 0x02, 0x01}; // "(01:02:03:04)", last byte first
-
-std::string Pattern(std::size_t size, unsigned seed) {
-    std::string s(size, '\0');
-    unsigned x = seed;
-    for (auto& c : s) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 16);
-    }
-    return s;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 bool WriteAll(int fd, const char* p, std::size_t n) {
     while (n > 0) {

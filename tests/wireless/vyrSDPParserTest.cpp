@@ -1,29 +1,15 @@
+#include "Bytes.h"
 #include "vyrSDPParser.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 using namespace vyr;
-using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-Bytes H(const std::string& text) {
-    Bytes out;
-    std::istringstream in(text);
-    std::string tok;
-    while (in >> tok)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(tok, nullptr, 16)));
-    return out;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+using tavtest::Bytes;
+using tavtest::Cat;
+using tavtest::Hex;
 
 TvyrSDPParser Parse(const Bytes& b) {
     return TvyrSDPParser(b.data(), static_cast<int>(b.size()));
@@ -36,7 +22,7 @@ Bytes DataOf(const TvyrSDPElement* e) {
 } // namespace
 
 TEST(vyrSDPParser, RecordHandleAndFlattenedValues) {
-    Bytes stream = H("35 10 09 00 00 0A 00 00 00 07 09 00 01 35 03 19 11 05");
+    Bytes stream = Hex("35 10 09 00 00 0A 00 00 00 07 09 00 01 35 03 19 11 05");
     TvyrSDPParser parser(stream.data(), static_cast<int>(stream.size()));
     stream.assign(stream.size(), 0xEE); // every element holds its own copy
     ASSERT_EQ(parser.Records()->Count(), 1);
@@ -51,13 +37,13 @@ TEST(vyrSDPParser, RecordHandleAndFlattenedValues) {
     TvyrSDPElement* e = a->Elements()->Items(0);
     EXPECT_EQ(e->ElementType(), 3);
     EXPECT_EQ(e->Size(), 2u);
-    EXPECT_EQ(DataOf(e), H("11 05"));
+    EXPECT_EQ(DataOf(e), Hex("11 05"));
     EXPECT_EQ(e->AsWord(), 0x1105);
     EXPECT_THROW(a->Elements()->Items(1), vyrEIndexOutOfBounds);
     EXPECT_THROW(parser.Records()->Items(-1), vyrEIndexOutOfBounds);
 
     // The protocol descriptor list: members of nested sequences, one level after the other.
-    Bytes pdl = H("35 1A 09 00 00 0A 00 01 00 00 09 00 04 35 0C 35 03 19 01 00 35 05 19 00 03 08 0C");
+    Bytes pdl = Hex("35 1A 09 00 00 0A 00 01 00 00 09 00 04 35 0C 35 03 19 01 00 35 05 19 00 03 08 0C");
     auto p2 = Parse(pdl);
     ASSERT_EQ(p2.Records()->Count(), 1);
     EXPECT_EQ(p2.Records()->Items(0)->Handle(), 0x10000u);
@@ -76,7 +62,7 @@ TEST(vyrSDPParser, RecordHandleAndFlattenedValues) {
 TEST(vyrSDPParser, LongValuesSequencesAndSeveralRecords) {
     // A text with a 16-bit length is read whole and the walk goes on right after it.
     Bytes text(300, 'T');
-    Bytes s = Cat({H("36 01 40 09 00 00 0A 00 00 00 01 09 01 00 26 01 2C"), text, H("09 01 01 08 05")});
+    Bytes s = Cat(Hex("36 01 40 09 00 00 0A 00 00 00 01 09 01 00 26 01 2C"), text, Hex("09 01 01 08 05"));
     auto p = Parse(s);
     ASSERT_EQ(p.Records()->Count(), 1);
     auto* name = p.Records()->Items(0)->AttributeById(0x0100);
@@ -88,18 +74,18 @@ TEST(vyrSDPParser, LongValuesSequencesAndSeveralRecords) {
     EXPECT_EQ(p.Records()->Items(0)->AttributeById(0x0101)->Elements()->Items(0)->AsByte(), 5);
 
     // A sequence with a 32-bit length stays one raw element; alternatives too.
-    auto seq = Parse(H("09 00 00 0A 00 00 00 02 09 00 05 37 00 00 00 03 19 11 05 09 00 06 3D 02 08 01"));
+    auto seq = Parse(Hex("09 00 00 0A 00 00 00 02 09 00 05 37 00 00 00 03 19 11 05 09 00 06 3D 02 08 01"));
     auto* rec = seq.Records()->Items(0);
     auto* browse = rec->AttributeById(5);
     ASSERT_EQ(browse->Elements()->Count(), 1);
     EXPECT_EQ(browse->Elements()->Items(0)->ElementType(), 6);
-    EXPECT_EQ(DataOf(browse->Elements()->Items(0)), H("19 11 05"));
+    EXPECT_EQ(DataOf(browse->Elements()->Items(0)), Hex("19 11 05"));
     ASSERT_EQ(rec->AttributeById(6)->Elements()->Count(), 1);
     EXPECT_EQ(rec->AttributeById(6)->Elements()->Items(0)->ElementType(), 7);
 
     // Two records: each attribute lands in the record opened last. Nil is one byte.
-    auto two = Parse(H("35 08 09 00 00 0A 00 00 00 01 09 00 01 00 00 "
-                       "35 08 09 00 00 0A 00 00 00 02 09 00 03 28 01 09 00 03 09 12 34"));
+    auto two = Parse(Hex("35 08 09 00 00 0A 00 00 00 01 09 00 01 00 00 "
+                         "35 08 09 00 00 0A 00 00 00 02 09 00 03 28 01 09 00 03 09 12 34"));
     ASSERT_EQ(two.Records()->Count(), 2);
     EXPECT_EQ(two.Records()->Items(0)->Handle(), 1u);
     EXPECT_EQ(two.Records()->Items(1)->Handle(), 2u);
@@ -110,7 +96,7 @@ TEST(vyrSDPParser, LongValuesSequencesAndSeveralRecords) {
     EXPECT_EQ(two.Records()->Items(1)->AttributeById(3)->Elements()->Items(0)->ElementType(), 5);
 
     // Accessors never read past the element's own bytes.
-    auto shortOne = Parse(H("09 00 00 0A 00 00 00 01 09 00 07 08 AB 09 00 08 25 00"));
+    auto shortOne = Parse(Hex("09 00 00 0A 00 00 00 01 09 00 07 08 AB 09 00 08 25 00"));
     auto* byteOnly = shortOne.Records()->Items(0)->AttributeById(7)->Elements()->Items(0);
     EXPECT_EQ(byteOnly->AsWord(), 0xAB00);
     EXPECT_EQ(byteOnly->AsCardinal(), 0xAB000000u);
@@ -123,24 +109,24 @@ TEST(vyrSDPParser, LongValuesSequencesAndSeveralRecords) {
 TEST(vyrSDPParser, HostileStreamsStayInsideTheInput) {
     // Empty, null, negative sizes.
     EXPECT_EQ(TvyrSDPParser(nullptr, 10).Records()->Count(), 0);
-    Bytes one = H("09");
+    Bytes one = Hex("09");
     EXPECT_EQ(TvyrSDPParser(one.data(), 0).Records()->Count(), 0);
     EXPECT_EQ(TvyrSDPParser(one.data(), -5).Records()->Count(), 0);
     EXPECT_EQ(Parse(one).Records()->Count(), 0);
 
     // An attribute before any record handle is skipped, and the record after it still parsed.
-    auto orphan = Parse(H("09 00 01 35 03 19 11 05 09 00 00 0A 00 00 00 09 09 00 04 08 03"));
+    auto orphan = Parse(Hex("09 00 01 35 03 19 11 05 09 00 00 0A 00 00 00 09 09 00 04 08 03"));
     ASSERT_EQ(orphan.Records()->Count(), 1);
     EXPECT_EQ(orphan.Records()->Items(0)->Handle(), 9u);
     EXPECT_EQ(orphan.Records()->Items(0)->Attributes()->Count(), 1);
     // Orphan with a length far beyond the input.
-    EXPECT_EQ(Parse(H("09 00 01 27 FF FF FF F0 00")).Records()->Count(), 0);
+    EXPECT_EQ(Parse(Hex("09 00 01 27 FF FF FF F0 00")).Records()->Count(), 0);
 
     // A handle cut short opens no record.
-    EXPECT_EQ(Parse(H("09 00 00 0A 00 00")).Records()->Count(), 0);
+    EXPECT_EQ(Parse(Hex("09 00 00 0A 00 00")).Records()->Count(), 0);
 
     // An element claiming more than was received: no element, no read past the input.
-    auto cut = Parse(Cat({H("09 00 00 0A 00 00 00 01 09 01 00 26 01 2C"), Bytes(10, 'x')}));
+    auto cut = Parse(Cat(Hex("09 00 00 0A 00 00 00 01 09 01 00 26 01 2C"), Bytes(10, 'x')));
     ASSERT_EQ(cut.Records()->Count(), 1);
     ASSERT_NE(cut.Records()->Items(0)->AttributeById(0x100), nullptr);
     EXPECT_EQ(cut.Records()->Items(0)->AttributeById(0x100)->Elements()->Count(), 0);
@@ -150,7 +136,7 @@ TEST(vyrSDPParser, HostileStreamsStayInsideTheInput) {
                             "09 00 00 0A 00 00 00 01 09 00 02 27 FF", "09 00 00 0A 00 00 00 01 09 00 02 26 01",
                             "09 00 00 0A 00 00 00 01 09 00 02 35 03 1C 00", "09 00 00 0A 00 00 00 01 09 00 02",
                             "09 00 00 0A 00 00 00 01 09 00 02 35", "09 00 00 0A 00 00 00 01 09 00 02 35 05 36 FF"}) {
-        Bytes b = H(bad);
+        Bytes b = Hex(bad);
         // An exactly sized heap copy lets the sanitizers see any over-read.
         auto heap = std::make_unique<std::uint8_t[]>(b.size());
         std::copy(b.begin(), b.end(), heap.get());
@@ -161,7 +147,7 @@ TEST(vyrSDPParser, HostileStreamsStayInsideTheInput) {
                 EXPECT_LE(e->Size(), b.size()) << bad;
     }
     // A member longer than its sequence ends the value there; the stream goes on after it.
-    auto overrun = Parse(H("09 00 00 0A 00 00 00 01 09 00 02 35 02 0A 00 00 00 05 09 00 03 08 07"));
+    auto overrun = Parse(Hex("09 00 00 0A 00 00 00 01 09 00 02 35 02 0A 00 00 00 05 09 00 03 08 07"));
     ASSERT_NE(overrun.Records()->Items(0)->AttributeById(2), nullptr);
     EXPECT_EQ(overrun.Records()->Items(0)->AttributeById(2)->Elements()->Items(0)->AsCardinal(), 5u);
     ASSERT_NE(overrun.Records()->Items(0)->AttributeById(3), nullptr);
