@@ -1,5 +1,6 @@
 // The device picker and its wait box over the simulated air, and the manual send of one file
 // to one phone: what reaches the phone's inbox, the status line on every way a push can end.
+#include "AirPhones.h"
 #include "ModalSteps.h"
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
@@ -47,11 +48,7 @@ protected:
         Translator().SetFileName(home.filePath("langs.dat"));
         air::Air::Instance().Clear();
         air::Air::Instance().SetTimeScale(0.001); // a 15 s search ends at once
-        air::Radio r;
-        r.present = true;
-        r.address = {0x00, 0x11, 0x22, 0x33, 0x44, 0x51};
-        r.name = "STATION";
-        air::Air::Instance().SetRadio(1, r); // Microsoft
+        tavtest::PlugRadio(1, 0x51);              // Microsoft
     }
     void TearDown() override {
         roads.reset();
@@ -59,17 +56,7 @@ protected:
         Translator().SetFileName(QString());
     }
     air::Phone& AddPhone(int i, const std::string& name) {
-        air::Phone p;
-        p.address = PhoneAddress(i);
-        p.name = name;
-        p.classOfDevice = 0x5A020C;
-        p.inbox = Inbox(i).toStdString();
-        air::Service s;
-        s.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
-        s.channel = 9;
-        s.name = "OBEX Object Push";
-        p.services.push_back(s);
-        phones.push_back(p);
+        phones.push_back(tavtest::PushPhone(PhoneAddress(i), name, Inbox(i).toStdString(), false));
         return phones.back();
     }
     // Puts the phones into the air and loads the library.

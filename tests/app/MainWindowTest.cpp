@@ -1,5 +1,7 @@
 // The main window shell: start-up with and without a database, work folders, enabling
 // rules, the close question, teardown order, report titles, help, and a rendered picture.
+#include "AirPhones.h"
+#include "StationSettings.h"
 #include "QtTestApp.h"
 #include "ScopedEnv.h"
 #include "TestDatabase.h"
@@ -35,13 +37,7 @@
 namespace {
 
 void WriteSettings(const QString& path, const QString& server = {}, const QString& language = {}) {
-    vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
-    ASSERT_TRUE(reg.OpenKey(SettingsKeyPath().toStdU16String(), true));
-    reg.WriteString(u"UserName", u"SYSDBA");
-    reg.WriteString(u"Password", u"pw");
-    reg.WriteString(u"Path", path.toStdU16String());
-    reg.WriteString(u"Server", server.toStdU16String());
-    if (!language.isEmpty()) reg.WriteString(u"Language", language.toStdU16String());
+    ASSERT_TRUE(tavtest::WriteDbSettings(path, server, language));
 }
 
 void DeleteSettings() {
@@ -63,13 +59,8 @@ void OnDbSettingsDialog(std::function<void(TfmDbSettings&)> act) {
 class PresentStacks {
 public:
     explicit PresentStacks(std::initializer_list<int> kinds) {
-        for (int k : kinds) {
-            air::Radio r;
-            r.present = true;
-            r.address = {0x00, 0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(0x50 + k)};
-            r.name = "STATION";
-            air::Air::Instance().SetRadio(k, r);
-        }
+        for (int k : kinds)
+            tavtest::PlugRadio(k, static_cast<uint8_t>(0x50 + k));
     }
     ~PresentStacks() { air::Air::Instance().Clear(); }
 };

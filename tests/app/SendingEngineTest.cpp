@@ -1,5 +1,7 @@
 // The station end to end: the main window's senders on simulated radios push the stored
 // campaigns to simulated phones, and the database records what happened to each phone.
+#include "AirPhones.h"
+#include "StationSettings.h"
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
 #include "ScopedEnv.h"
@@ -81,29 +83,14 @@ protected:
         registryEnv.Set(home.filePath("registry").toStdString());
         Translator().SetFileName(home.filePath("langs.dat"));
         testDb = std::make_unique<tavlin::test::TestDatabase>();
-        vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
-        ASSERT_TRUE(reg.OpenKey(SettingsKeyPath().toStdU16String(), true));
-        reg.WriteString(u"UserName", u"SYSDBA");
-        reg.WriteString(u"Password", u"pw");
-        reg.WriteString(u"Path", QString::fromStdString(testDb->Path()).toStdU16String());
-        reg.WriteString(u"Server", u"");
+        ASSERT_TRUE(tavtest::WriteDbSettings(QString::fromStdString(testDb->Path())));
 
         air::Air::Instance().Clear();
         air::Air::Instance().SetTimeScale(0.001); // inquiries end at once
         win::test::SetTimeScale(200);             // a second of delay or sleep takes 5 ms
         for (int kind : {1, 3}) Plug(kind, true);
         for (int i = 1; i <= PhoneCount; ++i) {
-            air::Phone p;
-            p.address = PhoneAddress(i);
-            p.name = "phone " + std::to_string(i);
-            p.classOfDevice = 0x5A020C;
-            p.inbox = Inbox(i).toStdString();
-            p.pairing.paired = true;
-            air::Service s;
-            s.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
-            s.channel = 9;
-            s.name = "OBEX Object Push";
-            p.services.push_back(s);
+            air::Phone p = tavtest::PushPhone(PhoneAddress(i), "phone " + std::to_string(i), Inbox(i).toStdString());
             if (i == Refusing) p.obex.mode = air::ObexMode::Refuse;
             if (i == Silent) p.obex.mode = air::ObexMode::Silent;
             air::Air::Instance().AddPhone(p);
@@ -118,13 +105,7 @@ protected:
         Translator().SetFileName(QString());
     }
 
-    static void Plug(int kind, bool present) {
-        air::Radio r;
-        r.present = present;
-        r.address = {0x00, 0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(0x50 + kind)};
-        r.name = "STATION";
-        air::Air::Instance().SetRadio(kind, r);
-    }
+    static void Plug(int kind, bool present) { tavtest::PlugRadio(kind, static_cast<uint8_t>(0x50 + kind), present); }
     QString Inbox(int i) const { return home.filePath("inbox" + QString::number(i)); }
     QStringList Received(int i) const {
         return QDir(Inbox(i)).entryList(QDir::Files, QDir::Name);

@@ -1,6 +1,8 @@
 // The lists and the manual send as an operator meets them in the main window: a phone found
 // with the picker and black-listed is no longer served by the running station; a file sent by
 // hand lands in another phone's inbox.
+#include "AirPhones.h"
+#include "StationSettings.h"
 #include "ModalSteps.h"
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
@@ -47,35 +49,15 @@ protected:
         dataEnv.Set(home.filePath("data").toStdString());
         registryEnv.Set(home.filePath("registry").toStdString());
         Translator().SetFileName(home.filePath("langs.dat"));
-        vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
-        ASSERT_TRUE(reg.OpenKey(SettingsKeyPath().toStdU16String(), true));
-        reg.WriteString(u"UserName", u"SYSDBA");
-        reg.WriteString(u"Password", u"pw");
-        reg.WriteString(u"Path", QString::fromStdString(testDb.Path()).toStdU16String());
-        reg.WriteString(u"Server", u"");
+        ASSERT_TRUE(tavtest::WriteDbSettings(QString::fromStdString(testDb.Path())));
 
         air::Air::Instance().Clear();
         air::Air::Instance().SetTimeScale(0.001);
         win::test::SetTimeScale(200);
-        air::Radio r;
-        r.present = true;
-        r.address = {0x00, 0x11, 0x22, 0x33, 0x44, 0x51};
-        r.name = "STATION";
-        air::Air::Instance().SetRadio(1, r);
+        tavtest::PlugRadio(1, 0x51);
         const char* const names[] = {"Marta's phone", "Tomas"};
-        for (int i = 1; i <= 2; ++i) {
-            air::Phone p;
-            p.address = PhoneAddress(i);
-            p.name = names[i - 1];
-            p.classOfDevice = 0x5A020C;
-            p.inbox = Inbox(i).toStdString();
-            p.pairing.paired = true;
-            air::Service s;
-            s.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
-            s.channel = 9;
-            p.services.push_back(s);
-            air::Air::Instance().AddPhone(p);
-        }
+        for (int i = 1; i <= 2; ++i)
+            air::Air::Instance().AddPhone(tavtest::PushPhone(PhoneAddress(i), names[i - 1], Inbox(i).toStdString()));
     }
     void TearDown() override {
         TOpenDialog::ExecuteHook = nullptr;

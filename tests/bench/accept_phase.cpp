@@ -2,6 +2,8 @@
 // radio accepts 12 phones and prepares each one's file, on the embedded database. Measures
 // the time the window's thread spends in the device checks and the file preparation (the
 // time the window cannot answer), and the longest single event among them.
+#include "AirPhones.h"
+#include "StationSettings.h"
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
 #include "TestDatabase.h"
@@ -60,34 +62,15 @@ void BM_AcceptPhase(benchmark::State& state) {
         qputenv("TAVLIN_REGISTRY_DIR", home.filePath("registry").toUtf8());
         Translator().SetFileName(home.filePath("langs.dat"));
         tavlin::test::TestDatabase db;
-        {
-            vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
-            reg.OpenKey(SettingsKeyPath().toStdU16String(), true);
-            reg.WriteString(u"UserName", u"SYSDBA");
-            reg.WriteString(u"Password", u"pw");
-            reg.WriteString(u"Path", QString::fromStdString(db.Path()).toStdU16String());
-            reg.WriteString(u"Server", u"");
-        }
+        tavtest::WriteDbSettings(QString::fromStdString(db.Path()));
         air::Air::Instance().Clear();
         air::Air::Instance().SetTimeScale(0.01);
         win::test::SetTimeScale(100);
-        air::Radio r;
-        r.present = true;
-        r.address = {0x00, 0x11, 0x22, 0x33, 0x44, 0x51};
-        r.name = "STATION";
-        air::Air::Instance().SetRadio(1, r);
+        tavtest::PlugRadio(1, 0x51);
         for (int i = 0; i < kPhones; ++i) {
-            air::Phone p;
-            p.address = {0x00, 0x1E, 0x3A, 0x00, 0x00, static_cast<uint8_t>(i)};
-            p.name = "phone " + std::to_string(i);
-            p.classOfDevice = 0x5A020C;
-            p.inbox = home.filePath("inbox").toStdString() + "/" + std::to_string(i);
-            p.pairing.paired = true;
-            air::Service s;
-            s.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
-            s.channel = 9;
-            p.services.push_back(s);
-            air::Air::Instance().AddPhone(p);
+            air::Air::Instance().AddPhone(tavtest::PushPhone(
+                {0x00, 0x1E, 0x3A, 0x00, 0x00, static_cast<uint8_t>(i)}, "phone " + std::to_string(i),
+                home.filePath("inbox").toStdString() + "/" + std::to_string(i)));
         }
         TMessageBoxScript boxes;
         auto w = std::make_unique<TfmMain>();

@@ -2,6 +2,8 @@
 // simulated phones that answer at once, on the embedded database. Measures phones served
 // per second (Start until every phone's push is recorded) and the time the senders' events
 // spend in the station's own code, mostly database calls, per phone.
+#include "AirPhones.h"
+#include "StationSettings.h"
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
 #include "TestDatabase.h"
@@ -82,14 +84,7 @@ void BM_Station(benchmark::State& state) {
         qputenv("TAVLIN_COM_DIR", home.filePath("com").toUtf8());
         Translator().SetFileName(home.filePath("langs.dat"));
         tavlin::test::TestDatabase db;
-        {
-            vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
-            reg.OpenKey(SettingsKeyPath().toStdU16String(), true);
-            reg.WriteString(u"UserName", u"SYSDBA");
-            reg.WriteString(u"Password", u"pw");
-            reg.WriteString(u"Path", QString::fromStdString(db.Path()).toStdU16String());
-            reg.WriteString(u"Server", u"");
-        }
+        tavtest::WriteDbSettings(QString::fromStdString(db.Path()));
         air::Air::Instance().Clear();
         // The air and the clock run faster than real time, the station's own work does not: at a
         // thousandfold a millisecond of database work is a second of air time, so a sender's pass
@@ -98,25 +93,12 @@ void BM_Station(benchmark::State& state) {
         const double scale = ClockScale();
         air::Air::Instance().SetTimeScale(1 / scale);
         win::test::SetTimeScale(scale);
-        for (int kind = 0; kind < 4; ++kind) {
-            air::Radio r;
-            r.present = true;
-            r.address = {0x00, 0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(0x50 + kind)};
-            r.name = "STATION";
-            air::Air::Instance().SetRadio(kind, r);
-        }
+        for (int kind = 0; kind < 4; ++kind)
+            tavtest::PlugRadio(kind, static_cast<uint8_t>(0x50 + kind));
         for (int i = 0; i < kPhones; ++i) {
-            air::Phone p;
-            p.address = {0x00, 0x1E, 0x3A, 0x00, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
-            p.name = "phone " + std::to_string(i);
-            p.classOfDevice = 0x5A020C;
-            p.inbox = home.filePath("inbox").toStdString() + "/" + std::to_string(i);
-            p.pairing.paired = true;
-            air::Service s;
-            s.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
-            s.channel = 9;
-            p.services.push_back(s);
-            air::Air::Instance().AddPhone(p);
+            air::Air::Instance().AddPhone(tavtest::PushPhone(
+                {0x00, 0x1E, 0x3A, 0x00, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)},
+                "phone " + std::to_string(i), home.filePath("inbox").toStdString() + "/" + std::to_string(i)));
         }
         TMessageBoxScript boxes;
         auto w = std::make_unique<TfmMain>();

@@ -12,6 +12,7 @@
 // Standard output, one line per event: "connected", "cycle", "check <address> <status text>",
 // "sending <address>", "sent <address> <error>", "error <text>" (every box the station
 // showed), "stopped".
+#include "AirPhones.h"
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
 #include "dbsettings.h"
@@ -53,18 +54,9 @@ std::string Folder(const std::string& address) {
 }
 
 air::Phone MakePhone(const air::Address& address, const std::string& inboxRoot, int delayMs) {
-    air::Phone p;
-    p.address = address;
-    p.name = "phone " + Folder(air::AddressToText(address));
-    p.classOfDevice = 0x5A020C;
-    p.inbox = inboxRoot + "/" + Folder(air::AddressToText(address));
-    p.pairing.paired = true;
+    const std::string folder = Folder(air::AddressToText(address));
+    air::Phone p = tavtest::PushPhone(address, "phone " + folder, inboxRoot + "/" + folder);
     p.obex.delayMs = delayMs;
-    air::Service s;
-    s.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
-    s.channel = 9;
-    s.name = "OBEX Object Push";
-    p.services.push_back(s);
     return p;
 }
 
@@ -103,11 +95,7 @@ int main(int argc, char** argv) {
     air.Clear();
     air.SetTimeScale(0.001);
     win::test::SetTimeScale(200);
-    air::Radio r;
-    r.present = true;
-    r.address = {0x00, 0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(radio)};
-    r.name = "STATION";
-    air.SetRadio(1, r);
+    tavtest::PlugRadio(1, static_cast<uint8_t>(radio));
     for (int i = 1; i <= 20; ++i)
         air.AddPhone(MakePhone({0x00, 0x1E, 0x3A, 0x00, 0x00, static_cast<uint8_t>(i)}, argv[6], delayMs));
     for (int i = 1; i <= own; ++i)

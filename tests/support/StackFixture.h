@@ -1,6 +1,7 @@
 // Shared set-up for tests of the stack loaders: a clean platform, an empty air and a private registry.
 #pragma once
 
+#include "AirPhones.h"
 #include "ScopedEnv.h"
 #include "sim/air/Air.h"
 #include "vcl/Registry.h"
@@ -35,13 +36,7 @@ protected:
         ASSERT_TRUE(reg.OpenKey(key, true));
         reg.WriteString(name, value);
     }
-    static void SetRadio(int stack, bool present) {
-        air::Radio r;
-        r.present = present;
-        r.address = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
-        r.name = "STATION";
-        air::Air::Instance().SetRadio(stack, r);
-    }
+    static void SetRadio(int stack, bool present) { tavtest::PlugRadio(stack, 0x55, present); }
 
 private:
     std::string registryDir_;

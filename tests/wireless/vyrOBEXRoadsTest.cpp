@@ -1,6 +1,7 @@
 // Object Push over every transport road the library has, to a simulated phone's own server: the objects
 // land in the phone's inbox unchanged, with progress from nothing to the whole size.
 #include "Bytes.h"
+#include "AirPhones.h"
 #include "ScopedEnv.h"
 #include "StackFixture.h"
 
@@ -127,14 +128,7 @@ protected:
         for (int k = 0; k < air::kStackKinds; ++k)
             SetRadio(k, true);
         air::Air::Instance().SetIrdaPresent(true);
-        phone_.address = kPhone;
-        phone_.name = "Marta";
-        phone_.inbox = dir_ + "/inbox";
-        air::Service opp;
-        opp.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
-        opp.channel = 9;
-        opp.name = "OBEX Object Push";
-        phone_.services = {opp};
+        phone_ = tavtest::PushPhone(kPhone, "Marta", dir_ + "/inbox", false);
         air::Air::Instance().AddPhone(phone_);
         SetMachineValue(BlueSoleilInstallKey, BlueSoleilVersionValue, u"6.4.236.0");
         savedMs_ = LoaderEntry(TvyrLoaderKind::Microsoft);

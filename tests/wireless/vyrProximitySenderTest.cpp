@@ -1,4 +1,5 @@
 // The proximity sender and device against simulated phones on every stack.
+#include "AirPhones.h"
 #include "PhoneRoads.h"
 #include "sim/air/Air.h"
 #include "sim/air/ObexLink.h"
@@ -67,22 +68,10 @@ protected:
 
     // Radio of that stack, `count` bonded phones with Object Push, the library loaded, a sender on it.
     void World(int stack, int count, const std::function<void(air::Phone&)>& edit = {}) {
-        air::Radio r;
-        r.present = true;
-        r.address = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
-        r.name = "STATION";
-        air::Air::Instance().SetRadio(stack, r);
+        tavtest::PlugRadio(stack, 0x55);
         for (int i = 1; i <= count; ++i) {
-            air::Phone p;
-            p.address = PhoneAddress(i);
-            p.name = "phone " + std::to_string(i);
-            p.inbox = (dir_ / ("inbox" + std::to_string(i))).string();
-            p.pairing.paired = true;
-            air::Service s;
-            s.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
-            s.channel = 9;
-            s.name = "OBEX Object Push";
-            p.services.push_back(s);
+            air::Phone p = tavtest::PushPhone(PhoneAddress(i), "phone " + std::to_string(i),
+                                              (dir_ / ("inbox" + std::to_string(i))).string());
             if (edit)
                 edit(p);
             air::Air::Instance().AddPhone(p);
