@@ -1,4 +1,5 @@
 // The content of the text and promotion editors, and how the three editors look.
+#include "TestImages.h"
 #include "EditorTestSupport.h"
 #include "filecamp.h"
 #include "jpegcodec.h"
@@ -19,13 +20,7 @@ namespace {
 
 class ContentEditorsTest : public EditorSuite {};
 
-QImage Gradient(int w, int h) {
-    QImage img(w, h, QImage::Format_RGB888);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img.setPixelColor(x, y, QColor(x * 255 / w, y * 255 / h, 128));
-    return img;
-}
+using tavtest::Gradient;
 
 } // namespace
 

@@ -1,6 +1,7 @@
 // The new-campaign wizard on the embedded database: the page graph, the check boxes as
 // radio groups, the checks at Finish, the stored rows of each type, a failing creation
 // and Cancel, the campaign list's new row, and how its pages look.
+#include "TestImages.h"
 #include "EditorTestSupport.h"
 #include "campaignlist.h"
 #include "jpegcodec.h"
@@ -32,13 +33,7 @@ QString Str(const StrKey& k) {
     return QString::fromUtf8(k.text);
 }
 
-QImage Gradient(int w, int h) {
-    QImage img(w, h, QImage::Format_RGB888);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img.setPixelColor(x, y, QColor(x * 255 / w, y * 255 / h, 128));
-    return img;
-}
+using tavtest::Gradient;
 
 class WizardTest : public EditorSuite {
 protected:
