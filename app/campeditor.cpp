@@ -32,6 +32,42 @@ QTime ApplyWeekdayRule(const QTime& start, const QTime& end) {
     return end < start ? start : end;
 }
 
+TScheduleRange TSchedulePickers::Range() const {
+    return {StartDate->date(), EndDate->date(), StartTime->time(), EndTime->time()};
+}
+
+namespace {
+
+void ShowEnd(const TSchedulePickers& p, const TScheduleRange& r) {
+    const QSignalBlocker b1(p.EndDate), b2(p.EndTime);
+    if (p.EndDate->date() != r.EndDate)
+        p.EndDate->setDate(r.EndDate);
+    if (p.EndTime->time() != r.EndTime)
+        p.EndTime->setTime(r.EndTime);
+}
+
+} // namespace
+
+void TSchedulePickers::FollowDateRule() const {
+    TScheduleRange r = Range();
+    ApplyDateRule(r);
+    ShowEnd(*this, r);
+}
+
+void TSchedulePickers::FollowTimeRule() const {
+    TScheduleRange r = Range();
+    ApplyTimeRule(r);
+    ShowEnd(*this, r);
+}
+
+void TSchedulePickers::FollowWeekdayRule() const {
+    const QTime end = ApplyWeekdayRule(Start->time(), End->time());
+    if (end != End->time()) {
+        const QSignalBlocker block(End);
+        End->setTime(end);
+    }
+}
+
 bool IsPlainFileName(const QString& name) {
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
         return false;
@@ -211,22 +247,12 @@ void TCampEditor::cbScheduleChange() {
     PageControl->setCurrentIndex(cbSchedule->currentIndex() < 0 ? 0 : cbSchedule->currentIndex());
 }
 
-TScheduleRange TCampEditor::DateRange() const {
-    return {dtpStartDate->date(), dtpEndDate->date(), dtpStartTime->time(), dtpEndTime->time()};
-}
-
-void TCampEditor::ShowDateRange(const TScheduleRange& r) {
-    const QSignalBlocker b1(dtpEndDate), b2(dtpEndTime);
-    if (dtpEndDate->date() != r.EndDate)
-        dtpEndDate->setDate(r.EndDate);
-    if (dtpEndTime->time() != r.EndTime)
-        dtpEndTime->setTime(r.EndTime);
+TSchedulePickers TCampEditor::Pickers() const {
+    return {dtpStartDate, dtpEndDate, dtpStartTime, dtpEndTime, dtpStart, dtpEnd};
 }
 
 void TCampEditor::dtpStartDateChange() {
-    TScheduleRange r = DateRange();
-    ApplyDateRule(r);
-    ShowDateRange(r);
+    Pickers().FollowDateRule();
 }
 
 void TCampEditor::dtpEndDateChange() {
@@ -238,9 +264,7 @@ void TCampEditor::dtpEndDateCloseUp() {
 }
 
 void TCampEditor::dtpStartTimeChange() {
-    TScheduleRange r = DateRange();
-    ApplyTimeRule(r);
-    ShowDateRange(r);
+    Pickers().FollowTimeRule();
 }
 
 void TCampEditor::dtpEndTimeChange() {
@@ -248,11 +272,7 @@ void TCampEditor::dtpEndTimeChange() {
 }
 
 void TCampEditor::dtpStartChange() {
-    const QTime end = ApplyWeekdayRule(dtpStart->time(), dtpEnd->time());
-    if (end != dtpEnd->time()) {
-        const QSignalBlocker block(dtpEnd);
-        dtpEnd->setTime(end);
-    }
+    Pickers().FollowWeekdayRule();
 }
 
 void TCampEditor::dtpEndChange() {
@@ -340,7 +360,7 @@ void SetScheduleParams(ibx::TIBStoredProc& sp, const TCampaignSchedule& s) {
 void TCampEditor::FillCommon(ibx::TIBStoredProc& sp) {
     TCampaignSchedule schedule;
     schedule.Schedule = cbSchedule->currentIndex();
-    schedule.Dates = DateRange();
+    schedule.Dates = Pickers().Range();
     schedule.WeekStart = dtpStart->time();
     schedule.WeekEnd = dtpEnd->time();
     QCheckBox* days[7] = {cbMonday, cbTuesday, cbWednesday, cbThursday, cbFriday, cbSaturday, cbSunday};

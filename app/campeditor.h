@@ -53,6 +53,18 @@ void ApplyTimeRule(TScheduleRange& r);
 // The weekday window's end is not before its start.
 QTime ApplyWeekdayRule(const QTime& start, const QTime& end);
 
+// A form's schedule pickers, kept to the rules above as the operator edits them: the end
+// pickers follow, quietly, so moving them raises no change of their own.
+struct TSchedulePickers {
+    QDateEdit *StartDate, *EndDate;
+    QTimeEdit *StartTime, *EndTime; // the date range
+    QTimeEdit *Start, *End;         // the weekday window
+    TScheduleRange Range() const;
+    void FollowDateRule() const;
+    void FollowTimeRule() const;
+    void FollowWeekdayRule() const;
+};
+
 // The name of the file a campaign's content is pushed as must be a plain file name:
 // not empty, not "." or "..", with no folder separator and no ":".
 bool IsPlainFileName(const QString& name);
@@ -166,8 +178,7 @@ protected:
 
 private:
     void FillCommon(ibx::TIBStoredProc& sp);
-    TScheduleRange DateRange() const;
-    void ShowDateRange(const TScheduleRange& r);
+    TSchedulePickers Pickers() const;
 
     std::unique_ptr<Ui::TCampEditor> ui_;
 };

@@ -293,18 +293,12 @@ void TfmWizard::cbPromotionClick() {
     RadioGroupClick(cbPromotion, cbFileBased, cbvCardBased, cbPromotion);
 }
 
-void TfmWizard::ShowDateRange(const TScheduleRange& r) {
-    const QSignalBlocker b1(dtpEndDate), b2(dtpEndTime);
-    if (dtpEndDate->date() != r.EndDate)
-        dtpEndDate->setDate(r.EndDate);
-    if (dtpEndTime->time() != r.EndTime)
-        dtpEndTime->setTime(r.EndTime);
+TSchedulePickers TfmWizard::Pickers() const {
+    return {dtpStartDate, dtpEndDate, dtpStartTime, dtpEndTime, dtpStart, dtpEnd};
 }
 
 void TfmWizard::dtpStartDateChange() {
-    TScheduleRange r{dtpStartDate->date(), dtpEndDate->date(), dtpStartTime->time(), dtpEndTime->time()};
-    ApplyDateRule(r);
-    ShowDateRange(r);
+    Pickers().FollowDateRule();
 }
 
 void TfmWizard::dtpEndDateChange() {
@@ -316,9 +310,7 @@ void TfmWizard::dtpEndDateCloseUp() {
 }
 
 void TfmWizard::dtpStartTimeChange() {
-    TScheduleRange r{dtpStartDate->date(), dtpEndDate->date(), dtpStartTime->time(), dtpEndTime->time()};
-    ApplyTimeRule(r);
-    ShowDateRange(r);
+    Pickers().FollowTimeRule();
 }
 
 void TfmWizard::dtpEndTimeChange() {
@@ -326,11 +318,7 @@ void TfmWizard::dtpEndTimeChange() {
 }
 
 void TfmWizard::dtpStartChange() {
-    const QTime end = ApplyWeekdayRule(dtpStart->time(), dtpEnd->time());
-    if (end != dtpEnd->time()) {
-        const QSignalBlocker block(dtpEnd);
-        dtpEnd->setTime(end);
-    }
+    Pickers().FollowWeekdayRule();
 }
 
 void TfmWizard::dtpEndChange() {
@@ -423,7 +411,7 @@ void TfmWizard::CreateCampaign() {
     // a picture that cannot be encoded leaves nothing open.
     TCampaignSchedule schedule;
     schedule.Schedule = ScheduleCode();
-    schedule.Dates = {dtpStartDate->date(), dtpEndDate->date(), dtpStartTime->time(), dtpEndTime->time()};
+    schedule.Dates = Pickers().Range();
     schedule.WeekStart = dtpStart->time();
     schedule.WeekEnd = dtpEnd->time();
     QCheckBox* const days[7] = {cbMonday, cbTuesday, cbWednesday, cbThursday, cbFriday, cbSaturday, cbSunday};

@@ -123,7 +123,7 @@ private:
     void ShowPage(int page);
     // One group of three boxes in which exactly one is checked.
     static void RadioGroupClick(QCheckBox* clicked, QCheckBox* first, QCheckBox* second, QCheckBox* third);
-    void ShowDateRange(const TScheduleRange& r);
+    TSchedulePickers Pickers() const;
 
     std::unique_ptr<Ui::TfmWizard> ui_;
 };
