@@ -41,6 +41,23 @@ QImage ReadPromoPicture(const QString& path) {
     return LoadPictureFile(path).convertToFormat(QImage::Format_RGB888);
 }
 
+void ChoosePromoPicture(QWidget* owner, TOpenDialog& dialog, QLineEdit* sendAs, TPromoPreview* preview) {
+    if (!dialog.Execute(owner))
+        return;
+    sendAs->setText(StripFileExt(QFileInfo(dialog.FileName).fileName()));
+    try {
+        preview->SetPicture(ReadPromoPicture(dialog.FileName));
+    } catch (const std::exception& e) {
+        ShowException(owner, e);
+    }
+}
+
+void ChoosePromoFont(QWidget* owner, TFontDialog& dialog, TPromoPreview* preview) {
+    dialog.Font = preview->Font();
+    if (dialog.Execute(owner))
+        preview->SetFont(dialog.Font);
+}
+
 int PromoVAlignCode(const QAbstractButton* middle, const QAbstractButton* bottom) {
     return bottom->isChecked() ? 2 : middle->isChecked() ? 1 : 0;
 }
@@ -165,25 +182,11 @@ void TfmPromoCamp::sbBottomClick() {
 }
 
 void TfmPromoCamp::sbFontClick() {
-    FontDialog.Font = imLogo->Font();
-    if (FontDialog.Execute(this))
-        imLogo->SetFont(FontDialog.Font);
-}
-
-void TfmPromoCamp::LoadPicture(const QString& path) {
-    imLogo->SetPicture(ReadPromoPicture(path));
+    ChoosePromoFont(this, FontDialog, imLogo);
 }
 
 void TfmPromoCamp::sbSelectFileClick() {
-    if (!OpenDialog.Execute(this))
-        return;
-    // The send-as name follows the chosen file before the file is read.
-    edSendAs->setText(StripFileExt(QFileInfo(OpenDialog.FileName).fileName()));
-    try {
-        LoadPicture(OpenDialog.FileName);
-    } catch (const std::exception& e) {
-        ShowException(this, e);
-    }
+    ChoosePromoPicture(this, OpenDialog, edSendAs, imLogo);
 }
 
 QString TfmPromoCamp::ContentColumns() const {

@@ -25,6 +25,11 @@ TOpenDialog PromoPictureDialog();
 // Reads a chosen picture file (".bmp" as a bitmap, anything else as JPEG) for the
 // preview; throws when it cannot be read.
 QImage ReadPromoPicture(const QString& path);
+// The picture and font buttons of a promotion page (the editor's and the wizard's). A chosen
+// picture names the send-as file before it is read; one that cannot be read is reported and
+// the preview keeps the picture it had.
+void ChoosePromoPicture(QWidget* owner, TOpenDialog& dialog, QLineEdit* sendAs, TPromoPreview* preview);
+void ChoosePromoFont(QWidget* owner, TFontDialog& dialog, TPromoPreview* preview);
 
 // The stored position codes from the position buttons: bottom 2, else middle 1, else 0;
 // left 0, else centre 1, else 2.
@@ -76,10 +81,6 @@ public:
     void sbTopClick();
     void sbMiddleClick();
     void sbBottomClick();
-
-    // Reads a chosen picture file into the preview; throws when it cannot be read
-    // (the previous picture stays).
-    void LoadPicture(const QString& path);
 
 protected:
     QString ContentColumns() const override;

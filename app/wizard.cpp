@@ -334,21 +334,11 @@ void TfmWizard::sbLoadClick() {
 }
 
 void TfmWizard::sbSelectFileClick() {
-    if (!OpenPictureDialog.Execute(this))
-        return;
-    // The send-as name follows the chosen file before the file is read.
-    edPromoSendAs->setText(StripFileExt(QFileInfo(OpenPictureDialog.FileName).fileName()));
-    try {
-        imLogo->SetPicture(ReadPromoPicture(OpenPictureDialog.FileName));
-    } catch (const std::exception& e) {
-        ShowException(this, e);
-    }
+    ChoosePromoPicture(this, OpenPictureDialog, edPromoSendAs, imLogo);
 }
 
 void TfmWizard::sbFontClick() {
-    FontDialog.Font = imLogo->Font();
-    if (FontDialog.Execute(this))
-        imLogo->SetFont(FontDialog.Font);
+    ChoosePromoFont(this, FontDialog, imLogo);
 }
 
 void TfmWizard::edPromoMsgChange() {
