@@ -1,5 +1,6 @@
 #include "sendtodevice.h"
 
+#include "filecamp.h"
 #include "msgbox.h"
 #include "searchfordevices.h"
 #include "strings.h"
@@ -35,18 +36,8 @@ TfmSendToDevice::TfmSendToDevice(QWidget* owner) : QDialog(owner), ui_(std::make
     ProgressBar = ui_->ProgressBar;
     sbLoad->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
 
-    OpenDialog.Title = QStringLiteral("Select file for campaign");
-    OpenDialog.Filters = QStringList{
-        QStringLiteral("All Media Files (*.jpg;*.jpeg;*.gif;*.bmp;*.3gp;*.avi;*.mp4;*.vcf;*.txt;*.mid;*.midi;*.mp3;"
-                       "*.wav;*.amr;*.jar;*.jad;*.sys)"),
-        QStringLiteral("Image Files (*.jpg;*.jpeg;*.gif;*.bmp)"),
-        QStringLiteral("Video Files (*.3gp;*.avi;*.mp4)"),
-        QStringLiteral("Audio Files (*.mid;*.midi;*.mp3;*.wav;*.amr)"),
-        QStringLiteral("Text Files (*.vcf;*.txt)"),
-        QStringLiteral("Java Applications (*.jar;*.jad)"),
-        QStringLiteral("Symbian Applications (*.sys)"),
-        QStringLiteral("All Files (*.*)"),
-    };
+    // The same choice of files as for a campaign.
+    OpenDialog = CampaignFileDialog();
 
     vyrBluetoothDiscovery.SetName(u"vyrBluetoothDiscovery");
     vyrOPPClient.SetName(u"vyrOPPClient");
