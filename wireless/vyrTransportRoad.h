@@ -58,6 +58,7 @@ protected:
     void KillConnectTimer() const;
     bool ArmLinkTimer() const;
     void KillLinkTimer() const;
+    bool LinkTimerArmed() const;
 
 private:
     TvyrCustomClientConnection& connection_;
