@@ -509,6 +509,8 @@ TEST_F(SendingEngineTest, StationFollowsItsAirFile) {
     EXPECT_EQ(w.lvAPIs->topLevelItem(1)->text(1), "Not detected");
     w.acSenderStop->trigger();
     EXPECT_EQ(OurLocks(), 0);
+}
+
 TEST_F(SendingEngineTest, CampaignsMadeWithTheWizardReachThePhones) {
     CreateStation(100);
     TfmMain& w = *window;
