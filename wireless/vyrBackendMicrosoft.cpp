@@ -170,7 +170,6 @@ int MicrosoftWriteRadioName(const std::u16string& name) {
     return 0;
 }
 
-
 // ---- Radio ----
 
 // The radio's handle (the search handle is closed at once); null when there is none.

@@ -291,7 +291,9 @@ std::unique_ptr<TvyrBluetoothDevices> ToshibaInquiry(win::HWND owner, std::uint8
 
 class TvyrToshibaInquiry : public TvyrBluetoothInquiry {
 public:
-    int Start(win::HWND wnd, std::uint8_t timeout) override { return StartInquiryWorker(wnd, timeout, &ToshibaInquiry); }
+    int Start(win::HWND wnd, std::uint8_t timeout) override {
+        return StartInquiryWorker(wnd, timeout, &ToshibaInquiry);
+    }
     void Cancel() override {
         tos::BTSTATUS status = 0;
         vyr::BtCancelDiscoverRemoteDevice(&status);

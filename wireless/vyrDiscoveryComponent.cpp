@@ -27,7 +27,8 @@ int TvyrBluetoothDiscovery::EnumRadios(TvyrBluetoothRadios* radios) {
     if (!IsTransportAvailable(TRANSPORT_BLUETOOTH))
         return VYR_TRANSPORT_NOT_AVAILABLE;
     radios->Clear();
-    for (std::uint8_t kind = baBlueSoleil; kind <= baWidComm; ++kind)
+    // Every stack a backend serves, in kind order.
+    for (std::uint8_t kind = 0; BluetoothBackend(static_cast<TvyrBluetoothApi>(kind)); ++kind)
         if (IsApiAvailable(kind))
             radios->Add(std::make_unique<TvyrBluetoothRadio>(static_cast<TvyrBluetoothApi>(kind)));
     return 0;
@@ -128,7 +129,8 @@ void TvyrBluetoothDiscovery::HiddenWindowMessage(win::UINT msg, win::WPARAM wPar
     default:
         // The stack's own notices, in its own words.
         if (inquiry_)
-            inquiry_->HandleMessage(msg, wParam, lParam, [this](const TvyrBluetoothDevices* found) { Completed(found); });
+            inquiry_->HandleMessage(msg, wParam, lParam,
+                                    [this](const TvyrBluetoothDevices* found) { Completed(found); });
         break;
     }
 }
