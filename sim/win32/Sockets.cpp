@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -220,7 +221,11 @@ int OpenRfcommLink(const SOCKADDR_BTH& a, bool authenticate, int& error) {
         return -1;
     }
     if (channel == 0) {
-        auto want = GuidBytes(a.serviceClassId);
+        // The address is packed and its GUID sits at offset 10: copy it out, never refer to it in place.
+        stackabi::AbiGuid serviceClass{};
+        std::memcpy(&serviceClass, reinterpret_cast<const uint8_t*>(&a) + offsetof(SOCKADDR_BTH, serviceClassId),
+                    sizeof serviceClass);
+        auto want = GuidBytes(serviceClass);
         for (const auto& s : phone->services)
             if (s.uuid == want) {
                 channel = s.channel;

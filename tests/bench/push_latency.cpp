@@ -14,7 +14,7 @@
 #include "sim/air/ObexLink.h"
 #include "vyrAPI.h"
 #include "vyrOBEX.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <benchmark/benchmark.h>
 
