@@ -11,13 +11,13 @@
 #include "jpegcodec.h"
 #include "main.h"
 #include "msgbox.h"
-#include "qt/AirFileWatch.h"
 #include "promopicture.h"
 #include "qt/MessageBridge.h"
 #include "stddialogs.h"
 #include "textcamp.h"
 #include "reportdialog.h"
 #include "sim/air/Air.h"
+#include "sim/air/AirFileWatch.h"
 #include "translation.h"
 #include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
@@ -474,7 +474,11 @@ TEST_F(SendingEngineTest, StationFollowsItsAirFile) {
     write(head + phone(Good1) + "\n]}\n");
     std::string error;
     ASSERT_TRUE(air::Air::Instance().LoadFile(file.toStdString(), &error)) << error;
-    air::AirFileWatch watch(50);
+    // The watch looks on the test's own thread, between the station's events, as often as the tests like.
+    air::AirFileWatch watch(air::Air::Instance());
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&watch] { watch.Poll(); });
+    look.start(50);
     CreateStation();
     TfmMain& w = *window;
     Exec("delete from CAMPAIGNS where CAMPAIGNS_ID in (2, 3)");
