@@ -72,8 +72,9 @@ void StackCallback(std::uint32_t, std::uint32_t value, std::uint8_t event) {
             BlueSoleilConnections().Notify(1, WM_LINK_LOST, 0);
             break;
         case bsold::BT_EVENT_SPP_CLIENT_LINK_LOST:
-            // Every BlueSoleil client connection hears it; the handle the stack gives does not route it.
-            BlueSoleilConnections().Notify(0, WM_LINK_LOST, 0);
+            // Only the connection whose link this was: the others' pushes go on. A handle nobody holds
+            // closes nothing; each connection's own serial port reports a real loss anyway.
+            BlueSoleilConnections().NotifyHandle(0, static_cast<int>(value), WM_LINK_LOST);
             break;
         default:
             break;
@@ -241,6 +242,18 @@ void TvyrBlueSoleilConnections::Notify(std::uint8_t kind, win::UINT msg, win::LP
         else
             win::PostMessageW(c.Window, msg, 0, 0);
     }
+}
+
+void TvyrBlueSoleilConnections::NotifyHandle(std::uint8_t kind, int handle, win::UINT msg) {
+    std::vector<win::HWND> windows;
+    {
+        TvyrSyncGuard guard(lock_);
+        for (const auto& c : items_)
+            if (c.Kind == kind && c.Handle == handle)
+                windows.push_back(c.Window);
+    }
+    for (win::HWND w : windows)
+        win::PostMessageW(w, msg, 0, 0);
 }
 
 int TvyrBlueSoleilConnections::IndexOf(std::uint8_t kind, win::HWND window) const {

@@ -76,6 +76,8 @@ public:
     // To every window of `kind` registered when the call begins: WM_BLUESOLEIL_NOTIFY is sent (0, lParam),
     // any other message posted (0, 0). No lock is held while delivering.
     void Notify(std::uint8_t kind, win::UINT msg, win::LPARAM lParam);
+    // Posts msg (0, 0) to the windows of `kind` registered under `handle` only; none when no entry has it.
+    void NotifyHandle(std::uint8_t kind, int handle, win::UINT msg);
     int IndexOf(std::uint8_t kind, win::HWND window) const;
     int Count() const;
     // A copy of entry `index`; raises vcl::Exception out of range.

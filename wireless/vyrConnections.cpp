@@ -299,7 +299,17 @@ void TvyrCustomClientConnection::WndProc(win::UINT msg, win::WPARAM wParam, win:
     if (msg == win::WM_TIMER) {
         TimerTick(wParam);
     } else if (msg == WM_LINK_LOST) {
-        if (State() == csConnecting) {
+        // A road whose bytes still travel through an inner connection reports the loss again itself, after
+        // them: a reply that arrived before the hang-up must not be dropped with the link.
+        if (State() == csConnected && road_ && road_->DeferLinkLost())
+            return;
+        if (State() == csConnected) {
+            // Bytes that reached the connection before the loss are the peer's last words: they go first
+            // (a handler may end the connection meanwhile).
+            DeliverData();
+            if (State() == csConnected)
+                Disconnect();
+        } else if (State() == csConnecting) {
             // The road lost the link before it could report: the attempt still gets its one outcome.
             Disconnect();
             DoConnect(VYR_CONNECTION_REJECTED);

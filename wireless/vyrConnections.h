@@ -255,6 +255,8 @@ protected:
     bool CreateWindow();
     void DestroyWindow();
     void FreePendingData();
+    // Hands the bytes waiting now to ProcessData / OnData (nothing unless connected).
+    void DeliverData();
 
     // Starts the worker with a fresh manual-reset terminate event: 0, or 1 when the event or the thread
     // cannot be created. The routine gets the terminate event.
@@ -265,7 +267,6 @@ protected:
 
 private:
     void HiddenWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) final;
-    void DeliverData();
 
     std::unique_ptr<TvyrBuffers> buffers_;
     win::HWND wnd_ = nullptr;

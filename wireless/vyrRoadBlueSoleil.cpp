@@ -35,7 +35,9 @@ struct SppConnect {
     bsold::BLUETOOTH_DEVICE_INFO device{};
     bsold::SPPEX_SERVICE_INFO service{};
     std::mutex mu;
+    bool authenticate = false;
     bool abandoned = false;
+    int pairing = 0; // a library code when the bond the link needs could not be made
     std::uint32_t result = 0;
     std::uint32_t handle = 0;
     win::HANDLE done = nullptr;
@@ -55,6 +57,7 @@ public:
         a.address = c.BluetoothParams()->Address();
         a.service = c.BluetoothParams()->Service();
         a.channel = c.BluetoothParams()->Channel();
+        a.authenticate = c.BluetoothParams()->Authentication();
         a.timeout = c.ConnectTimeout();
         a.readBuffer = c.Buffers()->ReadBuffer();
         a.writeBuffer = c.Buffers()->WriteBuffer();
@@ -76,14 +79,38 @@ public:
         return inner_->Write(buffer, size);
     }
 
+    // The stack's notice of a lost link: the inner connection ends once it has handed on what it received,
+    // and its own end then closes this connection. The second notice (that one) is acted on.
+    bool DeferLinkLost() override {
+        std::lock_guard lk(innerMu_);
+        if (ending_ || !inner_)
+            return false;
+        ending_ = InnerEndsAfterDelivery(*inner_);
+        return ending_;
+    }
+
 private:
     struct Attempt {
         std::u16string address;
         win::GUID service{};
         win::BYTE channel = 0;
+        bool authenticate = false;
         win::DWORD timeout = 20000, readBuffer = 4096, writeBuffer = 4096;
         win::HWND outer = nullptr;
     };
+
+    // Bonds with the phone unless it is bonded already: 0, or the pairing's library code.
+    static int Bond(const bsold::BLUETOOTH_DEVICE_INFO& device) {
+        switch (vyr::BT_PairDevice(&device, 0, "", 0, 0)) {
+        case bsold::BT_SUCCESS:
+        case bsold::BT_ERROR_ALREADY_PAIRED:
+            return VYR_SUCCESS;
+        case bsold::BT_ERROR_PAIR_AUTH_FAILED:
+            return VYR_AUTHENTICATION_FAILED;
+        default:
+            return VYR_INTERNAL_ERROR;
+        }
+    }
 
     // The stack's connect: 0 connected (handle set), a code to report, or -1 when stopped.
     int ConnectSpp(win::HANDLE terminate, const Attempt& a, std::uint32_t& handle, std::uint8_t& recordPort) {
@@ -96,13 +123,19 @@ private:
         spp->done = win::CreateEventW(nullptr, win::TRUE, win::FALSE, nullptr);
         if (!spp->done)
             return VYR_OUT_OF_RESOURCES;
+        spp->authenticate = a.authenticate;
         win::HANDLE thread = win::CreateThread([spp]() -> win::DWORD {
-            std::uint32_t h = 0, r;
-            {
+            std::uint32_t h = 0, r = 0;
+            // The stack's connect takes no security request: an authenticated link is one to a bonded
+            // phone, so the bond comes first, the stack asking for the PIN itself as the platform's own
+            // pairing does on the Microsoft road. A bond already there is kept.
+            const int pairing = spp->authenticate ? Bond(spp->device) : VYR_SUCCESS;
+            if (pairing == VYR_SUCCESS) {
                 TvyrSyncGuard guard(BlueSoleilConnectLock());
                 r = vyr::BT_ConnectSPPExService(&spp->device, &spp->service, &h);
             }
             std::lock_guard lk(spp->mu);
+            spp->pairing = pairing;
             spp->result = r, spp->handle = h;
             if (spp->abandoned && r == stackabi::bsold::BT_SUCCESS && h)
                 vyr::BT_DisconnectSPPExService(h); // nobody will use this link any more
@@ -125,6 +158,8 @@ private:
                 vyr::BT_DisconnectSPPExService(spp->handle);
             return -1;
         }
+        if (spp->pairing != VYR_SUCCESS)
+            return spp->pairing;
         if (spp->result != stackabi::bsold::BT_SUCCESS || !spp->handle)
             return VYR_INTERNAL_ERROR;
         handle = spp->handle;
@@ -213,6 +248,7 @@ private:
 
     std::atomic<std::uint32_t> handle_{0};
     std::mutex innerMu_;
+    bool ending_ = false; // the inner connection was asked to end after its bytes (under innerMu_)
     std::unique_ptr<TvyrCustomClientConnection> inner_;
 };
 

@@ -34,6 +34,11 @@ public:
             ClosePort();
             return VYR_INTERNAL_ERROR;
         }
+        drain_ = win::CreateEventW(nullptr, win::TRUE, win::FALSE, nullptr);
+        if (!drain_) {
+            ClosePort();
+            return VYR_OUT_OF_RESOURCES;
+        }
         const win::DWORD readSize = c.Buffers()->ReadBuffer();
         int r = StartWorker([this, readSize](win::HANDLE terminate) { ReadLoop(terminate, readSize); });
         if (r != VYR_SUCCESS) {
@@ -47,6 +52,15 @@ public:
     void Close() override {
         StopWorker(); // the reader has cancelled its read and let go of its buffer
         ClosePort();
+    }
+
+    bool EndAfterDelivery() override {
+        // The reader ends on its own once the port has nothing more for it (or has already ended with a
+        // notice of its own).
+        if (!drain_)
+            return false;
+        win::SetEvent(drain_);
+        return true;
     }
 
     int Write(const void* buffer, win::DWORD size) override {
@@ -122,6 +136,10 @@ private:
             win::CloseHandle(port_);
             port_ = nullptr;
         }
+        if (drain_) {
+            win::CloseHandle(drain_);
+            drain_ = nullptr;
+        }
     }
 
     void ReadLoop(win::HANDLE terminate, win::DWORD readSize) {
@@ -133,15 +151,22 @@ private:
         }
         bool stopping = false;
         while (!stopping) {
+            // Asked to end: a read issued after the request that finds nothing means all is delivered.
+            const bool draining = win::WaitForSingleObject(drain_, 0) == win::WAIT_OBJECT_0;
             win::OVERLAPPED ov{};
             ov.hEvent = event;
             win::DWORD count = 0;
             bool ok = win::ReadFile(port_, buffer.data(), static_cast<win::DWORD>(buffer.size()), &count, &ov);
             if (!ok && win::GetLastError() == win::ERROR_IO_PENDING) {
-                win::HANDLE handles[2] = {event, terminate};
-                win::DWORD w = win::WaitForMultipleObjects(2, handles, win::FALSE, win::INFINITE);
+                win::HANDLE handles[3] = {event, terminate, drain_};
+                win::DWORD w = win::WaitForMultipleObjects(3, handles, win::FALSE, win::INFINITE);
                 if (w == win::WAIT_OBJECT_0) {
                     ok = win::GetOverlappedResult(port_, &ov, &count, win::FALSE);
+                } else if (w == win::WAIT_OBJECT_0 + 2) {
+                    // Nothing was there when the read began; take whatever came meanwhile and look again.
+                    win::CancelIo(port_);
+                    ok = win::GetOverlappedResult(port_, &ov, &count, win::TRUE) ||
+                         win::GetLastError() == win::ERROR_OPERATION_ABORTED;
                 } else {
                     // The buffer must not go while the port may still fill it.
                     win::CancelIo(port_);
@@ -155,8 +180,12 @@ private:
                 break;
             }
             win::ClearCommError(port_, nullptr, nullptr);
-            if (count > 0)
+            if (count > 0) {
                 PostData(buffer.data(), count);
+            } else if (draining) {
+                PostLinkLost();
+                break;
+            }
             if (win::WaitForSingleObject(terminate, 0) == win::WAIT_OBJECT_0)
                 stopping = true;
         }
@@ -164,6 +193,7 @@ private:
     }
 
     win::HANDLE port_ = nullptr;
+    win::HANDLE drain_ = nullptr; // set: end once the port has nothing more to give
 };
 
 } // namespace

@@ -78,7 +78,9 @@ public:
         case WM_TOSHIBA_COMM_STATUS:
             if (step_ == 3 && wParam == tos::BTNOTIFY_COMM_LINK_LOST) {
                 KillConnectTimer();
-                PostLinkLost();
+                // The phone's last reply may still be inside the inner connection: it goes first.
+                if (!inner_ || !IsConnected() || !InnerEndsAfterDelivery(*inner_))
+                    PostLinkLost();
             }
             return true;
         default:

@@ -108,6 +108,18 @@ bool TvyrTransportRoad::HandleMessage(win::UINT, win::WPARAM, win::LPARAM) {
     return false;
 }
 
+bool TvyrTransportRoad::DeferLinkLost() {
+    return false;
+}
+
+bool TvyrTransportRoad::EndAfterDelivery() {
+    return false;
+}
+
+bool TvyrTransportRoad::InnerEndsAfterDelivery(TvyrCustomClientConnection& inner) {
+    return inner.IsConnected() && inner.road_ && inner.road_->EndAfterDelivery();
+}
+
 win::HWND TvyrTransportRoad::Window() const {
     return connection_.Window();
 }

@@ -36,6 +36,12 @@ public:
     virtual int Write(const void* buffer, win::DWORD size) = 0;
     // Window messages the connection does not handle itself (a stack's own notices); true when taken.
     virtual bool HandleMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam);
+    // A lost link reached the established connection: true when the road reports it again itself, once the
+    // bytes it received before are delivered; false lets the connection end at once.
+    virtual bool DeferLinkLost();
+    // The link is gone: report it through PostLinkLost, but only after every byte received up to now has
+    // gone through PostData. False when this road cannot (the caller then reports the loss itself).
+    virtual bool EndAfterDelivery();
 
     TvyrCustomClientConnection& Connection() const { return connection_; }
 
@@ -58,6 +64,10 @@ protected:
     void KillConnectTimer() const;
     bool ArmLinkTimer() const;
     void KillLinkTimer() const;
+
+    // For roads that carry their bytes over an inner connection: asks that connection's road to end after
+    // delivering what it has received; false when it is not established or its road cannot.
+    static bool InnerEndsAfterDelivery(TvyrCustomClientConnection& inner);
 
 private:
     TvyrCustomClientConnection& connection_;

@@ -357,7 +357,7 @@ Phone ParsePhone(const json& j, const std::string& where) {
     p.inbox = ResolveInbox(inbox, p.address);
     if (auto it = j.find("obex"); it != j.end()) {
         const std::string w = where + ".obex";
-        CheckKeys(*it, w, {"mode", "after", "code", "password", "delay_ms", "max_packet"});
+        CheckKeys(*it, w, {"mode", "after", "code", "password", "delay_ms", "max_packet", "close_after_final"});
         auto& o = p.obex;
         o.mode = Choice(*it, "mode", w, ObexMode::Accept,
                         {{"accept", ObexMode::Accept},
@@ -379,6 +379,7 @@ Phone ParsePhone(const json& j, const std::string& where) {
         o.maxPacket = Get<uint16_t>(*it, "max_packet", w, 4096, 0xFFFF);
         if (o.maxPacket < 255)
             Fail(w + ".max_packet", "below the OBEX minimum of 255");
+        o.closeAfterFinal = Flag(*it, "close_after_final", w, false);
     }
     p.link = Choice(
         j, "link", where, LinkPolicy::Accept,

@@ -84,6 +84,7 @@ struct ObexBehaviour {
     std::string password;      // for Authenticate
     int delayMs = 0;           // every response goes out this late (not scaled by the time scale)
     uint16_t maxPacket = 4096; // the phone's maximum OBEX packet length
+    bool closeAfterFinal = false; // hangs up right after answering the final PUT of an object it stored
 };
 
 // Whether the phone takes an RFCOMM link at all.

@@ -352,6 +352,9 @@ std::vector<uint8_t> ObexPeer::Put(const uint8_t* p, size_t n, bool final) {
     uint8_t code = kOk;
     Store(code);
     ResetPut();
+    // Many servers end the link as soon as the object is theirs, not waiting for DISCONNECT.
+    if (code == kOk && behaviour_.closeAfterFinal)
+        close_ = true;
     return Response(code);
 }
 

@@ -139,6 +139,17 @@ void VirtualComPort::Detach() {
     wake_[0] = wake_[1] = -1;
 }
 
+bool VirtualComPort::PortHoldsUnread() const {
+    // Bytes written to the master pass through the terminal's own buffer before the port's reader can
+    // count them, so a count alone can read 0 while some are on their way. Polling the port side pushes
+    // that buffer through first; after it, the count is the truth.
+    pollfd in{slave_, POLLIN, 0};
+    if (::poll(&in, 1, 0) > 0 && (in.revents & POLLIN))
+        return true;
+    int waiting = 0;
+    return ::ioctl(slave_, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
 void VirtualComPort::Relay(int link) {
     std::vector<char> toPort, toLink;
     char buf[4096];
@@ -199,13 +210,9 @@ void VirtualComPort::Relay(int link) {
             toPort.erase(toPort.begin(), toPort.begin() + n);
         }
         // Give the port's user a moment to read what is waiting, then hang the terminal up, so it reads an
-        // error rather than silence.
-        for (int i = 0; i < 100; ++i) {
-            int waiting = 0;
-            if (::ioctl(slave_, FIONREAD, &waiting) != 0 || waiting == 0)
-                break;
-            ::usleep(10000);
-        }
+        // error rather than silence: the hang-up throws away whatever is still unread.
+        for (int i = 0; i < 1000 && PortHoldsUnread(); ++i)
+            ::usleep(1000);
         ::close(master_);
         ::close(slave_);
         master_ = slave_ = -1;

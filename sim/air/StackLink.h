@@ -56,6 +56,8 @@ public:
 private:
     VirtualComPort() = default;
     void Relay(int link);
+    // Bytes the phone sent that the port's user has not read yet.
+    bool PortHoldsUnread() const;
 
     unsigned number_ = 0;
     std::string entry_;

@@ -584,6 +584,8 @@ TEST_F(SendingEngineTest, StationFollowsItsAirFile) {
     EXPECT_EQ(station->view.detected[1], "Not detected");
     e.Stop();
     EXPECT_EQ(OurLocks(), 0);
+}
+
 TEST_F(SendingEngineTest, CampaignsMadeWithTheWizardReachThePhones) {
     CreateStation(100);
     TfmMain& w = *window;

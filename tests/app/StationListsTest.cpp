@@ -17,7 +17,7 @@
 #include "stddialogs.h"
 #include "translation.h"
 #include "vcl/Registry.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include "sim/air/Air.h"
 #include "translation.h"
 #include "vcl/Registry.h"
-#include "win32/Testing.h"
+#include "sim/win32/Testing.h"
 
 #include <benchmark/benchmark.h>
 

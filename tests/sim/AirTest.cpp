@@ -39,7 +39,8 @@ const char* kTestAir = R"J({
       "services": [ { "uuid": "1105", "channel": 7, "name": "OPP", "handle": 7 },
                     { "uuid": "00001101-0000-1000-8000-00805F9B34FB", "channel": 2, "name": "SP" } ],
       "obex": { "mode": "bad_request" } },
-    { "address": "001E3A479C02", "name": "Far", "in_range": false, "pairing": { "outcome": "refuse" } },
+    { "address": "001E3A479C02", "name": "Far", "in_range": false, "pairing": { "outcome": "refuse" },
+      "obex": { "close_after_final": true } },
     { "address": "00-1E-3A-47-9C-03", "name": "Only BlueSoleil", "radios": ["bluesoleil"], "name_failures": 3,
       "obex": { "mode": "drop" }, "inbox": "/tmp/x-inbox" }
   ]
@@ -106,8 +107,10 @@ TEST(Air, LoadsTheDemoAndATestDescription) {
     EXPECT_EQ(three->obex.mode, ObexMode::DropMidPut);
     EXPECT_EQ(three->obex.after, 1);
     EXPECT_EQ(three->inbox, "/tmp/x-inbox");
+    EXPECT_FALSE(three->obex.closeAfterFinal);
     // A phone described without services still offers Object Push.
     EXPECT_NE(a.FindPhone("(00:1E:3A:47:9C:02)")->FindService(0x1105), nullptr);
+    EXPECT_TRUE(a.FindPhone("(00:1E:3A:47:9C:02)")->obex.closeAfterFinal);
 }
 
 TEST(Air, BadDescriptionsAreReportedAndChangeNothing) {

@@ -207,6 +207,18 @@ TEST_F(ObexPeerTest, SilenceAndDroppedLinks) {
     EXPECT_TRUE(d.CloseLink());
     EXPECT_TRUE(Codes(d, ConnectReq()).empty()); // a dropped link hears nothing more
     EXPECT_TRUE(Files().empty());                // and keeps no half object
+
+    // A phone that hangs up once an object is stored: not after a refused or deleting final PUT.
+    ObexBehaviour quick;
+    quick.closeAfterFinal = true;
+    ObexPeer q(quick, inbox.string());
+    EXPECT_EQ(Codes(q, Cat({ConnectReq(), Packet(0x82, Name(u"gone.txt")),
+                            Packet(0x02, Cat({Name(u"a.txt"), Length(2)})), Packet(0x02, Body("ab"))})),
+              (CodeList{0xA0, 0xC3, 0x90, 0x90}));
+    EXPECT_FALSE(q.CloseLink());
+    EXPECT_EQ(Codes(q, Packet(0x82, EndOfBody())), (CodeList{0xA0}));
+    EXPECT_TRUE(q.CloseLink());
+    EXPECT_EQ(Files().size(), 1u);
 }
 
 TEST_F(ObexPeerTest, AuthenticationChallengeAndResponse) {

@@ -186,12 +186,22 @@ TEST_F(BlueSoleil, RegistryKeepsTheFirstEntryAndRoutesStackEvents) {
     EXPECT_EQ(reg.Item(ia).Handle, 11);
     EXPECT_THROW(reg.Item(reg.Count()), vcl::Exception);
 
-    // Event 4 closes every client connection, whichever handle the stack names.
+    // Event 4 reaches only the client connection registered under the handle the stack names; a handle
+    // nobody holds (the one kept out by the first entry included) closes nothing.
     EXPECT_EQ(RaiseStackEvent(7, 12, 4), 1);
     win::test::PumpMessages();
-    EXPECT_EQ(clientA.Count(WM_LINK_LOST), 1);
+    EXPECT_EQ(clientA.Count(WM_LINK_LOST), 0);
     EXPECT_EQ(clientB.Count(WM_LINK_LOST), 1);
     EXPECT_EQ(notified.Count(WM_LINK_LOST), 0);
+    EXPECT_EQ(RaiseStackEvent(7, 99, 4), 1);
+    EXPECT_EQ(RaiseStackEvent(7, 13, 4), 1); // a kind-1 entry's handle is not a client's
+    win::test::PumpMessages();
+    EXPECT_EQ(clientA.Count(WM_LINK_LOST), 0);
+    EXPECT_EQ(clientB.Count(WM_LINK_LOST), 1);
+    EXPECT_EQ(notified.Count(WM_LINK_LOST), 0);
+    EXPECT_EQ(RaiseStackEvent(7, 11, 4), 1);
+    win::test::PumpMessages();
+    EXPECT_EQ(clientA.Count(WM_LINK_LOST), 1);
 
     // Event 1 is sent: handled, with the stack's value, before the stack's call returns.
     EXPECT_EQ(RaiseStackEvent(3, 0x1234, 1), 1);

@@ -313,6 +313,17 @@ TEST_F(ClientConnection, LostLinkGivesOneOutcomeOrOneDisconnect) {
     Settle();
     EXPECT_EQ(events.list, (std::vector<std::string>{"connect 0", "disconnect"}));
 
+    // Bytes that reached the connection before the loss, their delivery notice still behind it, are heard
+    // before the end.
+    events = Events{};
+    events.Bind(conn);
+    Connected();
+    conn.AppendData("last", 4);
+    road->Lost();
+    Settle();
+    EXPECT_EQ(events.list, (std::vector<std::string>{"connect 0", "data 4", "disconnect"}));
+    EXPECT_EQ(events.data, "last");
+
     // The user's Disconnect while connecting is silent, and a late outcome goes nowhere.
     events = Events{};
     events.Bind(conn);

@@ -10,6 +10,7 @@
 #include "vyrBlueSoleil.h"
 #include "vyrConnections.h"
 #include "vyrErrors.h"
+#include "vyrMessages.h"
 #include "vyrOBEX.h"
 #include "vyrWidComm.h"
 #include "sim/win32/Testing.h"
@@ -17,7 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <fstream>
 #include <sstream>
@@ -110,7 +113,7 @@ protected:
     }
 
     // The far end drops after 100 bytes: one OnDisconnect, the bytes before the drop delivered.
-    void LostLink(TvyrBluetoothApi stack, bool wholeBeforeDrop = true) {
+    void LostLink(TvyrBluetoothApi stack) {
         Use(stack, conn);
         air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Drop, 100});
         events = {};
@@ -121,10 +124,32 @@ protected:
         ASSERT_TRUE(PumpUntil([&] { return events.disconnects > 0; }, 5000));
         win::test::PumpUntilIdle(50, 1500);
         EXPECT_EQ(events.disconnects, 1);
-        if (wholeBeforeDrop)
-            EXPECT_EQ(events.data, out.substr(0, 100));
-        else // the stack's own loss notice may overtake the last bytes on the virtual port
-            EXPECT_EQ(events.data, out.substr(0, events.data.size()));
+        EXPECT_EQ(events.data, out.substr(0, 100));
+        EXPECT_TRUE(conn.IsClosed());
+    }
+
+    // The stack's notice of a lost link overtakes the phone's last bytes, already on their way through the
+    // virtual port: they are delivered before the connection ends, once. `notice` plays the stack's notice;
+    // `arrived` says, without handling any message of this thread, that the bytes have reached the library.
+    void NoticeOvertakesTheLastBytes(TvyrBluetoothApi stack, const std::function<void()>& notice,
+                                     const std::function<bool()>& arrived) {
+        Use(stack, conn);
+        air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
+        events = {};
+        events.Bind(conn);
+        ASSERT_EQ(Outcome(conn, events), 0);
+        win::test::PumpUntilIdle(20, 300);
+        notice();
+        const std::string last = "the phone's last words";
+        ASSERT_EQ(conn.Write(last.data(), static_cast<win::DWORD>(last.size())), 0);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!arrived() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(arrived());
+        ASSERT_TRUE(PumpUntil([&] { return events.disconnects > 0; }, 5000));
+        win::test::PumpUntilIdle(20, 300);
+        EXPECT_EQ(events.data, last);
+        EXPECT_EQ(events.disconnects, 1);
         EXPECT_TRUE(conn.IsClosed());
     }
 
@@ -242,7 +267,7 @@ TEST_F(StackRoads, BlueSoleilCarriesBurstsBothWaysAndEndsOnALostLinkOnce) {
     EchoBothWays(baBlueSoleil);
     EXPECT_EQ(SppLinks(), 0);
     EXPECT_EQ(BlueSoleilConnections().Count(), 0);
-    LostLink(baBlueSoleil, false);
+    LostLink(baBlueSoleil);
     EXPECT_EQ(BlueSoleilConnections().Count(), 0);
     EXPECT_TRUE(fs::is_empty(dir_ + "/com")) << "a virtual port outlived its link";
 }
@@ -292,6 +317,24 @@ TEST_F(StackRoads, BlueSoleilObjectPushArrivesWhole) {
     PushToInbox(baBlueSoleil);
 }
 
+TEST_F(StackRoads, BlueSoleilDeliversWhatCameBeforeTheStacksLinkLostNotice) {
+    // The inner connection hands its bytes on from the road's worker, so they wait in the connection.
+    NoticeOvertakesTheLastBytes(
+        baBlueSoleil,
+        [] {
+            ASSERT_EQ(BlueSoleilConnections().Count(), 1);
+            const int handle = BlueSoleilConnections().Item(0).Handle;
+            win::HMODULE m = win::LoadLibraryW(u"btfunc.dll");
+            ASSERT_TRUE(m);
+            auto raise = reinterpret_cast<int (*)(std::uint8_t, std::uint32_t, std::uint8_t)>(
+                win::GetProcAddress(m, "TavlinBtfunc_RaiseEvent"));
+            ASSERT_TRUE(raise);
+            EXPECT_EQ(raise(7, static_cast<std::uint32_t>(handle), 4), 1);
+            win::FreeLibrary(m);
+        },
+        [&] { return conn.PendingSize() > 0; });
+}
+
 namespace {
 
 int ToshibaPorts() {
@@ -308,9 +351,27 @@ int ToshibaPorts() {
 TEST_F(StackRoads, ToshibaCarriesBurstsBothWaysAndEndsOnALostLinkOnce) {
     EchoBothWays(baToshiba);
     EXPECT_EQ(ToshibaPorts(), 0);
-    LostLink(baToshiba, false);
+    LostLink(baToshiba);
     EXPECT_EQ(ToshibaPorts(), 0);
     EXPECT_TRUE(fs::is_empty(dir_ + "/com")) << "a virtual port outlived its connection";
+}
+
+TEST_F(StackRoads, ToshibaDeliversWhatCameBeforeTheStacksLinkLostNotice) {
+    // The inner connection lives on this thread: its bytes wait as its own data message.
+    NoticeOvertakesTheLastBytes(
+        baToshiba,
+        [] {
+            win::HMODULE m = win::LoadLibraryW(u"TosBtAPI.dll");
+            ASSERT_TRUE(m);
+            auto notify = reinterpret_cast<int (*)()>(win::GetProcAddress(m, "tavlin_tosbtapi_notify_link_lost"));
+            ASSERT_TRUE(notify);
+            EXPECT_EQ(notify(), 1);
+            win::FreeLibrary(m);
+        },
+        [] {
+            win::MSG msg;
+            return win::PeekMessageW(&msg, nullptr, WM_DATA_PENDING, WM_DATA_PENDING, win::PM_NOREMOVE) != 0;
+        });
 }
 
 TEST_F(StackRoads, ToshibaStepsAndFailures) {

@@ -40,6 +40,16 @@ PinState& Pins() {
     return *p;
 }
 
+} // namespace
+
+std::string AutoReplyPin(const air::Address& phone) {
+    std::lock_guard lk(Pins().mu);
+    auto it = Pins().pins.find(phone);
+    return it == Pins().pins.end() ? std::string() : it->second;
+}
+
+namespace {
+
 stackabi::Bool32 Result(const char* entry, stackabi::tos::BTSTATUS* status, bool ok) {
     (void)entry;
     SetStatus(status, ok ? kStatusOk : kStatusFailed);

@@ -52,6 +52,9 @@ inline void SetStatus(stackabi::tos::BTSTATUS* status, stackabi::tos::BTSTATUS v
 // Posts the stack's on/off notice (lParam as given) to every window registered for it; returns how many.
 int PostStackNotice(stackabi::LParam lParam);
 
+// The PIN the stack answers for this phone by itself (BtSetAutoReplyPinCode), or empty.
+std::string AutoReplyPin(const air::Address& phone);
+
 // Blocks the stack hands to the library, freed with BtMemFree.
 void* Allocate(std::size_t size);
 std::size_t LiveBlocks();

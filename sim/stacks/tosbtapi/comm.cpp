@@ -13,6 +13,7 @@
 #include <memory>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace tosbtapi {
 
@@ -55,8 +56,12 @@ unsigned PortNumber(const char* name) {
     return n;
 }
 
-void Connect(std::shared_ptr<Port> port, uint64_t attempt, air::Address phone, uint8_t channel, stackabi::Hwnd window,
-             uint32_t message) {
+void Connect(std::shared_ptr<Port> port, uint64_t attempt, air::Address phone, uint8_t channel, bool authenticate,
+             stackabi::Hwnd window, uint32_t message) {
+    // An authenticated link to a phone without a bond bonds first, the stack answering the PIN itself.
+    auto& theAir = air::Air::Instance();
+    if (authenticate && !theAir.IsPaired(phone))
+        theAir.Pair(kStackKind, phone, AutoReplyPin(phone));
     air::LinkFailure failure;
     int fd = air::OpenStackLink(kStackKind, phone, channel, failure);
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSilentConnectMs);
@@ -116,6 +121,27 @@ void EndLink(Port& port) {
 extern "C" int tavlin_tosbtapi_ports() {
     std::lock_guard lk(tosbtapi::g_portsMu);
     return static_cast<int>(tosbtapi::Ports().size());
+}
+
+// Test hook: the stack tells every watcher of a linked port that its link is lost, ahead of anything still
+// travelling on the port; the link itself stays. Returns how many were told.
+extern "C" int tavlin_tosbtapi_notify_link_lost() {
+    std::vector<std::shared_ptr<tosbtapi::Port>> ports;
+    {
+        std::lock_guard lk(tosbtapi::g_portsMu);
+        for (const auto& [name, port] : tosbtapi::Ports())
+            ports.push_back(port);
+    }
+    int told = 0;
+    for (const auto& port : ports) {
+        std::lock_guard lk(port->mu);
+        if (port->notifyWindow && port->com && port->com->Attached()) {
+            win::PostMessageW(static_cast<win::HWND>(port->notifyWindow), port->notifyMessage,
+                              stackabi::tos::BTNOTIFY_COMM_LINK_LOST, 0);
+            ++told;
+        }
+    }
+    return told;
 }
 
 namespace stackabi::tos {
@@ -210,7 +236,8 @@ extern "C" Bool32 BtConnectCOMM2(const char* portName, const uint8_t* bdAddr, ui
         *connection = g_nextConnection++;
     }
     try {
-        std::thread(Connect, port, attempt, phone, channel, window, message).detach();
+        std::thread(Connect, port, attempt, phone, channel, (security & BTSEC_AUTHENTICATE) != 0, window, message)
+            .detach();
     } catch (...) {
         SetStatus(status, kStatusFailed);
         return 0;
