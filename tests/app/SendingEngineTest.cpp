@@ -666,6 +666,8 @@ TEST_F(SendingEngineTest, CampaignsMadeWithTheWizardReachThePhones) {
     QFile promo(Inbox(Good1) + "/summer.jpg");
     ASSERT_TRUE(promo.open(QIODevice::ReadOnly));
     EXPECT_EQ(DecodeJpeg(promo.readAll()).size(), QSize(176, 220));
+}
+
 // Runs the operator's steps in the coupon check the action opens, then closes it.
 static void WithCouponCheck(QAction* action, const std::function<void(TfmCheckCoupon&)>& steps) {
     bool ran = false;
@@ -743,6 +745,8 @@ TEST_F(SendingEngineTest, CouponOnAPhonesPictureIsCheckedAndRedeemedAtTheCounter
     });
     EXPECT_EQ(Count("select PROCESSED_VALID_TO from PROCESSED where PROCESSED_COUPON = " + std::to_string(coupon)), 0);
     EXPECT_TRUE(boxes.Asked().empty());
+}
+
 TEST_F(SendingEngineTest, ReportsShowTheRunAndADeletedAcceptanceIsServedAgain) {
     CreateStation(100);
     TfmMain& w = *window;
