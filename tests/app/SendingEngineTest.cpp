@@ -78,13 +78,17 @@ class RecordingView : public TSendingView {
 public:
     std::array<QString, 4> detected, action;
     std::vector<QStringList> rows; // address, name, class of device, interface, status
+    int added = 0;
     QString state;
 
     void ShowInterfaceDetected(int kind, bool present) override {
         detected.at(size_t(kind)) = present ? "Detected" : "Not detected";
     }
     void ShowSenderAction(int kind, const QString& text) override { action.at(size_t(kind)) = text; }
-    void AddProcessRow(const QStringList& columns) override { rows.push_back(columns); }
+    void AddProcessRow(const QStringList& columns) override {
+        rows.push_back(columns);
+        ++added;
+    }
     void SetProcessStatus(const QString& mac, const QString& text, int kind) override {
         for (QStringList& row : rows)
             if (row[0] == mac && row[3] == TSendingEngine::InterfaceName(kind)) {
@@ -528,6 +532,45 @@ TEST_F(SendingEngineTest, LargeFileReachesEveryPhoneUnchanged) {
     EXPECT_EQ(Count("select count(*) from HISTORY where HISTORY_RESULT <> 0"), 0);
     EXPECT_TRUE(WorkFoldersEmpty());
     EXPECT_EQ(OurLocks(), 0);
+}
+
+TEST_F(SendingEngineTest, WithoutAWindowTheEngineSaysWhatItDoesThroughItsView) {
+    Plug(1, false);
+    Plug(3, false);
+    TSendingEngine& e = CreateEngine();
+    RecordingView& view = station->view;
+    EXPECT_EQ(view.detected, (std::array<QString, 4>{"Not detected", "Not detected", "Not detected", "Not detected"}));
+
+    // No radio to list: said in a box without an owner, nothing runs.
+    e.Start();
+    ASSERT_EQ(boxes.Asked().size(), 1u);
+    EXPECT_EQ(boxes.Asked()[0].text, "Unable to enumerated Bluetooth dongles. Check your hardware.");
+    EXPECT_FALSE(e.Running);
+    EXPECT_FALSE(e.AnySenderActive());
+    EXPECT_TRUE(view.state.isEmpty());
+
+    // A radio plugged in while stopped is shown, but nothing starts on it by itself.
+    Plug(3, true);
+    ASSERT_TRUE(WaitFor([&] { return view.detected[3] == "Detected"; }, 5000));
+    EXPECT_EQ(view.detected[1], "Not detected");
+    EXPECT_FALSE(e.AnySenderActive());
+
+    OnlyInRange({Good1});
+    e.Start();
+    EXPECT_TRUE(e.Running);
+    EXPECT_EQ(view.state, "Sender is running");
+    ASSERT_TRUE(e.vyrProximitySender1->Active());
+    EXPECT_EQ(int(e.vyrProximitySender1->SendRadio()->Api()), 3);
+    ASSERT_TRUE(WaitFor([&] { return Received(Good1).size() == 3; }));
+    EXPECT_GE(view.added, 3); // the phone met once per campaign at least
+    e.Stop();
+    EXPECT_FALSE(e.Running);
+    EXPECT_EQ(view.state, "Sender is stopped");
+    EXPECT_EQ(view.action[3], "Stopped");
+    EXPECT_TRUE(view.rows.empty());
+    EXPECT_EQ(OurLocks(), 0);
+    EXPECT_TRUE(WorkFoldersEmpty());
+    EXPECT_EQ(boxes.Asked().size(), 1u);
 }
 
 TEST_F(SendingEngineTest, StationFollowsItsAirFile) {
