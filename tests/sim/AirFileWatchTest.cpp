@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -114,4 +115,27 @@ TEST(AirFileWatch, TheAirWatchesItsFileUnlessTurnedOff) {
     EXPECT_TRUE(AirFileWatch::Enabled());
     watch.Set("0");
     EXPECT_FALSE(AirFileWatch::Enabled());
+}
+
+// A program of its own, whose air comes from a file at first use: the air follows that file
+// without anyone driving a watch.
+TEST(AirFileWatch, AProgramsAirFollowsItsFileByItself) {
+    const auto dir = std::filesystem::temp_directory_path() / ("tavlin-air-own-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string file = (dir / "air.json").string();
+    std::ofstream(file) << R"({"radios":[{"stack":"microsoft"}]})";
+    tavtest::ScopedEnv air("TAVLIN_AIR", file), watch("TAVLIN_AIR_WATCH", "1");
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // A fresh process: its air loads the file now and starts watching it.
+            Air& a = Air::Instance();
+            if (!a.RadioPresent(1) || a.RadioPresent(3)) std::_Exit(2);
+            std::ofstream(file, std::ios::trunc) << R"({"radios":[{"stack":"widcomm"}]})";
+            for (int i = 0; i < 1000 && !a.RadioPresent(3); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::_Exit(a.RadioPresent(3) && !a.RadioPresent(1) ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    std::filesystem::remove_all(dir);
 }
