@@ -7,21 +7,26 @@
 // ---- what the engine shows ----
 
 void TfmMain::ShowInterfaceDetected(int kind, bool detected) {
-    if (kind < 0 || kind >= lvAPIs->topLevelItemCount()) return;
+    if (kind < 0 || kind >= lvAPIs->topLevelItemCount())
+        return;
     lvAPIs->topLevelItem(kind)->setText(1, TranslateText(detected ? STR_DETECTED : STR_NOT_DETECTED));
 }
 
 void TfmMain::ShowSenderAction(int kind, const QString& text) {
-    if (kind < 0 || kind >= lvAPIs->topLevelItemCount()) return;
+    if (kind < 0 || kind >= lvAPIs->topLevelItemCount())
+        return;
     lvAPIs->topLevelItem(kind)->setText(2, text);
 }
 
-void TfmMain::AddProcessRow(const QStringList& columns) { new QTreeWidgetItem(lvProcess, columns); }
+void TfmMain::AddProcessRow(const QStringList& columns) {
+    new QTreeWidgetItem(lvProcess, columns);
+}
 
 void TfmMain::ClearProcessList(int kind) {
     const QString name = InterfaceName(kind);
     for (int i = lvProcess->topLevelItemCount() - 1; i >= 0; --i)
-        if (lvProcess->topLevelItem(i)->text(3) == name) delete lvProcess->takeTopLevelItem(i);
+        if (lvProcess->topLevelItem(i)->text(3) == name)
+            delete lvProcess->takeTopLevelItem(i);
 }
 
 void TfmMain::SetProcessStatus(const QString& mac, const QString& text, int kind) {
@@ -35,7 +40,9 @@ void TfmMain::SetProcessStatus(const QString& mac, const QString& text, int kind
     }
 }
 
-void TfmMain::ShowSendingState(const QString& text) { SetStatusPanelText(1, text); }
+void TfmMain::ShowSendingState(const QString& text) {
+    SetStatusPanelText(1, text);
+}
 
 // ---- the engine's work under the window's names ----
 
@@ -47,33 +54,63 @@ void TfmMain::DeleteDeviceFile(int tag, const QString& deviceAddress) {
     Engine->CampaignContent.DeleteDeviceFile(tag, deviceAddress);
 }
 
-void TfmMain::DeleteSenderFiles(int tag) { Engine->CampaignContent.DeleteSenderFiles(tag); }
+void TfmMain::DeleteSenderFiles(int tag) {
+    Engine->CampaignContent.DeleteSenderFiles(tag);
+}
 
 const std::vector<TCampaignContent::TPreparedFile>& TfmMain::SentFiles() const {
     return Engine->CampaignContent.SentFiles();
 }
 
-void TfmMain::UpdateInterfaces() { Engine->UpdateInterfaces(); }
-void TfmMain::StopAllSenders() { Engine->StopAllSenders(); }
-bool TfmMain::AnySenderActive() const { return Engine->AnySenderActive(); }
-vyr::TvyrProximitySender* TfmMain::Sender(int tag) const { return Engine->Sender(tag); }
-vyr::TvyrProximitySender* TfmMain::FirstIdleSender() const { return Engine->FirstIdleSender(); }
-void TfmMain::ConfigureSender(vyr::TvyrProximitySender* sender) { Engine->ConfigureSender(sender); }
+void TfmMain::UpdateInterfaces() {
+    Engine->UpdateInterfaces();
+}
+void TfmMain::StopAllSenders() {
+    Engine->StopAllSenders();
+}
+bool TfmMain::AnySenderActive() const {
+    return Engine->AnySenderActive();
+}
+vyr::TvyrProximitySender* TfmMain::Sender(int tag) const {
+    return Engine->Sender(tag);
+}
+vyr::TvyrProximitySender* TfmMain::FirstIdleSender() const {
+    return Engine->FirstIdleSender();
+}
+void TfmMain::ConfigureSender(vyr::TvyrProximitySender* sender) {
+    Engine->ConfigureSender(sender);
+}
 bool TfmMain::RadioInList(const vyr::TvyrBluetoothRadio* radio, const vyr::TvyrBluetoothRadios& radios) {
     return TSendingEngine::RadioInList(radio, radios);
 }
-QString TfmMain::InterfaceName(int kind) { return TSendingEngine::InterfaceName(kind); }
-int TfmMain::SendResult(int error) { return TSendingEngine::SendResult(error); }
-void TfmMain::ReportSenderError(const QString& text) { Engine->ReportSenderError(text); }
+QString TfmMain::InterfaceName(int kind) {
+    return TSendingEngine::InterfaceName(kind);
+}
+int TfmMain::SendResult(int error) {
+    return TSendingEngine::SendResult(error);
+}
+void TfmMain::ReportSenderError(const QString& text) {
+    Engine->ReportSenderError(text);
+}
 
-void TfmMain::acSenderStartExecute() { Engine->Start(); }
-void TfmMain::acSenderStopExecute() { Engine->Stop(); }
-void TfmMain::vyrAPIAfterLoad() { UpdateInterfaces(); }
-void TfmMain::vyrAPIChanged() { UpdateInterfaces(); }
+void TfmMain::acSenderStartExecute() {
+    Engine->Start();
+}
+void TfmMain::acSenderStopExecute() {
+    Engine->Stop();
+}
+void TfmMain::vyrAPIAfterLoad() {
+    UpdateInterfaces();
+}
+void TfmMain::vyrAPIChanged() {
+    UpdateInterfaces();
+}
 
 // ---- the sender events ----
 
-void TfmMain::vyrProximitySenderStarted(vcl::TObject* sender) { Engine->vyrProximitySenderStarted(sender); }
+void TfmMain::vyrProximitySenderStarted(vcl::TObject* sender) {
+    Engine->vyrProximitySenderStarted(sender);
+}
 void TfmMain::vyrProximitySenderDiscoveryStarted(vcl::TObject* sender) {
     Engine->vyrProximitySenderDiscoveryStarted(sender);
 }
@@ -93,6 +130,12 @@ void TfmMain::vyrProximitySenderSendStarted(vcl::TObject* sender, vyr::TvyrBluet
 void TfmMain::vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, int error) {
     Engine->vyrProximitySenderSendComplete(sender, device, error);
 }
-void TfmMain::vyrProximitySenderStartSleep(vcl::TObject* sender) { Engine->vyrProximitySenderStartSleep(sender); }
-void TfmMain::vyrProximitySenderStopSleep(vcl::TObject* sender) { Engine->vyrProximitySenderStopSleep(sender); }
-void TfmMain::vyrProximitySenderStopped(vcl::TObject* sender) { Engine->vyrProximitySenderStopped(sender); }
+void TfmMain::vyrProximitySenderStartSleep(vcl::TObject* sender) {
+    Engine->vyrProximitySenderStartSleep(sender);
+}
+void TfmMain::vyrProximitySenderStopSleep(vcl::TObject* sender) {
+    Engine->vyrProximitySenderStopSleep(sender);
+}
+void TfmMain::vyrProximitySenderStopped(vcl::TObject* sender) {
+    Engine->vyrProximitySenderStopped(sender);
+}

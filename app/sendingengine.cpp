@@ -30,7 +30,8 @@ public:
     explicit DatabaseClock(TSendingEngine::TDatabaseTime* time)
         : time_(time), start_(time ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point()) {}
     ~DatabaseClock() {
-        if (!time_) return;
+        if (!time_)
+            return;
         time_->Seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
         ++time_->Calls;
     }
@@ -58,7 +59,8 @@ TSendingEngine::~TSendingEngine() {
     // The senders go before the state their events work on; whatever they still report
     // while going is dropped.
     for (auto* s : {&vyrProximitySender1, &vyrProximitySender2, &vyrProximitySender3, &vyrProximitySender4}) {
-        if (!*s) continue;
+        if (!*s)
+            continue;
         auto& sender = **s;
         sender.OnStarted = sender.OnDiscoveryStarted = sender.OnDiscoveryComplete = sender.OnStartSleep =
             sender.OnStopSleep = sender.OnStopped = sender.OnStartDelay = sender.OnStopDelay = nullptr;
@@ -102,7 +104,7 @@ void TSendingEngine::SetUpDatabaseComponents() {
 void TSendingEngine::SetUpSenders() {
     vyrBluetoothDiscovery.SetName(u"vyrBluetoothDiscovery");
     std::unique_ptr<vyr::TvyrProximitySender>* senders[] = {&vyrProximitySender1, &vyrProximitySender2,
-                                                             &vyrProximitySender3, &vyrProximitySender4};
+                                                            &vyrProximitySender3, &vyrProximitySender4};
     for (int tag = 0; tag < 4; ++tag) {
         auto s = std::make_unique<vyr::TvyrProximitySender>();
         s->SetName(u"vyrProximitySender" + std::u16string(1, char16_t(u'1' + tag)));
@@ -116,7 +118,9 @@ void TSendingEngine::SetUpSenders() {
             vyrProximitySenderGetFiles(o, d, files);
         };
         s->OnDiscoveryComplete = [this](vcl::TObject* o) { vyrProximitySenderDiscoveryComplete(o); };
-        s->OnSendStarted = [this](vcl::TObject* o, vyr::TvyrBluetoothDevice* d) { vyrProximitySenderSendStarted(o, d); };
+        s->OnSendStarted = [this](vcl::TObject* o, vyr::TvyrBluetoothDevice* d) {
+            vyrProximitySenderSendStarted(o, d);
+        };
         s->OnSendComplete = [this](vcl::TObject* o, vyr::TvyrBluetoothDevice* d, int error) {
             vyrProximitySenderSendComplete(o, d, error);
         };
@@ -159,48 +163,58 @@ vyr::TvyrProximitySender* TSendingEngine::Sender(int tag) const {
 
 int TSendingEngine::SenderTag(vcl::TObject* sender) const {
     for (int tag = 0; tag < 4; ++tag)
-        if (Sender(tag) == sender) return tag;
+        if (Sender(tag) == sender)
+            return tag;
     return -1;
 }
 
 bool TSendingEngine::AnySenderActive() const {
     for (int i = 0; i < 4; ++i)
-        if (Sender(i) && Sender(i)->Active()) return true;
+        if (Sender(i) && Sender(i)->Active())
+            return true;
     return false;
 }
 
 void TSendingEngine::StopAllSenders() {
     for (int i = 0; i < 4; ++i)
-        if (Sender(i) && Sender(i)->Active()) Sender(i)->Stop();
+        if (Sender(i) && Sender(i)->Active())
+            Sender(i)->Stop();
 }
 
 vyr::TvyrProximitySender* TSendingEngine::FirstIdleSender() const {
     for (int i = 0; i < 4; ++i)
-        if (!Sender(i)->Active()) return Sender(i);
+        if (!Sender(i)->Active())
+            return Sender(i);
     return nullptr;
 }
 
 bool TSendingEngine::RadioInList(const vyr::TvyrBluetoothRadio* radio, const vyr::TvyrBluetoothRadios& radios) {
-    if (!radio) return false;
+    if (!radio)
+        return false;
     std::u16string address;
-    if (radio->GetAddress(address) != 0) return false;
+    if (radio->GetAddress(address) != 0)
+        return false;
     for (int i = 0; i < radios.Count(); ++i) {
         std::u16string other;
-        if (radios[i]->GetAddress(other) == 0 && other == address) return true;
+        if (radios[i]->GetAddress(other) == 0 && other == address)
+            return true;
     }
     return false;
 }
 
 void TSendingEngine::SetSenderAction(vyr::TvyrProximitySender* sender, const QString& text) {
-    if (!sender || !sender->SendRadio()) return;
+    if (!sender || !sender->SendRadio())
+        return;
     const int kind = int(sender->SendRadio()->Api());
-    if (kind < 0 || kind > 3) return;
+    if (kind < 0 || kind > 3)
+        return;
     view_->ShowSenderAction(kind, text);
 }
 
 void TSendingEngine::ReportSenderError(const QString& text) {
     // The same failure met by every device of a cycle is shown once.
-    if (pendingErrors_.contains(text)) return;
+    if (pendingErrors_.contains(text))
+        return;
     pendingErrors_.append(text);
     QTimer::singleShot(0, this, [this, text] {
         ErrorOK(view_->MessageOwner(), text);
@@ -219,7 +233,8 @@ template <typename Step> bool TSendingEngine::SenderStep(Step&& step) {
         message = QStringLiteral("Unknown error");
     }
     try {
-        if (transaction_->InTransaction()) transaction_->RollbackRetaining();
+        if (transaction_->InTransaction())
+            transaction_->RollbackRetaining();
     } catch (const std::exception& e) {
         qWarning("Rolling back after a sender's database step: %s", e.what());
     }
@@ -230,16 +245,19 @@ template <typename Step> bool TSendingEngine::SenderStep(Step&& step) {
 void TSendingEngine::RenewTransaction() {
     DatabaseClock clock(SenderDatabaseTime);
     try {
-        if (transaction_->InTransaction()) transaction_->Commit();
+        if (transaction_->InTransaction())
+            transaction_->Commit();
     } catch (const std::exception& e) {
         ReportSenderError(QString::fromUtf8(e.what()));
         try {
-            if (transaction_->InTransaction()) transaction_->Rollback();
+            if (transaction_->InTransaction())
+                transaction_->Rollback();
         } catch (const std::exception&) {
         }
     }
     try {
-        if (!transaction_->InTransaction()) transaction_->StartTransaction();
+        if (!transaction_->InTransaction())
+            transaction_->StartTransaction();
     } catch (const std::exception& e) {
         ReportSenderError(QString::fromUtf8(e.what()));
     }
@@ -261,14 +279,16 @@ int TSendingEngine::SendResult(int error) {
 }
 
 QString TSendingEngine::PrepareCampaignFile(int tag, const QString& deviceAddress) {
-    if (tag < 0 || tag >= int(SenderSlots.size())) return {};
+    if (tag < 0 || tag >= int(SenderSlots.size()))
+        return {};
     return CampaignContent.PrepareCampaignFile(tag, SenderSlots[size_t(tag)].CampaignId, deviceAddress);
 }
 
 // ---- settings ----
 
 void TSendingEngine::ConfigureSender(vyr::TvyrProximitySender* sender) {
-    if (!sender) return;
+    if (!sender)
+        return;
     DatabaseClock clock(SenderDatabaseTime);
     try {
         quGetSettings.Open();
@@ -283,7 +303,8 @@ void TSendingEngine::ConfigureSender(vyr::TvyrProximitySender* sender) {
             sender->SetTimeout(ToByte(field("settings_connect_timeout", 20), 1));
             sender->SetSendDelay(ToByte(field("settings_delay", 2), 1));
             const ibx::TIBXSQLVAR& name = quGetSettings.FieldByName("settings_name");
-            if (!name.IsNull() && sender->SendRadio()) sender->SendRadio()->SetName(name.AsWideString());
+            if (!name.IsNull() && sender->SendRadio())
+                sender->SendRadio()->SetName(name.AsWideString());
             MaxPerDongle = std::max(0, field("settings_max_per_dongle", 0));
         }
         quGetSettings.Close();
@@ -291,7 +312,8 @@ void TSendingEngine::ConfigureSender(vyr::TvyrProximitySender* sender) {
     } catch (...) {
         try {
             quGetSettings.Close();
-            if (transaction_->InTransaction()) transaction_->RollbackRetaining();
+            if (transaction_->InTransaction())
+                transaction_->RollbackRetaining();
         } catch (const std::exception&) {
         }
         throw;
@@ -312,7 +334,8 @@ void TSendingEngine::Start() {
     }
     for (int i = 0; i < std::min(radios.Count(), 4); ++i) {
         vyr::TvyrProximitySender* s = Sender(i);
-        if (s->Active()) continue;
+        if (s->Active())
+            continue;
         s->SetSendRadio(radios[i]);
         s->SetDiscoveryRadio(radios[i]);
         // A sender that cannot be configured stays idle; the others still start, so
@@ -340,7 +363,8 @@ void TSendingEngine::Stop() {
 }
 
 void TSendingEngine::UpdateInterfaces() {
-    for (int kind = 0; kind < 4; ++kind) view_->ShowInterfaceDetected(kind, false);
+    for (int kind = 0; kind < 4; ++kind)
+        view_->ShowInterfaceDetected(kind, false);
     vyr::TvyrBluetoothRadios radios;
     const int enumResult = vyrBluetoothDiscovery.EnumRadios(&radios);
     if (enumResult != 0 || radios.Count() == 0) {
@@ -349,13 +373,16 @@ void TSendingEngine::UpdateInterfaces() {
     }
     for (int i = 0; i < radios.Count(); ++i) {
         const int kind = int(radios[i]->Api());
-        if (kind >= 0 && kind < 4) view_->ShowInterfaceDetected(kind, true);
+        if (kind >= 0 && kind < 4)
+            view_->ShowInterfaceDetected(kind, true);
     }
     for (int tag = 0; tag < 4; ++tag) {
         vyr::TvyrProximitySender* s = Sender(tag);
-        if (s->Active() && !RadioInList(s->SendRadio(), radios)) s->Stop();
+        if (s->Active() && !RadioInList(s->SendRadio(), radios))
+            s->Stop();
     }
-    if (!Running) return;
+    if (!Running)
+        return;
     vyr::TvyrBluetoothRadios taken;
     for (int tag = 0; tag < 4; ++tag)
         if (const vyr::TvyrBluetoothRadio* r = Sender(tag)->SendRadio()) {
@@ -364,9 +391,11 @@ void TSendingEngine::UpdateInterfaces() {
             taken.Add(std::move(copy));
         }
     for (int i = 0; i < radios.Count(); ++i) {
-        if (RadioInList(radios[i], taken)) continue;
+        if (RadioInList(radios[i], taken))
+            continue;
         vyr::TvyrProximitySender* s = FirstIdleSender();
-        if (!s) break;
+        if (!s)
+            break;
         s->SetSendRadio(radios[i]);
         s->SetDiscoveryRadio(radios[i]);
         try {
@@ -383,12 +412,14 @@ void TSendingEngine::UpdateInterfaces() {
 
 void TSendingEngine::vyrProximitySenderStarted(vcl::TObject* sender) {
     const int tag = SenderTag(sender);
-    if (tag < 0) return;
+    if (tag < 0)
+        return;
     vyr::TvyrProximitySender* s = Sender(tag);
     ++senderRun_[size_t(tag)];
     SetSenderAction(s, TranslateText(STR_RUNNING));
     std::u16string address;
-    if (s->SendRadio() && s->SendRadio()->GetAddress(address) != 0) address.clear();
+    if (s->SendRadio() && s->SendRadio()->GetAddress(address) != 0)
+        address.clear();
     TSenderSlot& slot = SenderSlots[size_t(tag)];
     slot = TSenderSlot();
     slot.DongleMac = QString::fromStdU16String(address);
@@ -409,7 +440,8 @@ void TSendingEngine::vyrProximitySenderStarted(vcl::TObject* sender) {
 
 void TSendingEngine::vyrProximitySenderDiscoveryStarted(vcl::TObject* sender) {
     const int tag = SenderTag(sender);
-    if (tag < 0) return;
+    if (tag < 0)
+        return;
     TSenderSlot& slot = SenderSlots[size_t(tag)];
     slot.AcceptedCount = 0;
     try {
@@ -433,15 +465,19 @@ void TSendingEngine::vyrProximitySenderDiscoveryStarted(vcl::TObject* sender) {
     }
     vyr::TvyrProximitySender* s = Sender(tag);
     SetSenderAction(s, TranslateText(STR_DISCOVERING));
-    if (s->SendRadio()) view_->ClearProcessList(int(s->SendRadio()->Api()));
+    if (s->SendRadio())
+        view_->ClearProcessList(int(s->SendRadio()->Api()));
 }
 
-void TSendingEngine::vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, bool& accept) {
+void TSendingEngine::vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device,
+                                                    bool& accept) {
     accept = false;
     const int tag = SenderTag(sender);
-    if (tag < 0 || !device) return;
+    if (tag < 0 || !device)
+        return;
     vyr::TvyrProximitySender* s = Sender(tag);
-    if (SenderSlots[size_t(tag)].CampaignId == 0 || !s->SendRadio()) return;
+    if (SenderSlots[size_t(tag)].CampaignId == 0 || !s->SendRadio())
+        return;
 
     // Pumping below may run any other event, this sender's Stop and Start included, and
     // the library's objects live only until then: work on copies.
@@ -454,19 +490,24 @@ void TSendingEngine::vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::T
 
     std::u16string name;
     for (int i = 0; i < DevicePolls && name.empty(); ++i) {
-        if (dev.GetName(&radio, name) != 0) name.clear();
+        if (dev.GetName(&radio, name) != 0)
+            name.clear();
         QCoreApplication::processEvents();
-        if (!sameRun()) return;
+        if (!sameRun())
+            return;
     }
     int cod = 0;
     for (int i = 0; i < DevicePolls && cod == 0; ++i) {
-        if (dev.GetClassOfDevice(&radio, cod) != 0) cod = 0;
+        if (dev.GetClassOfDevice(&radio, cod) != 0)
+            cod = 0;
         QCoreApplication::processEvents();
-        if (!sameRun()) return;
+        if (!sameRun())
+            return;
     }
 
     TSenderSlot& slot = SenderSlots[size_t(tag)];
-    if (slot.CampaignId == 0 || slot.AcceptedCount >= MaxPerDongle) return;
+    if (slot.CampaignId == 0 || slot.AcceptedCount >= MaxPerDongle)
+        return;
     int status = -1;
     const QString address = DeviceAddress(dev);
     const bool checked = SenderStep([&] {
@@ -482,7 +523,8 @@ void TSendingEngine::vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::T
         status = spCheckDevice.ParamByName("STATUS").AsInteger();
         transaction_->CommitRetaining();
     });
-    if (!checked) return;
+    if (!checked)
+        return;
     accept = status == 5;
 
     QString statusText;
@@ -511,15 +553,18 @@ void TSendingEngine::vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::T
     }
     const QString codText =
         QStringLiteral("0x") + QStringLiteral("%1").arg(uint(cod), 8, 16, QLatin1Char('0')).toUpper();
-    view_->AddProcessRow({address, QString::fromStdU16String(name), codText, InterfaceName(int(radio.Api())), statusText});
-    if (accept) ++slot.AcceptedCount;
+    view_->AddProcessRow(
+        {address, QString::fromStdU16String(name), codText, InterfaceName(int(radio.Api())), statusText});
+    if (accept)
+        ++slot.AcceptedCount;
 }
 
 void TSendingEngine::vyrProximitySenderGetFiles(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device,
-                                         vyr::TvyrFileList& files) {
+                                                vyr::TvyrFileList& files) {
     files.clear();
     const int tag = SenderTag(sender);
-    if (tag < 0 || !device) return;
+    if (tag < 0 || !device)
+        return;
     const QString address = DeviceAddress(*device);
     QString path;
     {
@@ -554,7 +599,8 @@ void TSendingEngine::ReleaseDeviceLock(int tag, const QString& deviceAddress) {
 
 void TSendingEngine::vyrProximitySenderDiscoveryComplete(vcl::TObject* sender) {
     const int tag = SenderTag(sender);
-    if (tag < 0) return;
+    if (tag < 0)
+        return;
     const int campaignId = SenderSlots[size_t(tag)].CampaignId;
     QString name;
     if (campaignId > 0) {
@@ -562,7 +608,8 @@ void TSendingEngine::vyrProximitySenderDiscoveryComplete(vcl::TObject* sender) {
             DatabaseClock clock(SenderDatabaseTime);
             quGetCampName.ParamByName("id").SetAsInteger(campaignId);
             quGetCampName.Open();
-            if (!quGetCampName.Eof()) name = QString::fromStdU16String(quGetCampName.Fields(0).AsWideString());
+            if (!quGetCampName.Eof())
+                name = QString::fromStdU16String(quGetCampName.Fields(0).AsWideString());
             quGetCampName.Close();
             transaction_->CommitRetaining();
         });
@@ -574,20 +621,24 @@ void TSendingEngine::vyrProximitySenderDiscoveryComplete(vcl::TObject* sender) {
 
 void TSendingEngine::vyrProximitySenderSendStarted(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device) {
     const int tag = SenderTag(sender);
-    if (tag < 0 || !device || !Sender(tag)->SendRadio()) return;
-    view_->SetProcessStatus(DeviceAddress(*device), TranslateText(STR_STATUS_SENDING), int(Sender(tag)->SendRadio()->Api()));
+    if (tag < 0 || !device || !Sender(tag)->SendRadio())
+        return;
+    view_->SetProcessStatus(DeviceAddress(*device), TranslateText(STR_STATUS_SENDING),
+                            int(Sender(tag)->SendRadio()->Api()));
 }
 
 void TSendingEngine::vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, int error) {
     const int tag = SenderTag(sender);
-    if (tag < 0 || !device) return;
+    if (tag < 0 || !device)
+        return;
     const QString address = DeviceAddress(*device);
     const int result = SendResult(error);
     if (const vyr::TvyrBluetoothRadio* radio = Sender(tag)->SendRadio())
         view_->SetProcessStatus(address,
-                         TranslateText(result == 0 ? STR_STATUS_OK : result == 2 ? STR_STATUS_REJECTED
-                                                                                 : STR_STATUS_IGNORED),
-                         int(radio->Api()));
+                                TranslateText(result == 0   ? STR_STATUS_OK
+                                              : result == 2 ? STR_STATUS_REJECTED
+                                                            : STR_STATUS_IGNORED),
+                                int(radio->Api()));
     const TSenderSlot& slot = SenderSlots[size_t(tag)];
     SenderStep([&] {
         DatabaseClock clock(SenderDatabaseTime);
@@ -603,7 +654,8 @@ void TSendingEngine::vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::T
 
 void TSendingEngine::vyrProximitySenderStartSleep(vcl::TObject* sender) {
     const int tag = SenderTag(sender);
-    if (tag < 0) return;
+    if (tag < 0)
+        return;
     const int lockId = SenderSlots[size_t(tag)].LockId;
     SenderStep([&] {
         DatabaseClock clock(SenderDatabaseTime);
@@ -621,13 +673,15 @@ void TSendingEngine::vyrProximitySenderStartSleep(vcl::TObject* sender) {
 void TSendingEngine::vyrProximitySenderStopSleep(vcl::TObject* sender) {
     const int tag = SenderTag(sender);
     // The sleep also ends inside Stop; a stopping sender takes no new settings.
-    if (tag < 0 || !Sender(tag)->Active()) return;
+    if (tag < 0 || !Sender(tag)->Active())
+        return;
     SenderStep([&] { ConfigureSender(Sender(tag)); });
 }
 
 void TSendingEngine::vyrProximitySenderStopped(vcl::TObject* sender) {
     const int tag = SenderTag(sender);
-    if (tag < 0) return;
+    if (tag < 0)
+        return;
     vyr::TvyrProximitySender* s = Sender(tag);
     ++senderRun_[size_t(tag)];
     SetSenderAction(s, TranslateText(STR_STOPPED));
@@ -642,7 +696,8 @@ void TSendingEngine::vyrProximitySenderStopped(vcl::TObject* sender) {
     });
     // The local clean-up happens whatever the database said, so the radio can be given out again.
     slot = TSenderSlot();
-    if (s->SendRadio()) view_->ClearProcessList(int(s->SendRadio()->Api()));
+    if (s->SendRadio())
+        view_->ClearProcessList(int(s->SendRadio()->Api()));
     CampaignContent.DeleteSenderFiles(tag);
     try {
         s->SetSendRadio(nullptr);

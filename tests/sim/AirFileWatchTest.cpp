@@ -56,7 +56,8 @@ TEST_F(AirFileWatchTest, LoadsAnEditOnceItHeldStillAndSaysABrokenOneOnce) {
     // Broken: said once, naming the file and the line; the air stays as it was.
     Write("{\n\"radios\": [{\"stack\": \"toshiba\"}],\n\"phones\": [\n}\n");
     testing::internal::CaptureStderr();
-    for (int i = 0; i < 4; ++i) EXPECT_FALSE(watch.Poll());
+    for (int i = 0; i < 4; ++i)
+        EXPECT_FALSE(watch.Poll());
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(said.find("the air file"), said.rfind("the air file")) << said;
     EXPECT_NE(said.find("the air file"), std::string::npos) << said;
@@ -74,7 +75,8 @@ TEST_F(AirFileWatchTest, LoadsAnEditOnceItHeldStillAndSaysABrokenOneOnce) {
     // An air no longer from a file has nothing to follow.
     a.Clear();
     Write(R"({"radios":[{"stack":"bluesoleil"}]})");
-    for (int i = 0; i < 3; ++i) EXPECT_FALSE(watch.Poll());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(watch.Poll());
     EXPECT_FALSE(a.RadioPresent(0));
 }
 
@@ -82,10 +84,12 @@ TEST_F(AirFileWatchTest, ThreadFollowsTheFileUntilStopped) {
     Air& a = Air::Instance();
     std::atomic<int> arrived{0};
     const int token = a.Subscribe([&](const Notice& n) {
-        if (n.event == AirEvent::RadioArrived && n.stack == 3) ++arrived;
+        if (n.event == AirEvent::RadioArrived && n.stack == 3)
+            ++arrived;
     });
     auto waitFor = [](const std::function<bool()>& done) {
-        for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 1000 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return done();
     };
     {
@@ -130,7 +134,8 @@ TEST(AirFileWatch, AProgramsAirFollowsItsFileByItself) {
         {
             // A fresh process: its air loads the file now and starts watching it.
             Air& a = Air::Instance();
-            if (!a.RadioPresent(1) || a.RadioPresent(3)) std::_Exit(2);
+            if (!a.RadioPresent(1) || a.RadioPresent(3))
+                std::_Exit(2);
             std::ofstream(file, std::ios::trunc) << R"({"radios":[{"stack":"widcomm"}]})";
             for (int i = 0; i < 1000 && !a.RadioPresent(3); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
