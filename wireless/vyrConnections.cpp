@@ -77,17 +77,23 @@ bool TvyrCustomConnection::ProcessData(const void*, win::DWORD) {
     return false;
 }
 
-void TvyrCustomConnection::AppendData(const void* buffer, win::DWORD size) {
+bool TvyrCustomConnection::AppendData(const void* buffer, win::DWORD size) {
     if (!IsConnected() || !buffer || size == 0)
-        return;
+        return false;
     auto* bytes = static_cast<const std::uint8_t*>(buffer);
     CsGuard guard(lock_);
     try {
         pending_.insert(pending_.end(), bytes, bytes + size);
     } catch (const std::bad_alloc&) {
         // No room: these bytes are dropped, the ones already waiting stay.
+        return false;
     } catch (const std::length_error&) {
+        return false;
     }
+    if (deliveryPending_)
+        return false;
+    deliveryPending_ = true;
+    return true;
 }
 
 win::DWORD TvyrCustomConnection::PendingSize() const {
@@ -97,25 +103,36 @@ win::DWORD TvyrCustomConnection::PendingSize() const {
 
 void TvyrCustomConnection::FreePendingData() {
     std::vector<std::uint8_t> old;
+    std::vector<std::uint8_t>().swap(spare_);
     CsGuard guard(lock_);
     old.swap(pending_);
+    deliveryPending_ = false;
 }
 
 void TvyrCustomConnection::DeliverData() {
     if (!IsConnected())
         return;
-    // Take the whole block: later postings of the same block find nothing.
+    // Take the whole block: later postings of the same block find nothing. The emptied block of the last
+    // delivery takes its place, so a steady exchange of replies allocates nothing.
     std::vector<std::uint8_t> block;
+    block.swap(spare_);
     {
         CsGuard guard(lock_);
         block.swap(pending_);
+        deliveryPending_ = false;
     }
-    if (block.empty() || !IsConnected())
-        return;
-    // The handlers get a private copy, so a Disconnect inside them cannot pull it away.
-    auto size = static_cast<win::DWORD>(block.size());
-    if (!ProcessData(block.data(), size) && OnData)
-        OnData(this, block.data(), size);
+    if (!block.empty() && IsConnected()) {
+        // The handlers get a block of their own, so a Disconnect inside them cannot pull it away.
+        auto size = static_cast<win::DWORD>(block.size());
+        if (!ProcessData(block.data(), size) && OnData)
+            OnData(this, block.data(), size);
+    }
+    // A handler that disconnected has let go of everything; one that delivered again (a nested pump) may
+    // have lent its block back already.
+    if (IsConnected() && spare_.capacity() == 0) {
+        block.clear();
+        spare_.swap(block);
+    }
 }
 
 int TvyrCustomConnection::StartWorker(std::function<void(win::HANDLE terminate)> routine) {

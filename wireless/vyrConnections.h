@@ -240,8 +240,9 @@ public:
     TvyrDataEvent OnData;
 
     // Stores received bytes for delivery on the window's thread; only while connected. Safe from any
-    // thread. The caller posts WM_DATA_PENDING afterwards.
-    void AppendData(const void* buffer, win::DWORD size);
+    // thread. The caller posts WM_DATA_PENDING afterwards; true when no delivery is pending yet, so a
+    // caller that posts only then keeps one data message pending at a time.
+    bool AppendData(const void* buffer, win::DWORD size);
     // Bytes waiting for delivery (for tests and diagnostics).
     win::DWORD PendingSize() const;
 
@@ -272,6 +273,8 @@ private:
     win::HWND wnd_ = nullptr;
     mutable win::CRITICAL_SECTION lock_;
     std::vector<std::uint8_t> pending_;
+    bool deliveryPending_ = false; // a WM_DATA_PENDING is on its way for the bytes in pending_
+    std::vector<std::uint8_t> spare_; // the last delivered block, emptied, lent back to pending_ (window's thread)
     win::HANDLE worker_ = nullptr;
     win::HANDLE terminate_ = nullptr;
 };

@@ -150,7 +150,9 @@ std::unique_ptr<TvyrBluetoothDevices> ToshibaInquiry(win::HWND owner, std::uint8
     // runs on (and writes into the slot) for nobody.
     if (!ended && !win::IsWindow(owner))
         vyr::BtCancelDiscoverRemoteDevice(&status);
-    const win::DWORD limit = static_cast<win::DWORD>(timeout) * 1000 + ToshibaDiscoveryGraceMs;
+    // The stack inquires for its own length, not the caller's: a shorter time-out must not cut it short.
+    const win::DWORD limit =
+        std::max<win::DWORD>(static_cast<win::DWORD>(timeout) * 1000, ToshibaStackInquiryMs) + ToshibaDiscoveryGraceMs;
     const win::ULONGLONG deadline = win::GetTickCount64() + limit;
     while (!ended) {
         win::MSG msg{};

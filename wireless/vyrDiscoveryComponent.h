@@ -27,6 +27,9 @@ using TvyrBluetoothDiscoveryCompleteEvent =
 // Longest a Toshiba inquiry may run past the requested time before it counts as failed (clock ms): the
 // stack may never say it is done.
 inline constexpr win::DWORD ToshibaDiscoveryGraceMs = 10000;
+// The Toshiba stack is asked with its own defaults, and then inquires for 8 units of 1.28 s whatever
+// time-out the caller gave (clock ms).
+inline constexpr win::DWORD ToshibaStackInquiryMs = 8 * 1280;
 
 class TvyrBluetoothDiscovery : public vcl::TComponent, private TvyrHiddenWindowOwner {
 public:

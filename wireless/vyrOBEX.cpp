@@ -412,16 +412,14 @@ void TvyrCustomOBEXClient::Dispatch(const std::vector<std::uint8_t>& packet) {
         HandlePut(packet);
         return;
     case opGet:
-        HandleGet(packet);
+    case opListFolder:
+        HandleData(packet);
         return;
     case opDelete:
     case opChangeFolder:
     case opCreateFolder:
         StopTimer();
         EndSimple(operation_, OBEXResponseError(packet));
-        return;
-    case opListFolder:
-        HandleListing(packet);
         return;
     case opAbort:
         // Whatever the peer says, the operation was cancelled.
@@ -435,24 +433,12 @@ void TvyrCustomOBEXClient::Dispatch(const std::vector<std::uint8_t>& packet) {
 
 void TvyrCustomOBEXClient::HandleConnect(const std::vector<std::uint8_t>& packet) {
     StopTimer();
-    int error = OBEXResponseError(packet);
-    if (error == VYR_SUCCESS) {
-        // Any success reply counts; its maximum is believed only when present and sane, since a
-        // smaller one would leave no room for data.
-        std::uint16_t peerMax = 0;
-        std::uint32_t cid = 0;
-        if (packet.size() >= OBEX_CONNECT_RESPONSE_HEADERS) {
-            peerMax = static_cast<std::uint16_t>(packet[5] << 8 | packet[6]);
-            TvyrOBEXHeader header;
-            if (OBEXFindHeader(packet, OBEX_CONNECT_RESPONSE_HEADERS, {OBEX_HI_CONNECTION_ID}, header) ==
-                    TvyrOBEXWalk::Found &&
-                header.Value.size() >= 4)
-                cid = header.AsCardinal();
-        }
-        peerMaxPacketSize_ = std::max(peerMax, OBEX_MIN_PEER_PACKET_SIZE);
-        connectionId_ = cid;
+    TvyrOBEXConnectResponse response = OBEXReadConnectResponse(packet);
+    if (response.Error == VYR_SUCCESS) {
+        peerMaxPacketSize_ = response.PeerMaxPacketSize;
+        connectionId_ = response.ConnectionId;
     }
-    EndConnect(error);
+    EndConnect(response.Error);
 }
 
 void TvyrCustomOBEXClient::HandlePut(const std::vector<std::uint8_t>& packet) {
@@ -498,9 +484,13 @@ void TvyrCustomOBEXClient::HandlePut(const std::vector<std::uint8_t>& packet) {
         EndPut(result);
 }
 
-void TvyrCustomOBEXClient::HandleGet(const std::vector<std::uint8_t>& packet) {
+void TvyrCustomOBEXClient::HandleData(const std::vector<std::uint8_t>& packet) {
     StopTimer();
-    TvyrOBEXDataResponse response = OBEXReadDataResponse(packet, dataStream_.Size() == 0 && !hasAnnouncedLength_);
+    // A get reports progress and may be aborted; a folder listing does neither.
+    const TvyrOBEXOperation op = operation_;
+    const bool get = op == opGet;
+    TvyrOBEXDataResponse response =
+        OBEXReadDataResponse(packet, get && dataStream_.Size() == 0 && !hasAnnouncedLength_);
     try {
         if (response.HasLength && !hasAnnouncedLength_) {
             // The peer's word sizes the progress only; the memory grows with what really comes.
@@ -513,13 +503,13 @@ void TvyrCustomOBEXClient::HandleGet(const std::vector<std::uint8_t>& packet) {
             dataStream_.WriteBuffer(response.Body.data(), static_cast<std::int64_t>(response.Body.size()));
         }
     } catch (const std::bad_alloc&) {
-        EndGet(VYR_OUT_OF_RESOURCES);
+        EndOperation(op, VYR_OUT_OF_RESOURCES);
         return;
     } catch (const std::length_error&) {
-        EndGet(VYR_OUT_OF_RESOURCES);
+        EndOperation(op, VYR_OUT_OF_RESOURCES);
         return;
     }
-    if (!response.Body.empty()) {
+    if (get && !response.Body.empty()) {
         auto received = static_cast<std::uint32_t>(dataStream_.Size());
         if (!FireProgress(received, hasAnnouncedLength_ ? announcedLength_ : received))
             return;
@@ -528,7 +518,7 @@ void TvyrCustomOBEXClient::HandleGet(const std::vector<std::uint8_t>& packet) {
     }
     if (!response.Continue) {
         dataStream_.SetPosition(0);
-        EndGet(response.Error);
+        EndOperation(op, response.Error);
         return;
     }
     if (abortRequested_) {
@@ -542,36 +532,7 @@ void TvyrCustomOBEXClient::HandleGet(const std::vector<std::uint8_t>& packet) {
         result = VYR_OUT_OF_RESOURCES;
     }
     if (result != VYR_SUCCESS)
-        EndGet(result);
-}
-
-void TvyrCustomOBEXClient::HandleListing(const std::vector<std::uint8_t>& packet) {
-    StopTimer();
-    TvyrOBEXDataResponse response = OBEXReadDataResponse(packet, false);
-    try {
-        if (!response.Body.empty()) {
-            dataStream_.Seek(0, vcl::soEnd);
-            dataStream_.WriteBuffer(response.Body.data(), static_cast<std::int64_t>(response.Body.size()));
-        }
-    } catch (const std::bad_alloc&) {
-        EndListing(VYR_OUT_OF_RESOURCES);
-        return;
-    } catch (const std::length_error&) {
-        EndListing(VYR_OUT_OF_RESOURCES);
-        return;
-    }
-    if (!response.Continue) {
-        EndListing(response.Error);
-        return;
-    }
-    int result;
-    try {
-        result = SendNext(OBEXBuildGetContinue(connectionId_));
-    } catch (const std::bad_alloc&) {
-        result = VYR_OUT_OF_RESOURCES;
-    }
-    if (result != VYR_SUCCESS)
-        EndListing(result);
+        EndOperation(op, result);
 }
 
 // ---- Ending ----

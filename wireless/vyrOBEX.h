@@ -172,8 +172,8 @@ private:
     void Dispatch(const std::vector<std::uint8_t>& packet);
     void HandleConnect(const std::vector<std::uint8_t>& packet);
     void HandlePut(const std::vector<std::uint8_t>& packet);
-    void HandleGet(const std::vector<std::uint8_t>& packet);
-    void HandleListing(const std::vector<std::uint8_t>& packet);
+    // A response to a get or a folder listing.
+    void HandleData(const std::vector<std::uint8_t>& packet);
     void SendAbort();
 
     // Each returns false when the client was deleted by the event's handler.

@@ -375,8 +375,9 @@ TvyrOBEXConnectResponse OBEXReadConnectResponse(std::span<const std::uint8_t> pa
     r.Error = ResponseCodeToError(p[0]);
     if (r.Error != VYR_SUCCESS)
         return r;
+    // Any success reply counts; a reply too short to carry a maximum gets the smallest one.
     r.PeerMaxPacketSize = OBEX_MIN_PEER_PACKET_SIZE;
-    if (p[0] != OBEX_RC_OK || p.size() < OBEX_CONNECT_RESPONSE_HEADERS)
+    if (p.size() < OBEX_CONNECT_RESPONSE_HEADERS)
         return r;
     r.PeerMaxPacketSize = std::max(ReadWord(p, 5), OBEX_MIN_PEER_PACKET_SIZE);
     TvyrOBEXHeader h;

@@ -143,9 +143,10 @@ struct TvyrOBEXConnectResponse {
     std::uint16_t PeerMaxPacketSize = 0; // on success at least 255; 0 otherwise
     std::uint32_t ConnectionId = 0;      // 0 when none was given
 };
-// Reads a CONNECT response. Only an 0xA0 reply of 7 bytes or more is walked for the
-// peer's maximum packet length and the Connection Id; any other success reply counts
-// as connected with a peer maximum of 255.
+// Reads a CONNECT response. Any success reply of 7 bytes or more gives the peer's maximum
+// packet length (below 255 counts as 255) and the Connection Id found by the header walk;
+// a shorter success reply counts as connected with 255 and no id. A header that does not
+// fit, a truncated Connection Id included, ends the connect with 199.
 TvyrOBEXConnectResponse OBEXReadConnectResponse(std::span<const std::uint8_t> packet);
 
 struct TvyrOBEXDataResponse {

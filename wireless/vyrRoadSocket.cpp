@@ -1,6 +1,10 @@
 // The socket roads: IrDA and RFCOMM on the Microsoft stack. A worker connects in event-select mode and
 // then reads; writes run on the caller's thread. The socket is closed only by Close, after the worker is
 // joined, so a write on the owner's thread never meets a closed (and perhaps reused) descriptor.
+//
+// Once connected the worker waits on the socket itself (select) rather than on a network event: every
+// reply then wakes one thread on its way to the owner, not two. A stop shuts the socket down first, which
+// ends that wait at once; the terminate event still ends every wait before it.
 #include "vcl/SysUtils.h"
 #include "vyrConnections.h"
 #include "vyrErrors.h"
@@ -49,6 +53,11 @@ public:
     }
 
     void Close() override {
+        // Set before the socket is read: a worker that makes its socket after this sees the flag.
+        stopping_.store(true);
+        const win::SOCKET s = socket_.load();
+        if (s != win::INVALID_SOCKET)
+            win::shutdown(s, win::SD_BOTH);
         StopWorker();
         CloseSocket();
     }
@@ -147,7 +156,7 @@ private:
         if (code >= 0)
             PostConnectResult(code);
         if (code == VYR_SUCCESS)
-            ReadLoop(terminate, s, event, a.readSize);
+            ReadLoop(s, a.readSize);
         if (event) {
             win::WSAEventSelect(s, nullptr, 0);
             win::WSACloseEvent(event);
@@ -213,7 +222,8 @@ private:
                 return VYR_INTERNAL_ERROR;
             int code =
                 SocketErrorToError(ne.iErrorCode[win::FD_CONNECT_BIT], irda_ ? VYR_UNABLE_CONNECT : VYR_ACCESS_DENIED);
-            if (code == VYR_SUCCESS && win::WSAEventSelect(s, event, win::FD_READ | win::FD_CLOSE) != 0)
+            // Connected: the read loop waits on the socket, so the event is no longer needed.
+            if (code == VYR_SUCCESS && win::WSAEventSelect(s, nullptr, 0) != 0)
                 return VYR_INTERNAL_ERROR;
             return code;
         }
@@ -222,34 +232,39 @@ private:
         }
     }
 
-    void ReadLoop(win::HANDLE terminate, win::SOCKET s, win::WSAEVENT event, win::DWORD readSize) {
+    // Until stopped: each readable socket gives one receive, handed on as it came. End of stream, or any
+    // failure other than "nothing there yet", is a lost link.
+    void ReadLoop(win::SOCKET s, win::DWORD readSize) {
         std::vector<char> buffer(readSize ? readSize : 1);
-        win::HANDLE handles[2] = {terminate, event};
         for (;;) {
-            win::DWORD w = win::WaitForMultipleObjects(2, handles, win::FALSE, win::INFINITE);
-            if (w == win::WAIT_OBJECT_0)
+            win::fd_set readable{};
+            readable.fd_count = 1;
+            readable.fd_array[0] = s;
+            const int ready = win::select(0, &readable, nullptr, nullptr, nullptr);
+            if (stopping_.load())
                 return;
-            if (w != win::WAIT_OBJECT_0 + 1) {
+            if (ready == win::SOCKET_ERROR) {
                 PostLinkLost();
                 return;
             }
-            win::WSANETWORKEVENTS ne{};
-            if (win::WSAEnumNetworkEvents(s, event, &ne) != 0)
+            if (ready == 0)
                 continue;
-            if ((ne.lNetworkEvents & win::FD_READ) && ne.iErrorCode[win::FD_READ_BIT] == 0) {
-                int n = win::recv(s, buffer.data(), static_cast<int>(buffer.size()), 0);
-                if (n > 0)
-                    PostData(buffer.data(), static_cast<win::DWORD>(n));
+            const int n = win::recv(s, buffer.data(), static_cast<int>(buffer.size()), 0);
+            if (n > 0) {
+                PostData(buffer.data(), static_cast<win::DWORD>(n));
+                continue;
             }
-            if (ne.lNetworkEvents & win::FD_CLOSE) {
+            if (n == win::SOCKET_ERROR && win::WSAGetLastError() == win::WSAEWOULDBLOCK)
+                continue;
+            if (!stopping_.load())
                 PostLinkLost();
-                return;
-            }
+            return;
         }
     }
 
     const bool irda_;
     std::atomic<win::SOCKET> socket_{win::INVALID_SOCKET};
+    std::atomic<bool> stopping_{false};
 };
 
 } // namespace

@@ -135,8 +135,9 @@ void TvyrTransportRoad::PostLinkLost() const {
 void TvyrTransportRoad::PostData(const void* buffer, win::DWORD size) const {
     if (!connection_.IsConnected() || !buffer || size == 0)
         return;
-    connection_.AppendData(buffer, size);
-    win::PostMessageW(Window(), WM_DATA_PENDING, 0, 0);
+    // One delivery message at a time: bytes that come while one is pending ride on it.
+    if (connection_.AppendData(buffer, size))
+        win::PostMessageW(Window(), WM_DATA_PENDING, 0, 0);
 }
 
 bool TvyrTransportRoad::IsConnected() const {

@@ -56,6 +56,11 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
 // outcome at once.
 int connect(SOCKET s, const void* name, int namelen);
 int send(SOCKET s, const char* buf, int len, int flags);
+inline constexpr int SD_RECEIVE = 0;
+inline constexpr int SD_SEND = 1;
+inline constexpr int SD_BOTH = 2;
+// Ends one or both directions; a select waiting on the socket then sees it readable (end of stream).
+int shutdown(SOCKET s, int how);
 int recv(SOCKET s, char* buf, int len, int flags);
 // nfds is ignored; a null timeout waits without limit. Returns the number of ready sockets, and leaves
 // only those in the sets.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <list>
 #include <memory>
@@ -94,7 +95,19 @@ void ServeLoop(Link* link, const Phone& phone) {
     }
 }
 
+// CPU the phones' server threads used, summed as each ends: lets a benchmark tell the station's own
+// work apart from the phones'.
+std::atomic<unsigned long long> g_serverCpuNs{0};
+
 void Serve(Link* link, Phone phone) {
+    struct CpuTally {
+        ~CpuTally() {
+            timespec ts{};
+            if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) == 0)
+                g_serverCpuNs += static_cast<unsigned long long>(ts.tv_sec) * 1000000000ull +
+                                 static_cast<unsigned long long>(ts.tv_nsec);
+        }
+    } tally;
     try {
         ServeLoop(link, phone);
     } catch (...) {
@@ -309,6 +322,10 @@ int ConnectRfcomm(int stackKind, const Address& address, uint8_t channel) {
         return -1;
     }
     return OpenObexLink(*phone);
+}
+
+double ObexLinkCpuSeconds() {
+    return static_cast<double>(g_serverCpuNs.load()) / 1e9;
 }
 
 size_t ActiveObexLinks() {

@@ -30,6 +30,8 @@ int OpenBridge(const std::string& endpoint);
 
 // Server threads still running (finished ones are reaped first).
 size_t ActiveObexLinks();
+// CPU seconds used by the server threads that have ended, since the process started.
+double ObexLinkCpuSeconds();
 // The most links open at one time since the last reset, counted as each link opens; a link
 // counts until either side ends it.
 size_t ObexLinkHighWater();

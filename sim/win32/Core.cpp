@@ -119,6 +119,7 @@ struct State {
     std::map<std::pair<uintptr_t, UINT_PTR>, Timer> timers;
     std::map<uintptr_t, DeviceNotification> notifications;
     bool timerThreadStarted = false;
+    ULONGLONG timerWakeAt = 0; // clock time the timer thread waits until (~0: no timer due)
 };
 
 // Leaked on purpose: detached threads and thread-local queues may still touch it while the process exits.
@@ -396,10 +397,12 @@ void TimerThread() {
             if (!earliest || t.due < *earliest)
                 earliest = t.due;
         }
+        s.timerWakeAt = earliest ? *earliest : ~ULONGLONG(0);
         if (earliest)
             s.timerCv.wait_until(lk, RealAt(*earliest));
         else
             s.timerCv.wait(lk);
+        s.timerWakeAt = 0; // scanning: every change is seen
     }
 }
 
@@ -843,7 +846,10 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     t.period = elapse;
     t.due = NowMs() + elapse; // setting an existing timer again restarts it
     EnsureTimerThreadLocked();
-    S().timerCv.notify_all();
+    // A timer restarted for every packet must not cost a thread wake-up each time: the timer thread needs
+    // waking only when this timer falls due before the time it already waits for.
+    if (t.due < S().timerWakeAt)
+        S().timerCv.notify_all();
     return id ? id : 1;
 }
 

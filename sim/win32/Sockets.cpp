@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -220,7 +221,11 @@ int OpenRfcommLink(const SOCKADDR_BTH& a, bool authenticate, int& error) {
         return -1;
     }
     if (channel == 0) {
-        auto want = GuidBytes(a.serviceClassId);
+        // The address is packed and its GUID sits at offset 10: copy it out, never refer to it in place.
+        stackabi::AbiGuid serviceClass{};
+        std::memcpy(&serviceClass, reinterpret_cast<const uint8_t*>(&a) + offsetof(SOCKADDR_BTH, serviceClassId),
+                    sizeof serviceClass);
+        auto want = GuidBytes(serviceClass);
         for (const auto& s : phone->services)
             if (s.uuid == want) {
                 channel = s.channel;
@@ -459,11 +464,27 @@ int send(SOCKET s, const char* buf, int len, int) {
     }
 }
 
+int shutdown(SOCKET s, int how) {
+    int mode = how == SD_RECEIVE ? SHUT_RD : how == SD_SEND ? SHUT_WR : how == SD_BOTH ? SHUT_RDWR : -1;
+    if (mode < 0)
+        return Fail(WSAEINVAL);
+    std::lock_guard lk(T().mu);
+    auto it = T().socks.find(static_cast<int>(s));
+    if (s == INVALID_SOCKET || it == T().socks.end())
+        return Fail(WSAENOTSOCK);
+    if (!it->second.connected)
+        return Fail(WSAENOTCONN);
+    if (::shutdown(static_cast<int>(s), mode) != 0)
+        return Fail(ErrnoToWsa(errno));
+    return 0;
+}
+
 int recv(SOCKET s, char* buf, int len, int) {
     if (!buf || len < 0)
         return Fail(WSAEFAULT);
     bool failed = test::ShouldFail("recv");
     int result;
+    bool rearmed;
     {
         std::lock_guard lk(T().mu);
         auto it = T().socks.find(static_cast<int>(s));
@@ -471,7 +492,10 @@ int recv(SOCKET s, char* buf, int len, int) {
             return Fail(WSAENOTSOCK);
         if (!it->second.connected)
             return Fail(WSAENOTCONN);
-        it->second.readArmed = true; // the next byte raises FD_READ again
+        // The next byte raises FD_READ again; the watcher is woken only when it has a socket to take back.
+        rearmed = !it->second.readArmed;
+        it->second.readArmed = true;
+        rearmed = rearmed && Watched(it->second);
         ssize_t n;
         do
             n = failed ? (errno = ECONNRESET, -1)
@@ -479,7 +503,8 @@ int recv(SOCKET s, char* buf, int len, int) {
         while (n < 0 && errno == EINTR);
         result = n >= 0 ? static_cast<int>(n) : Fail(ErrnoToWsa(errno));
     }
-    Wake();
+    if (rearmed)
+        Wake();
     return result;
 }
 

@@ -257,6 +257,36 @@ TEST_F(Messages, TimersFireByIdAndKillDropsQueuedTicks) {
     EXPECT_EQ(SetTimer(nullptr, 6, 10, nullptr), 0u);
 }
 
+TEST_F(Messages, ATimerDueSoonerThanTheOthersFiresOnTimeHoweverOftenTheyRestart) {
+    TestWindow w;
+    HWND h = w.Hwnd();
+    // Only far-off timers: the timer thread sleeps for an hour.
+    SetTimer(h, 1, 3600000, nullptr);
+    test::PumpUntilIdle(10, 200);
+    auto start = std::chrono::steady_clock::now();
+    SetTimer(h, 2, 20, nullptr);
+    ASSERT_TRUE(test::PumpUntil([&] { return w.Count(WM_TIMER) > 0; }, 5000)) << "a sooner timer was not seen";
+    EXPECT_EQ(w.ReceivedMessages().back().wParam, 2u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    KillTimer(h, 2);
+
+    // Restarting the far-off one again and again (as a request time-out is, once per packet) neither fires
+    // it nor holds back a short one set among the restarts.
+    test::PumpUntilIdle(10, 200);
+    const int before = w.Count(WM_TIMER);
+    for (int i = 0; i < 200; ++i) {
+        SetTimer(h, 1, 3600000, nullptr);
+        if (i == 100)
+            SetTimer(h, 3, 20, nullptr);
+    }
+    ASSERT_TRUE(test::PumpUntil([&] { return w.Count(WM_TIMER) > before; }, 5000));
+    EXPECT_EQ(w.ReceivedMessages().back().wParam, 3u);
+    KillTimer(h, 3);
+    test::PumpUntilIdle(10, 200);
+    for (auto& r : w.ReceivedMessages())
+        EXPECT_NE(r.wParam, 1u);
+}
+
 TEST_F(Messages, MsgWaitWakesForMessagesAndHandles) {
     HANDLE e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     EXPECT_EQ(MsgWaitForMultipleObjects(1, &e, FALSE, 10, QS_ALLINPUT), WAIT_TIMEOUT);

@@ -380,6 +380,65 @@ TEST_F(ClientConnection, ReceivedBytesAreDroppedUntilConnectedThenCoalesced) {
     EXPECT_EQ(heard, "passed");
 }
 
+TEST_F(ClientConnection, OneDataMessageIsPendingAtATimeAndBytesReachTheOwnerInOrder) {
+    Connected();
+    // Delivery messages waiting in the queue now (taken out and handed on, in order).
+    auto drainDeliveries = [&] {
+        int n = 0;
+        win::MSG m;
+        while (win::PeekMessageW(&m, road->Wnd(), WM_DATA_PENDING, WM_DATA_PENDING, win::PM_REMOVE)) {
+            ++n;
+            win::DispatchMessageW(&m);
+        }
+        return n;
+    };
+    const win::DWORD owner = win::GetCurrentThreadId();
+    std::vector<win::DWORD> threads;
+    conn.OnData = [&](vcl::TObject*, const void* buffer, win::DWORD size) {
+        threads.push_back(win::GetCurrentThreadId());
+        events.data.append(static_cast<const char*>(buffer), size);
+    };
+    std::string sent;
+    for (int i = 0; i < 40; ++i) {
+        sent += std::to_string(i) + ",";
+        road->Data(std::to_string(i) + ",");
+    }
+    EXPECT_EQ(drainDeliveries(), 1) << "every append while one delivery waits rides on it";
+    EXPECT_EQ(events.data, sent);
+    road->Data("next");
+    EXPECT_EQ(drainDeliveries(), 1) << "after a delivery the next bytes ask for one of their own";
+    EXPECT_EQ(events.data, sent + "next");
+    EXPECT_EQ(threads, (std::vector<win::DWORD>{owner, owner}));
+
+    // A handler that pumps the queue inside its delivery sees the later bytes after its own, once each.
+    std::string order;
+    int depth = 0;
+    conn.OnData = [&](vcl::TObject*, const void* buffer, win::DWORD size) {
+        order.append(static_cast<const char*>(buffer), size);
+        if (depth++ == 0) {
+            road->Data("+inner");
+            Settle();
+        }
+    };
+    road->Data("outer");
+    Settle();
+    EXPECT_EQ(order, "outer+inner");
+
+    // Bytes still waiting when the link ends are dropped with it; the next link delivers from scratch.
+    conn.OnData = [&](vcl::TObject*, const void* buffer, win::DWORD size) {
+        events.data.append(static_cast<const char*>(buffer), size);
+    };
+    road->Data("lost");
+    conn.Disconnect();
+    Settle();
+    events.data.clear();
+    Connected();
+    road->Data("fresh");
+    Settle();
+    EXPECT_EQ(events.data, "fresh");
+    EXPECT_EQ(conn.PendingSize(), 0u);
+}
+
 TEST_F(ClientConnection, ApiNoticesCloseOnlyWhatDependsOnTheGoneStack) {
     Connected();
     // Toshiba goes: this Microsoft connection does not care.

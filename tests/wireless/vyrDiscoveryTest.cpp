@@ -402,12 +402,30 @@ TEST_F(Discovery, AToshibaStackThatNeverEndsFailsAfterTheGrace) {
     ASSERT_TRUE(WaitCompleted(1));
     EXPECT_EQ(reports.addresses, (std::vector<std::u16string>{u"(00:1A:7D:00:00:13)", u"(00:1A:7D:00:01:13)"}));
 
-    win::test::SetTimeScale(200); // 1 s + 10 s of grace pass in about 55 ms
+    win::test::SetTimeScale(200); // 10.24 s + 10 s of grace pass in about 100 ms
     win::test::FailNext("BtDiscoverRemoteDevice2:silent");
     ASSERT_EQ(component->Discover(&radio, 1), 0);
     ASSERT_TRUE(WaitCompleted(2, 3000));
     EXPECT_TRUE(reports.lastWasNil);
     EXPECT_GE(win::test::CallCount("BtCancelDiscoverRemoteDevice"), 1);
+}
+
+TEST_F(Discovery, AToshibaInquiryOutlastingTheTimeOutStillDeliversItsList) {
+    // The stack inquires for its full 10.24 s whatever the time-out: with time-out 0 the wait for its end
+    // must still outlast that, or no list ever comes.
+    Radios({baToshiba});
+    Phones(2);
+    Load();
+    TvyrBluetoothRadio radio(baToshiba);
+    air::Air::Instance().SetTimeScale(1);
+    win::test::SetTimeScale(10); // the inquiry lasts about 1 s, the wait may last 2 s
+    const win::ULONGLONG start = win::GetTickCount64();
+    ASSERT_EQ(component->Discover(&radio, 0), 0);
+    ASSERT_TRUE(WaitCompleted(1, 10000));
+    EXPECT_FALSE(reports.lastWasNil);
+    EXPECT_EQ(reports.addresses, (std::vector<std::u16string>{u"(00:1A:7D:00:00:13)", u"(00:1A:7D:00:01:13)"}));
+    EXPECT_GE(win::GetTickCount64() - start, ToshibaStackInquiryMs);
+    EXPECT_EQ(win::test::CallCount("BtCancelDiscoverRemoteDevice"), 0);
 }
 
 } // namespace

@@ -252,9 +252,16 @@ TEST(vyrOBEXPackets, ConnectResponses) {
     EXPECT_EQ(r.Error, 0);
     EXPECT_EQ(r.PeerMaxPacketSize, 255);
     EXPECT_EQ(r.ConnectionId, 0u);
-    // Success codes other than 0xA0, and an 0xA0 shorter than 7 bytes, are connected
-    // with no id and the smallest peer maximum.
-    for (const char* ok : {"A1 00 0C 10 00 10 00 CB 00 00 00 2A", "90 00 03", "A2 00 03", "A0 00 05 10 00"}) {
+    // Every success code is read alike when it carries the fixed fields.
+    for (const char* ok : {"A1 00 0C 10 00 10 00 CB 00 00 00 2A", "A2 00 0C 10 00 10 00 CB 00 00 00 2A",
+                           "90 00 0C 10 00 10 00 CB 00 00 00 2A"}) {
+        r = OBEXReadConnectResponse(H(ok));
+        EXPECT_EQ(r.Error, 0) << ok;
+        EXPECT_EQ(r.PeerMaxPacketSize, 4096) << ok;
+        EXPECT_EQ(r.ConnectionId, 42u) << ok;
+    }
+    // A success reply shorter than 7 bytes is connected with no id and the smallest peer maximum.
+    for (const char* ok : {"90 00 03", "A2 00 03", "A0 00 05 10 00"}) {
         r = OBEXReadConnectResponse(H(ok));
         EXPECT_EQ(r.Error, 0) << ok;
         EXPECT_EQ(r.PeerMaxPacketSize, 255) << ok;
@@ -267,6 +274,7 @@ TEST(vyrOBEXPackets, ConnectResponses) {
     // Headers that do not fit end the connect with the bad-response code.
     for (const char* bad :
          {"A0 00 0A 10 00 10 00 48 00 02", "A0 00 0A 10 00 10 00 48 00 0B", "A0 00 09 10 00 10 00 CB 00",
+          "A2 00 0B 10 00 10 00 CB 00 00 00",
           "A0 00 08 10 00 10 00 97", "A0 00 09 10 00 10 00 42 00", "A0 00 02", "A0 00 0C 10 00 10 00"}) {
         r = OBEXReadConnectResponse(H(bad));
         EXPECT_EQ(r.Error, VYR_OBEX_UNKNOWN) << bad;

@@ -137,6 +137,23 @@ TEST_F(ObexScripted, ConnectRepliesWithoutASaneMaximumCountAs255) {
     EXPECT_EQ(client_.ConnectionId(), 0u);
 }
 
+TEST_F(ObexScripted, ConnectRepliesAreReadAlikeWhateverTheSuccessCode) {
+    // A Connection Id header cut short by the packet's end: the reply is malformed, so the
+    // connect fails with 199 instead of connecting with a made-up id of 0.
+    Connected({0xA0, 0x00, 0x0B, 0x10, 0x00, 0x10, 0x00, 0xCB, 0x00, 0x00, 0x00});
+    EXPECT_EQ(connectError_, VYR_OBEX_UNKNOWN);
+    EXPECT_EQ(client_.SessionState(), ssNone);
+    EXPECT_EQ(client_.ConnectionId(), 0u);
+
+    // 0xA2 is a success like 0xA0: its maximum and Connection Id are taken.
+    connectError_ = -1;
+    Connected({0xA2, 0x00, 0x0C, 0x10, 0x00, 0x20, 0x00, 0xCB, 0x00, 0x00, 0x00, 0x07});
+    EXPECT_EQ(connectError_, 0);
+    EXPECT_EQ(client_.SessionState(), ssConnected);
+    EXPECT_EQ(client_.PeerMaxPacketSize(), 0x2000);
+    EXPECT_EQ(client_.ConnectionId(), 7u);
+}
+
 TEST_F(ObexScripted, GetReassemblesSplitPacketsAndSizesProgressByLength) {
     Connected({0xA0, 0x00, 0x07, 0x10, 0x00, 0x10, 0x00});
     ASSERT_EQ(client_.Get(u"v.vcf", u""), 0);

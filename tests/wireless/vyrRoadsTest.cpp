@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fcntl.h>
@@ -265,6 +266,38 @@ TEST_F(Roads, RfcommCarriesBurstsBothWaysThroughAnEchoingPhone) {
     EchoBurst(conn, events, 1);
     conn.Disconnect();
     EXPECT_EQ(events.disconnects, 1);
+}
+
+TEST_F(Roads, RfcommLinkEndsAtOnceWhenIdleOrFromInsideItsOwnDataHandler) {
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
+    // Idle: the reader is waiting on a silent socket and must still let go at once.
+    ASSERT_EQ(Outcome(conn, events), 0);
+    auto started = std::chrono::steady_clock::now();
+    conn.Disconnect();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(events.disconnects, 1);
+
+    // From inside the delivery of an echo: the bytes are the handler's, the link ends once.
+    std::string heard;
+    int ends = 0;
+    conn.OnData = [&](vcl::TObject*, const void* buffer, win::DWORD size) {
+        heard.append(static_cast<const char*>(buffer), size);
+        conn.Disconnect();
+    };
+    conn.OnDisconnect = [&](vcl::TObject*) { ++ends; };
+    ASSERT_EQ(Outcome(conn, events), 0);
+    ASSERT_EQ(conn.Write("ping", 4), 0);
+    ASSERT_TRUE(PumpUntil([&] { return ends > 0; }, 5000));
+    win::test::PumpUntilIdle(20, 200);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(heard.substr(0, 1), "p");
+    EXPECT_TRUE(conn.IsClosed());
+
+    // And the road connects again afterwards, carrying bytes as before.
+    events.Bind(conn);
+    events.data.clear();
+    ASSERT_EQ(Outcome(conn, events), 0);
+    EchoBurst(conn, events, 64 * 1024);
 }
 
 TEST_F(Roads, RfcommReachesThePhonesOwnObjectPushServer) {
