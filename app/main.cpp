@@ -46,7 +46,13 @@ std::function<bool(const QUrl&)> TfmMain::OpenUrlHook = [](const QUrl& url) {
     return QDesktopServices::openUrl(url);
 };
 
-TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::fmMain>()) {
+TfmMain::TfmMain(QWidget* parent)
+    : QMainWindow(parent),
+      Engine(std::make_unique<TSendingEngine>(&IBDatabase, &IBTransaction, static_cast<TSendingView*>(this))),
+      vyrBluetoothDiscovery(Engine->vyrBluetoothDiscovery), vyrProximitySender1(Engine->vyrProximitySender1),
+      vyrProximitySender2(Engine->vyrProximitySender2), vyrProximitySender3(Engine->vyrProximitySender3),
+      vyrProximitySender4(Engine->vyrProximitySender4), Running(Engine->Running), SenderSlots(Engine->SenderSlots),
+      SenderDatabaseTime(Engine->SenderDatabaseTime), ui_(std::make_unique<Ui::fmMain>()) {
     // Dialogs created during creation (the database settings) already reach the window.
     fmMain = this;
     ui_->setupUi(this);
@@ -82,13 +88,11 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui
 
     SetUpDatabaseComponents();
     CampaignList = std::make_unique<TCampaignList>(lvCampaigns, &IBDatabase, &IBTransaction, this);
-    CampaignContent = std::make_unique<TCampaignContent>(&IBTransaction);
     SetUpLists();
     SetUpStatusBar();
     SetUpActions();
     SetUpPopupMenu();
 
-    SetUpSenders();
     vyrAPI.SetName(u"vyrAPI");
     vyrAPI.AfterLoad = [this](vcl::TObject*) { vyrAPIAfterLoad(); };
     vyrAPI.OnChanged = [this](vcl::TObject*) { vyrAPIChanged(); };
@@ -103,19 +107,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui
 
 TfmMain::~TfmMain() {
     FormDestroy();
-    // The senders go before the state their events work on; whatever they still report
-    // while going is dropped.
-    for (auto* s : {&vyrProximitySender1, &vyrProximitySender2, &vyrProximitySender3, &vyrProximitySender4}) {
-        if (!*s) continue;
-        auto& sender = **s;
-        sender.OnStarted = sender.OnDiscoveryStarted = sender.OnDiscoveryComplete = sender.OnStartSleep =
-            sender.OnStopSleep = sender.OnStopped = sender.OnStartDelay = sender.OnStopDelay = nullptr;
-        sender.OnAcceptDevice = nullptr;
-        sender.OnGetFiles = nullptr;
-        sender.OnSendStarted = nullptr;
-        sender.OnSendComplete = nullptr;
-        s->reset();
-    }
+    // The engine and its senders go with the members, before the database they work on.
     if (fmMain == this) fmMain = nullptr;
 }
 
@@ -130,9 +122,6 @@ void TfmMain::SetUpDatabaseComponents() {
         {&quCampaigns, "select CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, CAMPAIGNS_ENABLED from  "
                        "CAMPAIGNS order by CAMPAIGNS_NAME;"},
         {&quDeleteCamp, "delete from CAMPAIGNS where (CAMPAIGNS_ID = :ID);"},
-        {&quGetSettings, "select settings_max_conn, settings_sleep, settings_disc_timeout, settings_connect_timeout, "
-                         "settings_delay, settings_name, settings_max_per_dongle from settings;"},
-        {&quGetCampName, "select campaigns_name from campaigns where (campaigns_id = :id);"},
         {&quGetCampaignParam,
          "select campaigns_type, campaigns_file_name, campaigns_data, campaigns_valign, campaigns_halign, "
          "campaigns_use_coupon, campaigns_message, campaigns_font_name, campaigns_font_size, campaigns_font_style, "
@@ -145,16 +134,8 @@ void TfmMain::SetUpDatabaseComponents() {
     }
     quCampaigns.SetName(u"quCampaigns");
     quDeleteCamp.SetName(u"quDeleteCamp");
-    quGetSettings.SetName(u"quGetSettings");
-    quGetCampName.SetName(u"quGetCampName");
     quGetCampaignParam.SetName(u"quGetCampaignParam");
     const std::tuple<ibx::TIBStoredProc*, const char16_t*, const char*> procedures[] = {
-        {&spLockCampaign, u"spLockCampaign", "LOCK_CAMPAIGN"},
-        {&spUnlockCampaign, u"spUnlockCampaign", "UNLOCK_CAMPAIGN"},
-        {&spUnlockAllDevices, u"spUnlockAllDevices", "UNLOCK_ALL_DEVICES"},
-        {&spUnlockAllCampaigns, u"spUnlockAllCampaigns", "UNLOCK_ALL_CAMPAIGN"},
-        {&spCheckDevice, u"spCheckDevice", "CHECK_DEVICE"},
-        {&spSetDevice, u"spSetDevice", "SET_DEVICE"},
         {&spGenCoupon, u"spGenCoupon", "GEN_COUPON_CODE"},
     };
     for (const auto& [proc, name, procName] : procedures) {
@@ -347,7 +328,7 @@ void TfmMain::CreateWorkFolders() {
         const QString folder = base + QLatin1Char('/') + QString::number(i);
         QDir().mkpath(folder);
         SenderFolders[size_t(i)] = folder + QLatin1Char('/');
-        CampaignContent->SetSenderFolder(i, SenderFolders[size_t(i)]);
+        Engine->CampaignContent.SetSenderFolder(i, SenderFolders[size_t(i)]);
     }
 }
 
@@ -487,21 +468,6 @@ int TfmMain::SelectedCampaignId() const {
     const QTreeWidgetItem* item = SelectedCampaign();
     return item ? item->data(0, Qt::UserRole).toInt() : 0;
 }
-
-// ---- content ----
-
-QString TfmMain::PrepareCampaignFile(int tag, const QString& deviceAddress) {
-    if (tag < 0 || tag >= int(SenderSlots.size())) return {};
-    return CampaignContent->PrepareCampaignFile(tag, SenderSlots[size_t(tag)].CampaignId, deviceAddress);
-}
-
-void TfmMain::DeleteDeviceFile(int tag, const QString& deviceAddress) {
-    CampaignContent->DeleteDeviceFile(tag, deviceAddress);
-}
-
-void TfmMain::DeleteSenderFiles(int tag) { CampaignContent->DeleteSenderFiles(tag); }
-
-const std::vector<TCampaignContent::TPreparedFile>& TfmMain::SentFiles() const { return CampaignContent->SentFiles(); }
 
 // ---- campaigns ----
 

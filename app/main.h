@@ -1,6 +1,7 @@
 // The station's main window: it owns the database connection, the campaign list, the
 // interface list, the list of devices being processed, the library's API object and
-// the four proximity senders, and carries the actions of the whole application.
+// the sending engine with its four proximity senders, and carries the actions of the
+// whole application.
 #pragma once
 
 #include "ibx/IBDatabase.h"
@@ -8,10 +9,9 @@
 #include "ibx/IBStoredProc.h"
 #include "campaigncontent.h"
 #include "campaignlist.h"
+#include "sendingengine.h"
 #include "strings.h"
 #include "vyrAPI.h"
-#include "vyrBluetoothDiscovery.h"
-#include "vyrProximitySender.h"
 
 #include <QLabel>
 #include <QMainWindow>
@@ -33,15 +33,7 @@ class QTreeWidgetItem;
 class QStatusBar;
 class QUrl;
 
-// Per-sender state, indexed by the sender's Tag.
-struct TSenderSlot {
-    int CampaignId = 0;
-    int LockId = 0;
-    QString DongleMac;
-    int AcceptedCount = 0;
-};
-
-class TfmMain : public QMainWindow {
+class TfmMain : public QMainWindow, private TSendingView {
     Q_OBJECT
 
 public:
@@ -67,27 +59,25 @@ public:
     // Declared before everything that uses them, so they are the last to go.
     ibx::TIBDatabase IBDatabase;
     ibx::TIBTransaction IBTransaction;
-    ibx::TIBQuery quCampaigns, quDeleteCamp, quGetSettings, quGetCampName, quGetCampaignParam;
-    ibx::TIBStoredProc spLockCampaign, spUnlockCampaign, spUnlockAllDevices, spUnlockAllCampaigns, spCheckDevice,
-        spSetDevice, spGenCoupon;
+    ibx::TIBQuery quCampaigns, quDeleteCamp, quGetCampaignParam;
+    ibx::TIBStoredProc spGenCoupon;
     vyr::TvyrAPI vyrAPI;
-    // Lists the radios; the senders run their own discoveries.
-    vyr::TvyrBluetoothDiscovery vyrBluetoothDiscovery;
-    // One sender per radio, Tag 0 to 3.
-    std::unique_ptr<vyr::TvyrProximitySender> vyrProximitySender1, vyrProximitySender2, vyrProximitySender3,
-        vyrProximitySender4;
-    // The campaign list and the senders' content, both on the station's transaction.
+    // The senders, their events and their database steps, on the station's transaction.
+    const std::unique_ptr<TSendingEngine> Engine;
+    // The engine's senders and radio list under the window's component names.
+    vyr::TvyrBluetoothDiscovery& vyrBluetoothDiscovery;
+    std::unique_ptr<vyr::TvyrProximitySender>&vyrProximitySender1, &vyrProximitySender2, &vyrProximitySender3,
+        &vyrProximitySender4;
+    // The campaign list, on the station's transaction.
     std::unique_ptr<TCampaignList> CampaignList;
-    std::unique_ptr<TCampaignContent> CampaignContent;
 
-    // State the program keeps.
+    // State the program keeps; the senders' part of it is the engine's.
     bool Connected = false;
-    bool Running = false;
-    int MaxPerDongle = 0;
+    bool& Running;
     QString LanguageName;
     QString HelpFile;
     std::array<QString, 4> SenderFolders;
-    std::array<TSenderSlot, 4> SenderSlots;
+    std::array<TSenderSlot, 4>& SenderSlots;
 
     // Texts and translation (the language file "langs.dat").
     QString TranslateText(const QString& key, const QString& defaultText);
@@ -107,7 +97,7 @@ public:
     QTreeWidgetItem* SelectedCampaign() const;
     int SelectedCampaignId() const;
 
-    // Content of the senders' pushes, kept by CampaignContent: a file per sender and device,
+    // Content of the senders' pushes, kept by the engine: a file per sender and device,
     // written into the sender's work folder and removed when the push has ended.
     QString PrepareCampaignFile(int tag, const QString& deviceAddress);
     void DeleteDeviceFile(int tag, const QString& deviceAddress);
@@ -117,7 +107,7 @@ public:
 
     // Campaign list (filled by the campaign-list unit).
     void LoadCampaigns();
-    // Interface list and senders (the sending engine).
+    // Interface list and senders: the engine does the work.
     void UpdateInterfaces();
     void StopAllSenders();
     bool AnySenderActive() const;
@@ -128,21 +118,12 @@ public:
     void ConfigureSender(vyr::TvyrProximitySender* sender);
     static bool RadioInList(const vyr::TvyrBluetoothRadio* radio, const vyr::TvyrBluetoothRadios& radios);
     static QString InterfaceName(int kind);
-    void SetSenderAction(vyr::TvyrProximitySender* sender, const QString& text);
-    void ClearProcessList(int kind);
-    // Status of the device's row of that interface (a phone may be met by two radios at once).
-    void SetProcessStatus(const QString& mac, const QString& text, int kind);
-    // Shows a failure of the sending engine once, after the event that met it has finished:
-    // a box raised inside a sender's event would run the senders' events inside it.
+    // Shows a failure of the sending engine once, after the event that met it has finished.
     void ReportSenderError(const QString& text);
 
-    // Test hook: when set, the senders' database calls (procedures, queries, commits) add
-    // their time and count here.
-    struct TDatabaseTime {
-        double Seconds = 0;
-        long Calls = 0;
-    };
-    TDatabaseTime* SenderDatabaseTime = nullptr;
+    // Test hook: when set, the senders' database calls add their time and count here.
+    using TDatabaseTime = TSendingEngine::TDatabaseTime;
+    TDatabaseTime*& SenderDatabaseTime;
 
     // The sender events.
     void vyrProximitySenderStarted(vcl::TObject* sender);
@@ -222,25 +203,21 @@ private:
     void SetUpLists();
     void SetUpStatusBar();
     void SetUpPopupMenu();
-    void SetUpSenders();
-    // Runs a database step of a sender's event: on failure it rolls back to the last
-    // commit-retaining point, reports the error and returns false.
-    template <typename Step> bool SenderStep(Step&& step);
-    int SenderTag(vcl::TObject* sender) const;
-    // Frees a device the sender accepted but gives nothing to push; records no result.
-    void ReleaseDeviceLock(int tag, const QString& deviceAddress);
-    // Ends the transaction and begins a new one, so its record versions do not pile up.
-    void RenewTransaction();
+    // What the engine shows, in the interface list, the process list and the status bar.
+    QWidget* MessageOwner() override { return this; }
+    void ShowInterfaceDetected(int kind, bool detected) override;
+    void ShowSenderAction(int kind, const QString& text) override;
+    void AddProcessRow(const QStringList& columns) override;
+    // Status of the device's row of that interface (a phone may be met by two radios at once).
+    void SetProcessStatus(const QString& mac, const QString& text, int kind) override;
+    void ClearProcessList(int kind) override;
+    void ShowSendingState(const QString& text) override;
     void Bind(QAction* action, void (TfmMain::*execute)());
 
     std::unique_ptr<Ui::fmMain> ui_;
     std::array<QLabel*, 2> panels_{};
     QTimer idle_;
     bool destroyed_ = false;
-    // Bumped whenever a sender starts or stops: an event that pumped messages checks that
-    // its sender is still in the same run before it goes on.
-    std::array<unsigned, 4> senderRun_{};
-    QStringList pendingErrors_;
 };
 
 // The one main window; dialogs reach TranslateText and TranslateForm through it.

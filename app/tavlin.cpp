@@ -3,7 +3,6 @@
 #include "main.h"
 #include "stopsignal.h"
 
-#include "qt/AirFileWatch.h"
 #include "qt/MessageBridge.h"
 
 #include <QApplication>
@@ -17,8 +16,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // The library's hidden windows get their messages from Qt's event loop.
     win::MessageBridge::Install();
-    // The operator may edit the simulated air's file while the station runs.
-    air::AirFileWatch::Install();
     StopOnTerminationSignals([] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (qobject_cast<TfmMain*>(w) && w->isVisible()) {

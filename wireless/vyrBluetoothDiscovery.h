@@ -1,8 +1,9 @@
 // The library's model of Bluetooth radios, remote devices and their services, and the operations that ask
 // a stack about them (the local radio's address and name; a device's name, class of device, pairing and
 // services). A radio is nothing but the stack that drives it: the library always talks to that stack's
-// default radio. Every operation chooses its road by the radio's stack kind and calls the stack only
-// through its loader's wrappers.
+// default radio. A radio picks its stack's backend (vyrBackend.h) when its kind is set; every operation
+// checks its arguments here and forwards to that backend, which calls the stack only through its loader's
+// wrappers.
 //
 // Results are library error codes: 0 success, 1 no hidden window (or memory), 2 the stack refused or
 // failed, 13 no Bluetooth transport, 14 the radio's stack is not present, 30..33 pairing results, 44 the
@@ -31,13 +32,16 @@ inline win::GUID BluetoothUuid(std::uint32_t shortUuid) {
 }
 
 class TvyrBluetoothServices;
+class TvyrBluetoothBackend;
 
 class TvyrBluetoothRadio : public vcl::TObject {
 public:
-    TvyrBluetoothRadio() = default;
-    explicit TvyrBluetoothRadio(TvyrBluetoothApi api) : api_(api) {}
+    TvyrBluetoothRadio();
+    explicit TvyrBluetoothRadio(TvyrBluetoothApi api);
 
     TvyrBluetoothApi Api() const { return api_; }
+    // The backend of the radio's stack; only after CheckRadio said 0.
+    const TvyrBluetoothBackend& Backend() const { return *backend_; }
     // Copies the stack kind; null raises "Radio parameter is not valid.".
     void Assign(const TvyrBluetoothRadio* radio);
 
@@ -48,6 +52,7 @@ public:
 
 private:
     TvyrBluetoothApi api_ = baBlueSoleil;
+    const TvyrBluetoothBackend* backend_ = nullptr; // null for a kind no backend serves
 };
 
 class TvyrBluetoothDevice : public vcl::TObject {

@@ -339,15 +339,6 @@ void TvyrCustomClientConnection::WndProc(win::UINT msg, win::WPARAM wParam, win:
         ApiChanged();
     } else if (msg == WM_CONNECT_RESULT) {
         ConnectResult(static_cast<int>(static_cast<win::INT_PTR>(wParam)));
-    } else if (msg == WM_WIDCOMM_DATA) {
-        // The bytes stay the sender's: AppendData copies them.
-        if (lParam > 0) {
-            AppendData(reinterpret_cast<const void*>(wParam), static_cast<win::DWORD>(lParam));
-            win::PostMessageW(Window(), WM_DATA_PENDING, 0, 0);
-        }
-    } else if (msg == WM_WIDCOMM_DELAYED_CLOSE) {
-        if (!linkTimerArmed_)
-            ArmLinkTimer();
     } else if (road_ && msg != WM_DATA_PENDING) {
         road_->HandleMessage(msg, wParam, lParam);
     }

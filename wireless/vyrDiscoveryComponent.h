@@ -1,6 +1,6 @@
 // The discovery component: lists the local radios and runs one inquiry for nearby devices at a time on
-// one radio's stack. The inquiry runs in the background (a worker thread, a stack callback or the WidComm
-// bridge); the component reports its start and its end on the thread that started it, the end exactly
+// one radio's stack. The inquiry runs in the background, as the stack's backend runs it; the component
+// reports its start and its end on the thread that started it, the end exactly
 // once per started discovery, with the devices found or with nil.
 //
 // Include it through vyrBluetoothDiscovery.h.
@@ -19,6 +19,7 @@ namespace vyr {
 class TvyrBluetoothRadio;
 class TvyrBluetoothRadios;
 class TvyrBluetoothDevices;
+class TvyrBluetoothInquiry;
 
 using TvyrBluetoothDiscoveryStartedEvent = std::function<void(vcl::TObject* sender, TvyrBluetoothRadio* radio)>;
 using TvyrBluetoothDiscoveryCompleteEvent =
@@ -55,21 +56,17 @@ public:
 
 private:
     void HiddenWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) override;
-    int StartOnStack();
-    int StartWorker(void (*worker)(win::HWND, std::uint8_t));
     int End(bool fire);
     void TearDown();
     void Completed(const TvyrBluetoothDevices* found);
-    void WidCommResult(const std::uint8_t* addresses, win::LPARAM count);
-    void ReleaseBlueSoleilSlot();
     void FireComplete(TvyrBluetoothDevices* devices);
 
     std::unique_ptr<TvyrBluetoothRadio> radio_;
     std::uint8_t timeout_ = 0;
     win::HWND wnd_ = nullptr;
     std::unique_ptr<TvyrBluetoothDevices> devices_;
-    // The inquiry of this discovery runs on the BlueSoleil newer interface (asked once, at its start).
-    bool newerBlueSoleil_ = false;
+    // The running (or last) discovery's inquiry, from the radio's backend.
+    std::unique_ptr<TvyrBluetoothInquiry> inquiry_;
     // A list has been taken and the finish notice is on its way: later completions are stale.
     bool finishing_ = false;
 };

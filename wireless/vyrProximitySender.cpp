@@ -2,6 +2,7 @@
 // the sleep, and stopping cleanly from anywhere.
 #include "vyrProximitySender.h"
 
+#include "vyrBackend.h"
 #include "vyrErrors.h"
 #include "vyrMessages.h"
 #include "win32/WinUser.h"
@@ -15,8 +16,9 @@ namespace {
 TvyrSet8 stacksInUse;
 
 bool OneAttemptAtATime(const TvyrBluetoothRadio* radio) {
-    // These stacks take one connection attempt at a time; connected devices keep sending meanwhile.
-    return radio && radio->Api() != baMicrosoft && radio->Api() != baWidComm;
+    // Some stacks take one connection attempt at a time; connected devices keep sending meanwhile.
+    const TvyrBluetoothBackend* backend = radio ? BluetoothBackend(radio->Api()) : nullptr;
+    return backend && backend->OneAttemptAtATime();
 }
 } // namespace
 

@@ -1,11 +1,13 @@
 // The WidComm road: a worker finds the channel and opens an RFCOMM client of the bridge; the bridge then
-// reports to the connection's window (the outcome, received bytes, a lost link). ConnectTimer bounds the
-// whole attempt, because nothing but the bridge's report ends it otherwise.
+// reports to the connection's window (the outcome, received bytes, a link closing), and the road takes its
+// notices there. ConnectTimer bounds the whole attempt, because nothing but the bridge's report ends it
+// otherwise.
 #include "vcl/SysUtils.h"
 #include "vyrBluetoothDiscovery.h"
 #include "vyrConnections.h"
 #include "vyrErrors.h"
 #include "vyrFuncs.h"
+#include "vyrMessages.h"
 #include "vyrRoads.h"
 #include "vyrSync.h"
 #include "vyrWidComm.h"
@@ -57,6 +59,22 @@ public:
         if (!client)
             return VYR_INTERNAL_ERROR;
         return vyr::WD_WriteRfCommClient(client, buffer, size) ? VYR_SUCCESS : VYR_INTERNAL_ERROR;
+    }
+
+    // The bridge's own notices on the connection's window: received bytes and a link that is closing.
+    bool HandleMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) override {
+        if (msg == WM_WIDCOMM_DATA) {
+            // The bytes stay the sender's: PostData copies them.
+            if (lParam > 0)
+                PostData(reinterpret_cast<const void*>(wParam), static_cast<win::DWORD>(lParam));
+            return true;
+        }
+        if (msg == WM_WIDCOMM_DELAYED_CLOSE) {
+            if (!LinkTimerArmed())
+                ArmLinkTimer();
+            return true;
+        }
+        return false;
     }
 
 private:

@@ -2,6 +2,7 @@
 #include "vyrTransportRoad.h"
 
 #include "vyrAPI.h"
+#include "vyrBackend.h"
 #include "vyrConnections.h"
 #include "vyrErrors.h"
 #include "vyrMessages.h"
@@ -68,22 +69,11 @@ int CreateTransportRoad(TvyrCustomClientConnection& connection, std::unique_ptr<
         const TvyrBluetoothRadio* radio = connection.BluetoothParams()->Radio();
         if (!radio || !IsApiAvailable(radio->Api()))
             return VYR_BLUETOOTH_API_NOT_AVAILABLE;
-        switch (radio->Api()) {
-        case baBlueSoleil:
-            kind = TvyrRoadKind::BlueSoleil;
-            break;
-        case baMicrosoft:
-            kind = TvyrRoadKind::Microsoft;
-            break;
-        case baToshiba:
-            kind = TvyrRoadKind::Toshiba;
-            break;
-        case baWidComm:
-            kind = TvyrRoadKind::WidComm;
-            break;
-        default:
+        // A radio's stack names its road through its backend.
+        const TvyrBluetoothBackend* backend = BluetoothBackend(radio->Api());
+        if (!backend)
             return VYR_BLUETOOTH_API_NOT_AVAILABLE;
-        }
+        kind = backend->RoadKind();
         break;
     }
     case ctIrDA:
@@ -166,6 +156,10 @@ bool TvyrTransportRoad::ArmLinkTimer() const {
 
 void TvyrTransportRoad::KillLinkTimer() const {
     connection_.KillLinkTimer();
+}
+
+bool TvyrTransportRoad::LinkTimerArmed() const {
+    return connection_.LinkTimerArmed();
 }
 
 } // namespace vyr

@@ -64,6 +64,7 @@ protected:
     void KillConnectTimer() const;
     bool ArmLinkTimer() const;
     void KillLinkTimer() const;
+    bool LinkTimerArmed() const;
 
     // For roads that carry their bytes over an inner connection: asks that connection's road to end after
     // delivering what it has received; false when it is not established or its road cannot.

@@ -1,5 +1,7 @@
 #include "sim/air/Air.h"
 
+#include "sim/air/AirFileWatch.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -402,8 +404,14 @@ Air& Air::Instance() {
 
 Air::Air() : state_(new State) {
     std::string error;
-    if (!LoadDefault(&error))
+    if (!LoadDefault(&error)) {
         std::fprintf(stderr, "tavlin: the air stays empty: %s\n", error.c_str()); // say why nothing is there
+        return;
+    }
+    // The operator may edit the file under the running program. Like the air, the watch is never
+    // destroyed: its thread may be in the middle of a look while the process exits.
+    if (AirFileWatch::Enabled())
+        (new AirFileWatch(*this))->Start(500);
 }
 
 Air::~Air() {

@@ -1,5 +1,6 @@
-// The station end to end: the main window's senders on simulated radios push the stored
-// campaigns to simulated phones, and the database records what happened to each phone.
+// The station end to end: the sending engine's senders on simulated radios push the stored
+// campaigns to simulated phones, and the database records what happened to each phone. Most
+// cases drive the engine alone, its view a recorder; the others go through the main window.
 #include "AirPhones.h"
 #include "StationSettings.h"
 #include "PhoneRoads.h"
@@ -13,13 +14,14 @@
 #include "jpegcodec.h"
 #include "main.h"
 #include "msgbox.h"
-#include "qt/AirFileWatch.h"
 #include "promopicture.h"
 #include "qt/MessageBridge.h"
 #include "stddialogs.h"
 #include "textcamp.h"
 #include "reportdialog.h"
+#include "sendingengine.h"
 #include "sim/air/Air.h"
+#include "sim/air/AirFileWatch.h"
 #include "translation.h"
 #include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
@@ -73,6 +75,66 @@ std::string PhoneText(int i) {
     return air::AddressToText(PhoneAddress(i));
 }
 
+// Keeps what the engine shows, as the window's interface and process lists would.
+class RecordingView : public TSendingView {
+public:
+    std::array<QString, 4> detected, action;
+    std::vector<QStringList> rows; // address, name, class of device, interface, status
+    int added = 0;
+    QString state;
+
+    void ShowInterfaceDetected(int kind, bool present) override {
+        detected.at(size_t(kind)) = present ? "Detected" : "Not detected";
+    }
+    void ShowSenderAction(int kind, const QString& text) override { action.at(size_t(kind)) = text; }
+    void AddProcessRow(const QStringList& columns) override {
+        rows.push_back(columns);
+        ++added;
+    }
+    void SetProcessStatus(const QString& mac, const QString& text, int kind) override {
+        for (QStringList& row : rows)
+            if (row[0] == mac && row[3] == TSendingEngine::InterfaceName(kind)) {
+                row[4] = text;
+                return;
+            }
+    }
+    void ClearProcessList(int kind) override {
+        std::erase_if(rows, [kind](const QStringList& row) { return row[3] == TSendingEngine::InterfaceName(kind); });
+    }
+    void ShowSendingState(const QString& text) override { state = text; }
+};
+
+// The engine without a window: its own connection, the station's kind of transaction, the
+// process's loaded API telling it about the radios, and work folders of its own.
+struct WindowlessStation {
+    WindowlessStation(const tavlin::test::TestDatabase& db, const QString& work) : connection(db.Connect()) {
+        transaction.SetDefaultDatabase(connection.get());
+        transaction.SetParams({"read_committed", "rec_version", "nowait"});
+        transaction.StartTransaction();
+        engine = std::make_unique<TSendingEngine>(connection.get(), &transaction, &view);
+        for (int tag = 0; tag < 4; ++tag) {
+            folders[size_t(tag)] = work + "/" + QString::number(tag) + "/";
+            QDir().mkpath(folders[size_t(tag)]);
+            engine->CampaignContent.SetSenderFolder(tag, folders[size_t(tag)]);
+        }
+        api.AfterLoad = api.OnChanged = [this](vcl::TObject*) { engine->UpdateInterfaces(); };
+        api.Load();
+    }
+    ~WindowlessStation() {
+        engine->StopAllSenders();
+        engine.reset();
+        api.Unload();
+        if (transaction.InTransaction()) transaction.Commit();
+    }
+
+    std::unique_ptr<ibx::TIBDatabase> connection;
+    ibx::TIBTransaction transaction;
+    RecordingView view;
+    std::unique_ptr<TSendingEngine> engine;
+    vyr::TvyrAPI api;
+    std::array<QString, 4> folders;
+};
+
 class SendingEngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -99,6 +161,7 @@ protected:
     void TearDown() override {
         TCouponClock::NowHook = nullptr;
         window.reset();
+        station.reset();
         roads.reset();
         air::Air::Instance().Clear();
         win::test::SetTimeScale(1);
@@ -119,7 +182,22 @@ protected:
         window = std::make_unique<TfmMain>();
         ASSERT_TRUE(window->Connected);
         ASSERT_TRUE(window->vyrAPI.IsLoaded());
-        // Every road reaches the air's phones; the window keeps the process's one loaded API.
+        tr = &window->IBTransaction;
+        folders = window->SenderFolders;
+        FillStation(connectTimeout);
+        window->LoadCampaigns();
+    }
+    // The same station as an engine alone.
+    TSendingEngine& CreateEngine(int connectTimeout = 255) {
+        station = std::make_unique<WindowlessStation>(*testDb, home.filePath("work"));
+        EXPECT_TRUE(station->api.IsLoaded());
+        tr = &station->transaction;
+        folders = station->folders;
+        FillStation(connectTimeout);
+        return *station->engine;
+    }
+    void FillStation(int connectTimeout) {
+        // Every road reaches the air's phones; the station keeps the process's one loaded API.
         roads = std::make_unique<tavtest::PhoneRoads>();
         Exec("update SETTINGS set SETTINGS_MAX_CONN = 4, SETTINGS_SLEEP = 1, SETTINGS_DISC_TIMEOUT = 1, "
              "SETTINGS_CONNECT_TIMEOUT = " + std::to_string(connectTimeout) + ", SETTINGS_DELAY = 1, "
@@ -136,7 +214,6 @@ protected:
              "CAMPAIGNS_FILE_NAME, CAMPAIGNS_VALIGN, CAMPAIGNS_HALIGN, CAMPAIGNS_USE_COUPON, CAMPAIGNS_MESSAGE, "
              "CAMPAIGNS_FONT_NAME, CAMPAIGNS_FONT_SIZE, CAMPAIGNS_FONT_STYLE, CAMPAIGNS_FONT_COLOR, "
              "CAMPAIGNS_VALID_IN) values (3, 'Coupon', 2, 0, 'promo.jpg', 1, 1, 1, '10% off', 'Sans', 10, 1, 0, 48)");
-        window->LoadCampaigns();
         for (int i = 1; i <= PhoneCount; ++i)
             if (i != NotWhiteListed)
                 Exec("insert into WHITE_LIST (WHITE_LIST_ID, WHITE_LIST_MAC, WHITE_LIST_ENABLED) values (" +
@@ -157,14 +234,14 @@ protected:
 
     void Exec(const std::string& sql) {
         ibx::TIBQuery q;
-        q.SetTransaction(&window->IBTransaction);
+        q.SetTransaction(tr);
         q.SetSQL(sql);
         q.ExecSQL();
-        window->IBTransaction.CommitRetaining();
+        tr->CommitRetaining();
     }
     int Count(const std::string& sql) {
         ibx::TIBQuery q;
-        q.SetTransaction(&window->IBTransaction);
+        q.SetTransaction(tr);
         q.SetSQL(sql);
         q.Open();
         const int n = q.Eof() ? 0 : q.Fields(0).AsInteger();
@@ -174,7 +251,7 @@ protected:
     // Results per phone in HISTORY, as "campaign:result" sorted.
     std::map<std::string, std::multiset<std::string>> History() {
         ibx::TIBQuery q;
-        q.SetTransaction(&window->IBTransaction);
+        q.SetTransaction(tr);
         q.SetSQL("select d.DEVICES_MAC, h.HISTORY_CAMPAIGNS_ID, h.HISTORY_RESULT from HISTORY h join DEVICES d on "
                  "d.DEVICES_ID = h.HISTORY_DEVICES_ID");
         std::map<std::string, std::multiset<std::string>> out;
@@ -186,7 +263,7 @@ protected:
     }
     bool WorkFoldersEmpty() const {
         for (int tag = 0; tag < 4; ++tag)
-            if (!QDir(window->SenderFolders[size_t(tag)]).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot))
+            if (!QDir(folders[size_t(tag)]).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot))
                 return false;
         return true;
     }
@@ -206,12 +283,12 @@ protected:
     }
     void SetCampaignData(int id, const QByteArray& data) {
         ibx::TIBQuery q;
-        q.SetTransaction(&window->IBTransaction);
+        q.SetTransaction(tr);
         q.SetSQL("update CAMPAIGNS set CAMPAIGNS_DATA = :d where CAMPAIGNS_ID = :id");
         q.ParamByName("d").SetAsBytes(ibx::TBytes(data.begin(), data.end()));
         q.ParamByName("id").SetAsInteger(id);
         q.ExecSQL();
-        window->IBTransaction.CommitRetaining();
+        tr->CommitRetaining();
     }
     // Counts the sender's cycles that reached their sleep.
     static void CountSleeps(vyr::TvyrProximitySender* s, int& sleeps) {
@@ -228,6 +305,9 @@ protected:
     std::unique_ptr<tavtest::PhoneRoads> roads;
     TMessageBoxScript boxes;
     std::unique_ptr<TfmMain> window;
+    std::unique_ptr<WindowlessStation> station;
+    ibx::TIBTransaction* tr = nullptr;
+    std::array<QString, 4> folders;
 };
 
 } // namespace
@@ -308,32 +388,32 @@ TEST_F(SendingEngineTest, TwoRadiosServeEveryPhoneAsTheDatabaseDecides) {
 }
 
 TEST_F(SendingEngineTest, UnpluggedRadioStopsOnlyItsSenderAndComesBack) {
-    CreateStation();
-    TfmMain& w = *window;
-    w.acSenderStart->trigger();
-    ASSERT_TRUE(w.Running);
-    vyr::TvyrProximitySender* microsoft = w.vyrProximitySender1.get();
-    vyr::TvyrProximitySender* widcomm = w.vyrProximitySender2.get();
+    TSendingEngine& e = CreateEngine();
+    RecordingView& view = station->view;
+    e.Start();
+    ASSERT_TRUE(e.Running);
+    vyr::TvyrProximitySender* microsoft = e.vyrProximitySender1.get();
+    vyr::TvyrProximitySender* widcomm = e.vyrProximitySender2.get();
     ASSERT_TRUE(microsoft->Active() && widcomm->Active());
     ASSERT_EQ(int(widcomm->SendRadio()->Api()), 3);
 
     Plug(3, false);
     ASSERT_TRUE(WaitFor([&] { return !widcomm->Active(); }, 5000));
     EXPECT_TRUE(microsoft->Active());
-    EXPECT_TRUE(w.Running);
-    EXPECT_EQ(w.lvAPIs->topLevelItem(3)->text(1), "Not detected");
-    EXPECT_EQ(w.lvAPIs->topLevelItem(3)->text(2), "Stopped");
+    EXPECT_TRUE(e.Running);
+    EXPECT_EQ(view.detected[3], "Not detected");
+    EXPECT_EQ(view.action[3], "Stopped");
     EXPECT_EQ(widcomm->SendRadio(), nullptr);
     EXPECT_EQ(Count("select count(*) from CAMPAIGN_LOCKS where CAMPAIGN_LOCKS_DONGLE_MAC = '(00:11:22:33:44:53)'"),
               0);
 
     // Back again: an idle sender takes the radio and sends on it.
     Plug(3, true);
-    ASSERT_TRUE(WaitFor([&] { return w.AnySenderActive() && widcomm->Active(); }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return e.AnySenderActive() && widcomm->Active(); }, 5000));
     EXPECT_EQ(int(widcomm->SendRadio()->Api()), 3);
-    EXPECT_EQ(w.lvAPIs->topLevelItem(3)->text(1), "Detected");
-    ASSERT_TRUE(WaitFor([&] { return w.lvAPIs->topLevelItem(3)->text(2).startsWith("Sending campaign"); }, 5000));
-    w.acSenderStop->trigger();
+    EXPECT_EQ(view.detected[3], "Detected");
+    ASSERT_TRUE(WaitFor([&] { return view.action[3].startsWith("Sending campaign"); }, 5000));
+    e.Stop();
     EXPECT_EQ(OurLocks(), 0);
     EXPECT_TRUE(WorkFoldersEmpty());
     EXPECT_TRUE(boxes.Asked().empty());
@@ -346,23 +426,21 @@ TEST_F(SendingEngineTest, StopInTheMiddleLeavesNoLockAndNoFile) {
         p.obex.delayMs = 40;
         air::Air::Instance().AddPhone(p);
     }
-    CreateStation();
-    TfmMain& w = *window;
-    w.acSenderStart->trigger();
+    TSendingEngine& e = CreateEngine();
+    RecordingView& view = station->view;
+    e.Start();
     auto sending = [&] {
-        for (int i = 0; i < w.lvProcess->topLevelItemCount(); ++i)
-            if (w.lvProcess->topLevelItem(i)->text(4) == "Sending") return true;
-        return false;
+        return std::any_of(view.rows.begin(), view.rows.end(), [](const QStringList& row) { return row[4] == "Sending"; });
     };
     ASSERT_TRUE(WaitFor(sending, 10000));
-    EXPECT_FALSE(w.SentFiles().empty());
+    EXPECT_FALSE(e.CampaignContent.SentFiles().empty());
     EXPECT_GT(Count("select count(*) from CAMPAIGN_LOCKS"), 0);
-    w.acSenderStop->trigger();
-    EXPECT_FALSE(w.AnySenderActive());
+    e.Stop();
+    EXPECT_FALSE(e.AnySenderActive());
     EXPECT_EQ(OurLocks(), 0);
     EXPECT_TRUE(WorkFoldersEmpty());
-    EXPECT_TRUE(w.SentFiles().empty());
-    EXPECT_EQ(w.lvProcess->topLevelItemCount(), 0);
+    EXPECT_TRUE(e.CampaignContent.SentFiles().empty());
+    EXPECT_TRUE(view.rows.empty());
     // Nothing is recorded for the interrupted pushes afterwards.
     const int history = Count("select count(*) from HISTORY");
     QTest::qWait(100);
@@ -371,8 +449,7 @@ TEST_F(SendingEngineTest, StopInTheMiddleLeavesNoLockAndNoFile) {
 }
 
 TEST_F(SendingEngineTest, PhoneGivenNothingIsFreedForOtherRadiosAtOnce) {
-    CreateStation();
-    TfmMain& w = *window;
+    TSendingEngine& e = CreateEngine();
     // One campaign, a promotion whose stored picture is no JPEG; one phone near one radio.
     Exec("delete from CAMPAIGNS where CAMPAIGNS_ID = 2");
     Exec("update CAMPAIGNS set CAMPAIGNS_ENABLED = 0 where CAMPAIGNS_ID = 1");
@@ -380,9 +457,9 @@ TEST_F(SendingEngineTest, PhoneGivenNothingIsFreedForOtherRadiosAtOnce) {
     OnlyInRange({Good1});
     Plug(3, false);
     int sleeps = 0;
-    CountSleeps(w.vyrProximitySender1.get(), sleeps);
-    w.acSenderStart->trigger();
-    ASSERT_TRUE(w.vyrProximitySender1->Active());
+    CountSleeps(e.vyrProximitySender1.get(), sleeps);
+    e.Start();
+    ASSERT_TRUE(e.vyrProximitySender1->Active());
     ASSERT_TRUE(WaitFor([&] { return sleeps >= 2; }));
 
     // Accepted, given nothing: no lock left, no result for a phone never tried, the error said.
@@ -412,24 +489,23 @@ TEST_F(SendingEngineTest, PhoneGivenNothingIsFreedForOtherRadiosAtOnce) {
               1);
 
     // Once the senders stopped, the campaign goes.
-    w.acSenderStop->trigger();
+    e.Stop();
     EXPECT_NO_THROW(Exec("delete from CAMPAIGNS where CAMPAIGNS_ID = 3"));
     EXPECT_EQ(Count("select count(*) from CAMPAIGNS"), 1);
 }
 
 TEST_F(SendingEngineTest, LargeFileReachesEveryPhoneUnchanged) {
-    CreateStation();
-    TfmMain& w = *window;
+    TSendingEngine& e = CreateEngine();
     Exec("delete from CAMPAIGNS where CAMPAIGNS_ID in (2, 3)");
     QByteArray clip(1 << 20, Qt::Uninitialized);
     for (int i = 0; i < clip.size(); ++i) clip[i] = char((i * 2654435761u) >> 13);
     SetCampaignData(1, clip);
     OnlyInRange(GoodPhones);
-    w.acSenderStart->trigger();
+    e.Start();
     ASSERT_TRUE(WaitFor([&] {
         return Count("select count(*) from HISTORY") >= int(GoodPhones.size());
     })) << Count("select count(*) from HISTORY");
-    w.acSenderStop->trigger();
+    e.Stop();
     for (int i : GoodPhones) {
         EXPECT_EQ(Received(i), QStringList{"prices.txt"}) << i;
         EXPECT_TRUE(ReadInbox(i, "prices.txt") == clip) << i;
@@ -437,6 +513,45 @@ TEST_F(SendingEngineTest, LargeFileReachesEveryPhoneUnchanged) {
     EXPECT_EQ(Count("select count(*) from HISTORY where HISTORY_RESULT <> 0"), 0);
     EXPECT_TRUE(WorkFoldersEmpty());
     EXPECT_EQ(OurLocks(), 0);
+}
+
+TEST_F(SendingEngineTest, WithoutAWindowTheEngineSaysWhatItDoesThroughItsView) {
+    Plug(1, false);
+    Plug(3, false);
+    TSendingEngine& e = CreateEngine();
+    RecordingView& view = station->view;
+    EXPECT_EQ(view.detected, (std::array<QString, 4>{"Not detected", "Not detected", "Not detected", "Not detected"}));
+
+    // No radio to list: said in a box without an owner, nothing runs.
+    e.Start();
+    ASSERT_EQ(boxes.Asked().size(), 1u);
+    EXPECT_EQ(boxes.Asked()[0].text, "Unable to enumerated Bluetooth dongles. Check your hardware.");
+    EXPECT_FALSE(e.Running);
+    EXPECT_FALSE(e.AnySenderActive());
+    EXPECT_TRUE(view.state.isEmpty());
+
+    // A radio plugged in while stopped is shown, but nothing starts on it by itself.
+    Plug(3, true);
+    ASSERT_TRUE(WaitFor([&] { return view.detected[3] == "Detected"; }, 5000));
+    EXPECT_EQ(view.detected[1], "Not detected");
+    EXPECT_FALSE(e.AnySenderActive());
+
+    OnlyInRange({Good1});
+    e.Start();
+    EXPECT_TRUE(e.Running);
+    EXPECT_EQ(view.state, "Sender is running");
+    ASSERT_TRUE(e.vyrProximitySender1->Active());
+    EXPECT_EQ(int(e.vyrProximitySender1->SendRadio()->Api()), 3);
+    ASSERT_TRUE(WaitFor([&] { return Received(Good1).size() == 3; }));
+    EXPECT_GE(view.added, 3); // the phone met once per campaign at least
+    e.Stop();
+    EXPECT_FALSE(e.Running);
+    EXPECT_EQ(view.state, "Sender is stopped");
+    EXPECT_EQ(view.action[3], "Stopped");
+    EXPECT_TRUE(view.rows.empty());
+    EXPECT_EQ(OurLocks(), 0);
+    EXPECT_TRUE(WorkFoldersEmpty());
+    EXPECT_EQ(boxes.Asked().size(), 1u);
 }
 
 TEST_F(SendingEngineTest, StationFollowsItsAirFile) {
@@ -455,12 +570,15 @@ TEST_F(SendingEngineTest, StationFollowsItsAirFile) {
     write(head + phone(Good1) + "\n]}\n");
     std::string error;
     ASSERT_TRUE(air::Air::Instance().LoadFile(file.toStdString(), &error)) << error;
-    air::AirFileWatch watch(50);
-    CreateStation();
-    TfmMain& w = *window;
+    // The watch looks on the test's own thread, between the station's events, as often as the tests like.
+    air::AirFileWatch watch(air::Air::Instance());
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&watch] { watch.Poll(); });
+    look.start(50);
+    TSendingEngine& e = CreateEngine();
     Exec("delete from CAMPAIGNS where CAMPAIGNS_ID in (2, 3)");
-    w.acSenderStart->trigger();
-    ASSERT_TRUE(w.vyrProximitySender1->Active());
+    e.Start();
+    ASSERT_TRUE(e.vyrProximitySender1->Active());
     ASSERT_TRUE(WaitFor([&] { return Received(Good1) == QStringList{"prices.txt"}; }));
 
     // A phone comes near.
@@ -481,14 +599,14 @@ TEST_F(SendingEngineTest, StationFollowsItsAirFile) {
     EXPECT_TRUE(air::Air::Instance().FindPhone(PhoneAddress(Good2)).has_value());
     EXPECT_FALSE(air::Air::Instance().FindPhone(PhoneAddress(Good3)).has_value());
     EXPECT_TRUE(air::Air::Instance().RadioPresent(1));
-    EXPECT_TRUE(w.vyrProximitySender1->Active());
+    EXPECT_TRUE(e.vyrProximitySender1->Active());
 
     // Mended, with the radio unplugged: the sender on it stops.
     write("{\"radios\": [{\"stack\": \"microsoft\", \"present\": false}], \"phones\": []}");
-    ASSERT_TRUE(WaitFor([&] { return !w.vyrProximitySender1->Active(); }, 10000));
-    EXPECT_TRUE(w.Running);
-    EXPECT_EQ(w.lvAPIs->topLevelItem(1)->text(1), "Not detected");
-    w.acSenderStop->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !e.vyrProximitySender1->Active(); }, 10000));
+    EXPECT_TRUE(e.Running);
+    EXPECT_EQ(station->view.detected[1], "Not detected");
+    e.Stop();
     EXPECT_EQ(OurLocks(), 0);
 }
 

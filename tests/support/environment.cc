@@ -18,6 +18,8 @@ struct TestEnvironment {
         setenv("FIREBIRD_LOCK", TAVLIN_TEST_FIREBIRD_LOCK, 0);
         // The stand-in stacks render the air: a test sees only the radios and phones it puts there.
         setenv("TAVLIN_AIR", TAVLIN_TEST_SOURCE_DIR "/tests/support/empty-air.json", 0);
+        // The air does not follow its file behind a test's back; a test that wants it drives a watch itself.
+        setenv("TAVLIN_AIR_WATCH", "0", 0);
         // Test processes run side by side: none meets another's registry store, virtual COM ports or work
         // folders, and none touches the user's own.
         std::string pattern = (std::filesystem::temp_directory_path() / "tavlin-test-XXXXXX").string();

@@ -1,0 +1,708 @@
+#include "sendingengine.h"
+
+#include "busycursor.h"
+#include "msgbox.h"
+#include "translation.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <tuple>
+#include <utility>
+
+namespace {
+
+// A sender's property takes a byte; SETTINGS holds small integers.
+std::uint8_t ToByte(int value, int low) {
+    return static_cast<std::uint8_t>(std::clamp(value, low, 255));
+}
+
+QString DeviceAddress(const vyr::TvyrBluetoothDevice& device) {
+    return QString::fromStdU16String(device.Address());
+}
+
+// Adds the time of one database call of the senders to the test hook, when one is set.
+class DatabaseClock {
+public:
+    explicit DatabaseClock(TSendingEngine::TDatabaseTime* time)
+        : time_(time), start_(time ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point()) {}
+    ~DatabaseClock() {
+        if (!time_)
+            return;
+        time_->Seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        ++time_->Calls;
+    }
+    DatabaseClock(const DatabaseClock&) = delete;
+    DatabaseClock& operator=(const DatabaseClock&) = delete;
+
+private:
+    TSendingEngine::TDatabaseTime* time_;
+    std::chrono::steady_clock::time_point start_;
+};
+
+// Tries for a device's name and class of device; the stack may need a moment for either.
+constexpr int DevicePolls = 10;
+
+} // namespace
+
+TSendingEngine::TSendingEngine(ibx::TIBDatabase* database, ibx::TIBTransaction* transaction, TSendingView* view,
+                               QObject* parent)
+    : QObject(parent), CampaignContent(transaction), database_(database), transaction_(transaction), view_(view) {
+    SetUpDatabaseComponents();
+    SetUpSenders();
+}
+
+TSendingEngine::~TSendingEngine() {
+    // The senders go before the state their events work on; whatever they still report
+    // while going is dropped.
+    for (auto* s : {&vyrProximitySender1, &vyrProximitySender2, &vyrProximitySender3, &vyrProximitySender4}) {
+        if (!*s)
+            continue;
+        auto& sender = **s;
+        sender.OnStarted = sender.OnDiscoveryStarted = sender.OnDiscoveryComplete = sender.OnStartSleep =
+            sender.OnStopSleep = sender.OnStopped = sender.OnStartDelay = sender.OnStopDelay = nullptr;
+        sender.OnAcceptDevice = nullptr;
+        sender.OnGetFiles = nullptr;
+        sender.OnSendStarted = nullptr;
+        sender.OnSendComplete = nullptr;
+        s->reset();
+    }
+}
+
+void TSendingEngine::SetUpDatabaseComponents() {
+    const std::pair<ibx::TIBQuery*, const char*> queries[] = {
+        {&quGetSettings, "select settings_max_conn, settings_sleep, settings_disc_timeout, settings_connect_timeout, "
+                         "settings_delay, settings_name, settings_max_per_dongle from settings;"},
+        {&quGetCampName, "select campaigns_name from campaigns where (campaigns_id = :id);"},
+    };
+    for (const auto& [query, sql] : queries) {
+        query->SetDatabase(database_);
+        query->SetTransaction(transaction_);
+        query->SetSQL(sql);
+    }
+    quGetSettings.SetName(u"quGetSettings");
+    quGetCampName.SetName(u"quGetCampName");
+    const std::tuple<ibx::TIBStoredProc*, const char16_t*, const char*> procedures[] = {
+        {&spLockCampaign, u"spLockCampaign", "LOCK_CAMPAIGN"},
+        {&spUnlockCampaign, u"spUnlockCampaign", "UNLOCK_CAMPAIGN"},
+        {&spUnlockAllDevices, u"spUnlockAllDevices", "UNLOCK_ALL_DEVICES"},
+        {&spUnlockAllCampaigns, u"spUnlockAllCampaigns", "UNLOCK_ALL_CAMPAIGN"},
+        {&spCheckDevice, u"spCheckDevice", "CHECK_DEVICE"},
+        {&spSetDevice, u"spSetDevice", "SET_DEVICE"},
+    };
+    for (const auto& [proc, name, procName] : procedures) {
+        proc->SetName(name);
+        proc->SetDatabase(database_);
+        proc->SetTransaction(transaction_);
+        proc->SetStoredProcName(procName);
+    }
+}
+
+void TSendingEngine::SetUpSenders() {
+    vyrBluetoothDiscovery.SetName(u"vyrBluetoothDiscovery");
+    std::unique_ptr<vyr::TvyrProximitySender>* senders[] = {&vyrProximitySender1, &vyrProximitySender2,
+                                                            &vyrProximitySender3, &vyrProximitySender4};
+    for (int tag = 0; tag < 4; ++tag) {
+        auto s = std::make_unique<vyr::TvyrProximitySender>();
+        s->SetName(u"vyrProximitySender" + std::u16string(1, char16_t(u'1' + tag)));
+        s->SetTag(tag);
+        s->OnStarted = [this](vcl::TObject* o) { vyrProximitySenderStarted(o); };
+        s->OnDiscoveryStarted = [this](vcl::TObject* o) { vyrProximitySenderDiscoveryStarted(o); };
+        s->OnAcceptDevice = [this](vcl::TObject* o, vyr::TvyrBluetoothDevice* d, bool& accept) {
+            vyrProximitySenderAcceptDevice(o, d, accept);
+        };
+        s->OnGetFiles = [this](vcl::TObject* o, vyr::TvyrBluetoothDevice* d, vyr::TvyrFileList& files) {
+            vyrProximitySenderGetFiles(o, d, files);
+        };
+        s->OnDiscoveryComplete = [this](vcl::TObject* o) { vyrProximitySenderDiscoveryComplete(o); };
+        s->OnSendStarted = [this](vcl::TObject* o, vyr::TvyrBluetoothDevice* d) {
+            vyrProximitySenderSendStarted(o, d);
+        };
+        s->OnSendComplete = [this](vcl::TObject* o, vyr::TvyrBluetoothDevice* d, int error) {
+            vyrProximitySenderSendComplete(o, d, error);
+        };
+        s->OnStartSleep = [this](vcl::TObject* o) { vyrProximitySenderStartSleep(o); };
+        s->OnStopSleep = [this](vcl::TObject* o) { vyrProximitySenderStopSleep(o); };
+        s->OnStopped = [this](vcl::TObject* o) { vyrProximitySenderStopped(o); };
+        *senders[tag] = std::move(s);
+    }
+}
+
+// ---- helpers ----
+
+QString TSendingEngine::InterfaceName(int kind) {
+    switch (kind) {
+    case 0:
+        return QStringLiteral("BlueSoleil");
+    case 1:
+        return QStringLiteral("Microsoft");
+    case 2:
+        return QStringLiteral("Toshiba");
+    default:
+        return QStringLiteral("WidComm");
+    }
+}
+
+vyr::TvyrProximitySender* TSendingEngine::Sender(int tag) const {
+    switch (tag) {
+    case 0:
+        return vyrProximitySender1.get();
+    case 1:
+        return vyrProximitySender2.get();
+    case 2:
+        return vyrProximitySender3.get();
+    case 3:
+        return vyrProximitySender4.get();
+    default:
+        return nullptr;
+    }
+}
+
+int TSendingEngine::SenderTag(vcl::TObject* sender) const {
+    for (int tag = 0; tag < 4; ++tag)
+        if (Sender(tag) == sender)
+            return tag;
+    return -1;
+}
+
+bool TSendingEngine::AnySenderActive() const {
+    for (int i = 0; i < 4; ++i)
+        if (Sender(i) && Sender(i)->Active())
+            return true;
+    return false;
+}
+
+void TSendingEngine::StopAllSenders() {
+    for (int i = 0; i < 4; ++i)
+        if (Sender(i) && Sender(i)->Active())
+            Sender(i)->Stop();
+}
+
+vyr::TvyrProximitySender* TSendingEngine::FirstIdleSender() const {
+    for (int i = 0; i < 4; ++i)
+        if (!Sender(i)->Active())
+            return Sender(i);
+    return nullptr;
+}
+
+bool TSendingEngine::RadioInList(const vyr::TvyrBluetoothRadio* radio, const vyr::TvyrBluetoothRadios& radios) {
+    if (!radio)
+        return false;
+    std::u16string address;
+    if (radio->GetAddress(address) != 0)
+        return false;
+    for (int i = 0; i < radios.Count(); ++i) {
+        std::u16string other;
+        if (radios[i]->GetAddress(other) == 0 && other == address)
+            return true;
+    }
+    return false;
+}
+
+void TSendingEngine::SetSenderAction(vyr::TvyrProximitySender* sender, const QString& text) {
+    if (!sender || !sender->SendRadio())
+        return;
+    const int kind = int(sender->SendRadio()->Api());
+    if (kind < 0 || kind > 3)
+        return;
+    view_->ShowSenderAction(kind, text);
+}
+
+void TSendingEngine::ReportSenderError(const QString& text) {
+    // The same failure met by every device of a cycle is shown once.
+    if (pendingErrors_.contains(text))
+        return;
+    pendingErrors_.append(text);
+    QTimer::singleShot(0, this, [this, text] {
+        ErrorOK(view_->MessageOwner(), text);
+        pendingErrors_.removeAll(text);
+    });
+}
+
+template <typename Step> bool TSendingEngine::SenderStep(Step&& step) {
+    QString message;
+    try {
+        step();
+        return true;
+    } catch (const std::exception& e) {
+        message = QString::fromUtf8(e.what());
+    } catch (...) {
+        message = QStringLiteral("Unknown error");
+    }
+    try {
+        if (transaction_->InTransaction())
+            transaction_->RollbackRetaining();
+    } catch (const std::exception& e) {
+        qWarning("Rolling back after a sender's database step: %s", e.what());
+    }
+    ReportSenderError(message);
+    return false;
+}
+
+void TSendingEngine::RenewTransaction() {
+    DatabaseClock clock(SenderDatabaseTime);
+    try {
+        if (transaction_->InTransaction())
+            transaction_->Commit();
+    } catch (const std::exception& e) {
+        ReportSenderError(QString::fromUtf8(e.what()));
+        try {
+            if (transaction_->InTransaction())
+                transaction_->Rollback();
+        } catch (const std::exception&) {
+        }
+    }
+    try {
+        if (!transaction_->InTransaction())
+            transaction_->StartTransaction();
+    } catch (const std::exception& e) {
+        ReportSenderError(QString::fromUtf8(e.what()));
+    }
+}
+
+int TSendingEngine::SendResult(int error) {
+    switch (error) {
+    case 0:
+        return 0;
+    case 32:
+    case 46:
+    case 47:
+    case 114:
+    case 117:
+        return 2;
+    default:
+        return 1;
+    }
+}
+
+QString TSendingEngine::PrepareCampaignFile(int tag, const QString& deviceAddress) {
+    if (tag < 0 || tag >= int(SenderSlots.size()))
+        return {};
+    return CampaignContent.PrepareCampaignFile(tag, SenderSlots[size_t(tag)].CampaignId, deviceAddress);
+}
+
+// ---- settings ----
+
+void TSendingEngine::ConfigureSender(vyr::TvyrProximitySender* sender) {
+    if (!sender)
+        return;
+    DatabaseClock clock(SenderDatabaseTime);
+    try {
+        quGetSettings.Open();
+        if (!quGetSettings.Eof()) {
+            auto field = [this](const char* name, int fallback) {
+                const ibx::TIBXSQLVAR& f = quGetSettings.FieldByName(name);
+                return f.IsNull() ? fallback : f.AsInteger();
+            };
+            sender->SetMaxConnections(ToByte(field("settings_max_conn", 7), 1));
+            sender->SetSleepInterval(ToByte(field("settings_sleep", 5), 1));
+            sender->SetDiscoverTimeout(ToByte(field("settings_disc_timeout", 15), 0));
+            sender->SetTimeout(ToByte(field("settings_connect_timeout", 20), 1));
+            sender->SetSendDelay(ToByte(field("settings_delay", 2), 1));
+            const ibx::TIBXSQLVAR& name = quGetSettings.FieldByName("settings_name");
+            if (!name.IsNull() && sender->SendRadio())
+                sender->SendRadio()->SetName(name.AsWideString());
+            MaxPerDongle = std::max(0, field("settings_max_per_dongle", 0));
+        }
+        quGetSettings.Close();
+        transaction_->CommitRetaining();
+    } catch (...) {
+        try {
+            quGetSettings.Close();
+            if (transaction_->InTransaction())
+                transaction_->RollbackRetaining();
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+}
+
+// ---- start, stop and the radios ----
+
+void TSendingEngine::Start() {
+    vyr::TvyrBluetoothRadios radios;
+    if (vyrBluetoothDiscovery.EnumRadios(&radios) != 0) {
+        ErrorOK(view_->MessageOwner(), TranslateText(STR_ENUM_RADIOS_ERROR));
+        return;
+    }
+    if (radios.Count() == 0) {
+        ErrorOK(view_->MessageOwner(), TranslateText(STR_NO_RADIOS));
+        return;
+    }
+    for (int i = 0; i < std::min(radios.Count(), 4); ++i) {
+        vyr::TvyrProximitySender* s = Sender(i);
+        if (s->Active())
+            continue;
+        s->SetSendRadio(radios[i]);
+        s->SetDiscoveryRadio(radios[i]);
+        // A sender that cannot be configured stays idle; the others still start, so
+        // whatever runs can be stopped again.
+        try {
+            ConfigureSender(s);
+        } catch (const std::exception& e) {
+            ShowException(view_->MessageOwner(), e);
+            continue;
+        }
+        s->Start();
+    }
+    if (AnySenderActive()) {
+        Running = true;
+        view_->ShowSendingState(TranslateText(STR_SENDER_RUNNING));
+    } else {
+        ErrorOK(view_->MessageOwner(), TranslateText(STR_UNABLE_START));
+    }
+}
+
+void TSendingEngine::Stop() {
+    StopAllSenders();
+    Running = false;
+    view_->ShowSendingState(TranslateText(STR_SENDER_STOPPED));
+}
+
+void TSendingEngine::UpdateInterfaces() {
+    for (int kind = 0; kind < 4; ++kind)
+        view_->ShowInterfaceDetected(kind, false);
+    vyr::TvyrBluetoothRadios radios;
+    const int enumResult = vyrBluetoothDiscovery.EnumRadios(&radios);
+    if (enumResult != 0 || radios.Count() == 0) {
+        StopAllSenders();
+        return;
+    }
+    for (int i = 0; i < radios.Count(); ++i) {
+        const int kind = int(radios[i]->Api());
+        if (kind >= 0 && kind < 4)
+            view_->ShowInterfaceDetected(kind, true);
+    }
+    for (int tag = 0; tag < 4; ++tag) {
+        vyr::TvyrProximitySender* s = Sender(tag);
+        if (s->Active() && !RadioInList(s->SendRadio(), radios))
+            s->Stop();
+    }
+    if (!Running)
+        return;
+    vyr::TvyrBluetoothRadios taken;
+    for (int tag = 0; tag < 4; ++tag)
+        if (const vyr::TvyrBluetoothRadio* r = Sender(tag)->SendRadio()) {
+            auto copy = std::make_unique<vyr::TvyrBluetoothRadio>();
+            copy->Assign(r);
+            taken.Add(std::move(copy));
+        }
+    for (int i = 0; i < radios.Count(); ++i) {
+        if (RadioInList(radios[i], taken))
+            continue;
+        vyr::TvyrProximitySender* s = FirstIdleSender();
+        if (!s)
+            break;
+        s->SetSendRadio(radios[i]);
+        s->SetDiscoveryRadio(radios[i]);
+        try {
+            ConfigureSender(s);
+        } catch (const std::exception& e) {
+            ReportSenderError(QString::fromUtf8(e.what()));
+            continue;
+        }
+        s->Start();
+    }
+}
+
+// ---- the sender events ----
+
+void TSendingEngine::vyrProximitySenderStarted(vcl::TObject* sender) {
+    const int tag = SenderTag(sender);
+    if (tag < 0)
+        return;
+    vyr::TvyrProximitySender* s = Sender(tag);
+    ++senderRun_[size_t(tag)];
+    SetSenderAction(s, TranslateText(STR_RUNNING));
+    std::u16string address;
+    if (s->SendRadio() && s->SendRadio()->GetAddress(address) != 0)
+        address.clear();
+    TSenderSlot& slot = SenderSlots[size_t(tag)];
+    slot = TSenderSlot();
+    slot.DongleMac = QString::fromStdU16String(address);
+    // Locks this radio may still hold from an earlier run go; failing that, they age out.
+    DatabaseClock clock(SenderDatabaseTime);
+    try {
+        spUnlockAllDevices.ParamByName("MAC").SetAsWideString(address);
+        spUnlockAllDevices.ExecProc();
+    } catch (const std::exception&) {
+    }
+    try {
+        spUnlockAllCampaigns.ParamByName("MAC").SetAsWideString(address);
+        spUnlockAllCampaigns.ExecProc();
+    } catch (const std::exception&) {
+    }
+    SenderStep([&] { transaction_->CommitRetaining(); });
+}
+
+void TSendingEngine::vyrProximitySenderDiscoveryStarted(vcl::TObject* sender) {
+    const int tag = SenderTag(sender);
+    if (tag < 0)
+        return;
+    TSenderSlot& slot = SenderSlots[size_t(tag)];
+    slot.AcceptedCount = 0;
+    try {
+        DatabaseClock clock(SenderDatabaseTime);
+        spLockCampaign.ParamByName("PREV_ID").SetAsInteger(slot.CampaignId);
+        spLockCampaign.ParamByName("MAC").SetAsWideString(slot.DongleMac.toStdU16String());
+        spLockCampaign.ExecProc();
+        const int lockId = spLockCampaign.ParamByName("ID").AsInteger();
+        const int campaignId = spLockCampaign.ParamByName("CAMP_ID").AsInteger();
+        transaction_->CommitRetaining();
+        slot.LockId = lockId;
+        slot.CampaignId = campaignId;
+    } catch (const std::exception&) {
+        // This cycle runs without a campaign: every device is refused.
+        slot.LockId = 0;
+        slot.CampaignId = 0;
+        try {
+            transaction_->RollbackRetaining();
+        } catch (const std::exception&) {
+        }
+    }
+    vyr::TvyrProximitySender* s = Sender(tag);
+    SetSenderAction(s, TranslateText(STR_DISCOVERING));
+    if (s->SendRadio())
+        view_->ClearProcessList(int(s->SendRadio()->Api()));
+}
+
+void TSendingEngine::vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device,
+                                                    bool& accept) {
+    accept = false;
+    const int tag = SenderTag(sender);
+    if (tag < 0 || !device)
+        return;
+    vyr::TvyrProximitySender* s = Sender(tag);
+    if (SenderSlots[size_t(tag)].CampaignId == 0 || !s->SendRadio())
+        return;
+
+    // Pumping below may run any other event, this sender's Stop and Start included, and
+    // the library's objects live only until then: work on copies.
+    const unsigned run = senderRun_[size_t(tag)];
+    auto sameRun = [&] { return s->Active() && senderRun_[size_t(tag)] == run; };
+    vyr::TvyrBluetoothRadio radio;
+    radio.Assign(s->SendRadio());
+    vyr::TvyrBluetoothDevice dev;
+    dev.Assign(device);
+
+    std::u16string name;
+    for (int i = 0; i < DevicePolls && name.empty(); ++i) {
+        if (dev.GetName(&radio, name) != 0)
+            name.clear();
+        QCoreApplication::processEvents();
+        if (!sameRun())
+            return;
+    }
+    int cod = 0;
+    for (int i = 0; i < DevicePolls && cod == 0; ++i) {
+        if (dev.GetClassOfDevice(&radio, cod) != 0)
+            cod = 0;
+        QCoreApplication::processEvents();
+        if (!sameRun())
+            return;
+    }
+
+    TSenderSlot& slot = SenderSlots[size_t(tag)];
+    if (slot.CampaignId == 0 || slot.AcceptedCount >= MaxPerDongle)
+        return;
+    int status = -1;
+    const QString address = DeviceAddress(dev);
+    const bool checked = SenderStep([&] {
+        DatabaseClock clock(SenderDatabaseTime);
+        spCheckDevice.ParamByName("MAC").SetAsWideString(dev.Address());
+        spCheckDevice.ParamByName("NAME").SetAsWideString(name);
+        spCheckDevice.ParamByName("COD").SetAsInteger(cod);
+        spCheckDevice.ParamByName("MODEL").SetAsString("");
+        spCheckDevice.ParamByName("MANUFACTURER").SetAsString("");
+        spCheckDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(slot.CampaignId);
+        spCheckDevice.ParamByName("DONGLE_MAC").SetAsWideString(slot.DongleMac.toStdU16String());
+        spCheckDevice.ExecProc();
+        status = spCheckDevice.ParamByName("STATUS").AsInteger();
+        transaction_->CommitRetaining();
+    });
+    if (!checked)
+        return;
+    accept = status == 5;
+
+    QString statusText;
+    switch (status) {
+    case 0:
+        statusText = TranslateText(STR_STATUS_BUSY);
+        break;
+    case 1:
+        statusText = TranslateText(STR_STATUS_BLACK_LIST);
+        break;
+    case 2:
+        statusText = TranslateText(STR_STATUS_WHITE_LITS);
+        break;
+    case 3:
+        statusText = TranslateText(STR_STATUS_TEMP_BL);
+        break;
+    case 4:
+        statusText = TranslateText(STR_STATUS_ALREADY_SENT);
+        break;
+    case 5:
+        statusText = TranslateText(STR_STATUS_ACCEPTED);
+        break;
+    default:
+        statusText = TranslateText(STR_STATUS_UNKNOWN);
+        break;
+    }
+    const QString codText =
+        QStringLiteral("0x") + QStringLiteral("%1").arg(uint(cod), 8, 16, QLatin1Char('0')).toUpper();
+    view_->AddProcessRow(
+        {address, QString::fromStdU16String(name), codText, InterfaceName(int(radio.Api())), statusText});
+    if (accept)
+        ++slot.AcceptedCount;
+}
+
+void TSendingEngine::vyrProximitySenderGetFiles(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device,
+                                                vyr::TvyrFileList& files) {
+    files.clear();
+    const int tag = SenderTag(sender);
+    if (tag < 0 || !device)
+        return;
+    const QString address = DeviceAddress(*device);
+    QString path;
+    {
+        // The first phone of a cycle may wait for a large content to be read and written.
+        TBusyCursor busy;
+        SenderStep([&] { path = PrepareCampaignFile(tag, address); });
+    }
+    if (!path.isEmpty()) {
+        files.push_back(path.toStdString());
+        return;
+    }
+    // Accepted, but given nothing: neither a push nor a result follows, and the lock the
+    // device check took would keep the phone from every other radio and the campaign from
+    // being deleted until it ages out.
+    ReleaseDeviceLock(tag, address);
+}
+
+void TSendingEngine::ReleaseDeviceLock(int tag, const QString& deviceAddress) {
+    const QString dongle = SenderSlots[size_t(tag)].DongleMac;
+    ibx::TIBStoredProc spUnlockDevice;
+    spUnlockDevice.SetDatabase(database_);
+    spUnlockDevice.SetTransaction(transaction_);
+    spUnlockDevice.SetStoredProcName("UNLOCK_DEVICE");
+    SenderStep([&] {
+        DatabaseClock clock(SenderDatabaseTime);
+        spUnlockDevice.ParamByName("MAC").SetAsWideString(deviceAddress.toStdU16String());
+        spUnlockDevice.ParamByName("DONGLE").SetAsWideString(dongle.toStdU16String());
+        spUnlockDevice.ExecProc();
+        transaction_->CommitRetaining();
+    });
+}
+
+void TSendingEngine::vyrProximitySenderDiscoveryComplete(vcl::TObject* sender) {
+    const int tag = SenderTag(sender);
+    if (tag < 0)
+        return;
+    const int campaignId = SenderSlots[size_t(tag)].CampaignId;
+    QString name;
+    if (campaignId > 0) {
+        SenderStep([&] {
+            DatabaseClock clock(SenderDatabaseTime);
+            quGetCampName.ParamByName("id").SetAsInteger(campaignId);
+            quGetCampName.Open();
+            if (!quGetCampName.Eof())
+                name = QString::fromStdU16String(quGetCampName.Fields(0).AsWideString());
+            quGetCampName.Close();
+            transaction_->CommitRetaining();
+        });
+        quGetCampName.Close();
+    }
+    SetSenderAction(Sender(tag), name.isEmpty() ? TranslateText(STR_NO_ACTIVE_CAMPAIGN)
+                                                : FormatText(TranslateText(STR_PROCESSING_CAMPAIGN), name));
+}
+
+void TSendingEngine::vyrProximitySenderSendStarted(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device) {
+    const int tag = SenderTag(sender);
+    if (tag < 0 || !device || !Sender(tag)->SendRadio())
+        return;
+    view_->SetProcessStatus(DeviceAddress(*device), TranslateText(STR_STATUS_SENDING),
+                            int(Sender(tag)->SendRadio()->Api()));
+}
+
+void TSendingEngine::vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, int error) {
+    const int tag = SenderTag(sender);
+    if (tag < 0 || !device)
+        return;
+    const QString address = DeviceAddress(*device);
+    const int result = SendResult(error);
+    if (const vyr::TvyrBluetoothRadio* radio = Sender(tag)->SendRadio())
+        view_->SetProcessStatus(address,
+                                TranslateText(result == 0   ? STR_STATUS_OK
+                                              : result == 2 ? STR_STATUS_REJECTED
+                                                            : STR_STATUS_IGNORED),
+                                int(radio->Api()));
+    const TSenderSlot& slot = SenderSlots[size_t(tag)];
+    SenderStep([&] {
+        DatabaseClock clock(SenderDatabaseTime);
+        spSetDevice.ParamByName("MAC").SetAsWideString(device->Address());
+        spSetDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(slot.CampaignId);
+        spSetDevice.ParamByName("RESULT").SetAsInteger(result);
+        spSetDevice.ParamByName("DONGLE").SetAsWideString(slot.DongleMac.toStdU16String());
+        spSetDevice.ExecProc();
+        transaction_->CommitRetaining();
+    });
+    CampaignContent.DeleteDeviceFile(tag, address);
+}
+
+void TSendingEngine::vyrProximitySenderStartSleep(vcl::TObject* sender) {
+    const int tag = SenderTag(sender);
+    if (tag < 0)
+        return;
+    const int lockId = SenderSlots[size_t(tag)].LockId;
+    SenderStep([&] {
+        DatabaseClock clock(SenderDatabaseTime);
+        spUnlockCampaign.ParamByName("ID").SetAsInteger(lockId);
+        spUnlockCampaign.ExecProc();
+        transaction_->CommitRetaining();
+    });
+    CampaignContent.EndCycle(tag);
+    SetSenderAction(Sender(tag), TranslateText(STR_SLEEPPING));
+    // A quiet point: a transaction kept open by commit-retaining alone holds back
+    // garbage collection and makes every later decision dearer.
+    RenewTransaction();
+}
+
+void TSendingEngine::vyrProximitySenderStopSleep(vcl::TObject* sender) {
+    const int tag = SenderTag(sender);
+    // The sleep also ends inside Stop; a stopping sender takes no new settings.
+    if (tag < 0 || !Sender(tag)->Active())
+        return;
+    SenderStep([&] { ConfigureSender(Sender(tag)); });
+}
+
+void TSendingEngine::vyrProximitySenderStopped(vcl::TObject* sender) {
+    const int tag = SenderTag(sender);
+    if (tag < 0)
+        return;
+    vyr::TvyrProximitySender* s = Sender(tag);
+    ++senderRun_[size_t(tag)];
+    SetSenderAction(s, TranslateText(STR_STOPPED));
+    TSenderSlot& slot = SenderSlots[size_t(tag)];
+    SenderStep([&] {
+        DatabaseClock clock(SenderDatabaseTime);
+        spUnlockCampaign.ParamByName("ID").SetAsInteger(slot.LockId);
+        spUnlockCampaign.ExecProc();
+        spUnlockAllDevices.ParamByName("MAC").SetAsWideString(slot.DongleMac.toStdU16String());
+        spUnlockAllDevices.ExecProc();
+        transaction_->CommitRetaining();
+    });
+    // The local clean-up happens whatever the database said, so the radio can be given out again.
+    slot = TSenderSlot();
+    if (s->SendRadio())
+        view_->ClearProcessList(int(s->SendRadio()->Api()));
+    CampaignContent.DeleteSenderFiles(tag);
+    try {
+        s->SetSendRadio(nullptr);
+        s->SetDiscoveryRadio(nullptr);
+    } catch (const std::exception& e) {
+        ReportSenderError(QString::fromUtf8(e.what()));
+    }
+}

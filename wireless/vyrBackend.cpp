@@ -1,0 +1,109 @@
+// Choosing a radio's backend, and the pieces the four backends share.
+#include "vyrBackend.h"
+
+#include "vcl/SysUtils.h"
+#include "vyrBluetoothDiscovery.h"
+#include "vyrFuncs.h"
+#include "vyrMessages.h"
+#include "win32/Windows.h"
+
+#include <array>
+#include <cstring>
+
+namespace vyr {
+
+namespace {
+
+using TvyrBackendGetter = const TvyrBluetoothBackend& (*)();
+
+// The backends by stack kind (TvyrBluetoothApi order). A new stack adds its line here.
+constexpr std::array<TvyrBackendGetter, 4> Backends = {
+    &BlueSoleilBackend, // baBlueSoleil
+    &MicrosoftBackend,  // baMicrosoft
+    &ToshibaBackend,    // baToshiba
+    &WidCommBackend,    // baWidComm
+};
+
+} // namespace
+
+const TvyrBluetoothBackend* BluetoothBackend(TvyrBluetoothApi api) {
+    const std::size_t index = api;
+    return index < Backends.size() ? &Backends[index]() : nullptr;
+}
+
+bool TvyrBluetoothInquiry::HandleMessage(win::UINT, win::WPARAM, win::LPARAM, const TvyrCompleted&) {
+    return false;
+}
+
+std::u16string DecodeStackText(const void* data, std::size_t capacity) {
+    const auto* bytes = static_cast<const char*>(data);
+    // The stack may fill the buffer without a terminator: never read past it.
+    const std::size_t n = strnlen(bytes, capacity);
+    return vcl::Utf8ToUtf16(std::string_view(bytes, n));
+}
+
+std::string CutUtf8(const std::u16string& text, std::size_t limit) {
+    std::string utf8 = vcl::Utf16ToUtf8(text);
+    if (utf8.size() > limit)
+        utf8.resize(limit);
+    return utf8;
+}
+
+bool WaitForStackNotice(win::HWND hwnd, win::UINT msg, win::DWORD limitMs, const std::function<bool()>& done,
+                        bool* quit) {
+    const win::DWORD start = win::GetTickCount();
+    for (;;) {
+        if (done())
+            return true;
+        win::MSG m{};
+        if (win::PeekMessageW(&m, nullptr, win::WM_QUIT, win::WM_QUIT, win::PM_REMOVE)) {
+            win::PostQuitMessage(static_cast<int>(m.wParam));
+            if (quit)
+                *quit = true;
+            return false;
+        }
+        const bool got = hwnd ? win::PeekMessageW(&m, hwnd, msg, msg, win::PM_REMOVE)
+                              : win::PeekMessageW(&m, nullptr, 0, 0, win::PM_REMOVE);
+        if (got) {
+            win::DispatchMessageW(&m);
+            continue;
+        }
+        const win::DWORD elapsed = win::GetTickCount() - start;
+        if (elapsed >= limitMs)
+            return false;
+        win::MsgWaitForMultipleObjects(0, nullptr, win::FALSE, limitMs - elapsed, win::QS_ALLINPUT);
+    }
+}
+
+void AddInquiredDevice(TvyrBluetoothDevices& list, const std::u16string& address, bool skipEmpty) {
+    if (!IsValidBluetoothAddressText(address) || (skipEmpty && address == EmptyBluetoothAddress))
+        return;
+    auto device = std::make_unique<TvyrBluetoothDevice>();
+    device->SetAddress(address);
+    list.Add(std::move(device));
+}
+
+void SendInquiryCompleted(win::HWND wnd, const TvyrBluetoothDevices* list) {
+    win::SendMessageW(wnd, WM_DISCOVERY_COMPLETED, reinterpret_cast<win::WPARAM>(list), 0);
+}
+
+int StartInquiryWorker(win::HWND wnd, std::uint8_t timeout, TvyrBlockingInquiry inquiry) {
+    // The thread runs on by itself; only its messages come back.
+    win::HANDLE thread = win::CreateThread([inquiry, wnd, timeout]() -> win::DWORD {
+        win::SendMessageW(wnd, WM_DISCOVERY_STARTED, 0, 0);
+        std::unique_ptr<TvyrBluetoothDevices> list;
+        try {
+            list = inquiry(wnd, timeout);
+        } catch (...) {
+            list.reset(); // out of memory: a failed inquiry
+        }
+        SendInquiryCompleted(wnd, list.get());
+        return 0;
+    });
+    if (!thread)
+        return VYR_OUT_OF_RESOURCES;
+    win::CloseHandle(thread);
+    return 0;
+}
+
+} // namespace vyr
