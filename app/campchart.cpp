@@ -76,7 +76,9 @@ TfmChart::TfmChart(ibx::TIBDatabase* db, QWidget* parent) : QDialog(parent), ui_
 
 TfmChart::~TfmChart() = default;
 
-void TfmChart::FormCreate() { acRefreshExecute(); }
+void TfmChart::FormCreate() {
+    acRefreshExecute();
+}
 
 void TfmChart::acRefreshExecute() {
     QChart* chart = CampChart->chart();
@@ -123,13 +125,19 @@ void TfmChart::acRefreshExecute() {
     }
 }
 
-void TfmChart::acRefreshUpdate() { acRefresh->setEnabled(true); }
+void TfmChart::acRefreshUpdate() {
+    acRefresh->setEnabled(true);
+}
 
-void TfmChart::FormShow() { TfmMain::TranslateForm(this); }
+void TfmChart::FormShow() {
+    TfmMain::TranslateForm(this);
+}
 
 void TfmChart::showEvent(QShowEvent* e) {
     FormShow();
     QDialog::showEvent(e);
 }
 
-void TfmChart::reject() { accept(); }
+void TfmChart::reject() {
+    accept();
+}

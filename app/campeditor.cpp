@@ -337,9 +337,9 @@ ibx::TIBXSQLVAR& TCampEditor::Param(ibx::TIBStoredProc& sp, const char* name) {
 }
 
 void ClearPromotionParams(ibx::TIBStoredProc& sp) {
-    for (const char* name : {"campaigns_valign", "campaigns_halign", "campaigns_use_coupon", "campaigns_message",
-                             "campaigns_font_name", "campaigns_font_size", "campaigns_font_style",
-                             "campaigns_font_color", "campaigns_valid_in"})
+    for (const char* name :
+         {"campaigns_valign", "campaigns_halign", "campaigns_use_coupon", "campaigns_message", "campaigns_font_name",
+          "campaigns_font_size", "campaigns_font_style", "campaigns_font_color", "campaigns_valid_in"})
         sp.ParamByName(name).Clear();
 }
 

@@ -25,10 +25,14 @@ const TReportSpec Spec{
      {"Result count", 90},
      {"Result", 80}},
     [](const ibx::TIBQuery& q) {
-        return QStringList{FieldText(q, "campaigns_name"),   FieldText(q, "devices_mac"),
-                           FieldText(q, "devices_name"),     FieldHex8(q, "devices_cod"),
-                           FieldDateTime(q, "devices_first_time"), FieldDateTime(q, "devices_last_time"),
-                           FieldDecimal(q, "devices_count"), FieldDecimal(q, "result_count"),
+        return QStringList{FieldText(q, "campaigns_name"),
+                           FieldText(q, "devices_mac"),
+                           FieldText(q, "devices_name"),
+                           FieldHex8(q, "devices_cod"),
+                           FieldDateTime(q, "devices_first_time"),
+                           FieldDateTime(q, "devices_last_time"),
+                           FieldDecimal(q, "devices_count"),
+                           FieldDecimal(q, "result_count"),
                            ResultText(q.FieldByName("history_result").AsInteger())};
     },
 };

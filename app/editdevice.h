@@ -21,11 +21,11 @@ class QPushButton;
 // What tells the two lists apart: their table (which names the columns and procedures) and
 // the forms' names, which the language file's keys are built from.
 struct TDeviceListKind {
-    const char* Table;         // "WHITE_LIST"
-    const char* ListForm;      // "fmWhiteList"
-    const char* ListCaption;   // "White List"
-    const char* ListTitle;     // "Manage the Wite List"
-    const char* EntryForm;     // "fmEditDeviceWL"
+    const char* Table;       // "WHITE_LIST"
+    const char* ListForm;    // "fmWhiteList"
+    const char* ListCaption; // "White List"
+    const char* ListTitle;   // "Manage the Wite List"
+    const char* EntryForm;   // "fmEditDeviceWL"
 };
 extern const TDeviceListKind WhiteListKind;
 extern const TDeviceListKind BlackListKind;

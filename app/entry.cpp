@@ -14,7 +14,8 @@ int RunStation(int splashMilliseconds, const std::function<void(TfmMain&)>& crea
     QThread::msleep(static_cast<unsigned long>(splashMilliseconds));
 
     auto* window = new TfmMain();
-    if (created) created(*window);
+    if (created)
+        created(*window);
 
     fmSplash->hide();
     delete fmSplash;

@@ -31,10 +31,12 @@ QByteArray ReadCampaignFile(const QString& path) {
         throw vcl::Exception(u"No file was chosen for the campaign.");
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw vcl::Exception(QStringLiteral("Cannot open file \"%1\": %2").arg(path, file.errorString()).toStdU16String());
+        throw vcl::Exception(
+            QStringLiteral("Cannot open file \"%1\": %2").arg(path, file.errorString()).toStdU16String());
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw vcl::Exception(QStringLiteral("Cannot read file \"%1\": %2").arg(path, file.errorString()).toStdU16String());
+        throw vcl::Exception(
+            QStringLiteral("Cannot read file \"%1\": %2").arg(path, file.errorString()).toStdU16String());
     return bytes;
 }
 

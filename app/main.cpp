@@ -42,9 +42,7 @@ const char* const SuffixProperty = "captionSuffix";
 
 } // namespace
 
-std::function<bool(const QUrl&)> TfmMain::OpenUrlHook = [](const QUrl& url) {
-    return QDesktopServices::openUrl(url);
-};
+std::function<bool(const QUrl&)> TfmMain::OpenUrlHook = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 
 TfmMain::TfmMain(QWidget* parent)
     : QMainWindow(parent),
@@ -102,13 +100,15 @@ TfmMain::TfmMain(QWidget* parent)
     connect(&idle_, &QTimer::timeout, this, &TfmMain::UpdateActions);
 
     FormCreate();
-    if (Connected) idle_.start();
+    if (Connected)
+        idle_.start();
 }
 
 TfmMain::~TfmMain() {
     FormDestroy();
     // The engine and its senders go with the members, before the database they work on.
-    if (fmMain == this) fmMain = nullptr;
+    if (fmMain == this)
+        fmMain = nullptr;
 }
 
 void TfmMain::SetUpDatabaseComponents() {
@@ -119,8 +119,9 @@ void TfmMain::SetUpDatabaseComponents() {
     IBTransaction.SetDefaultDatabase(&IBDatabase);
     IBTransaction.SetParams({"read_committed", "rec_version", "nowait"});
     const std::pair<ibx::TIBQuery*, const char*> queries[] = {
-        {&quCampaigns, "select CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, CAMPAIGNS_ENABLED from  "
-                       "CAMPAIGNS order by CAMPAIGNS_NAME;"},
+        {&quCampaigns,
+         "select CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, CAMPAIGNS_ENABLED from  "
+         "CAMPAIGNS order by CAMPAIGNS_NAME;"},
         {&quDeleteCamp, "delete from CAMPAIGNS where (CAMPAIGNS_ID = :ID);"},
         {&quGetCampaignParam,
          "select campaigns_type, campaigns_file_name, campaigns_data, campaigns_valign, campaigns_halign, "
@@ -155,15 +156,18 @@ void TfmMain::SetUpLists() {
     for (const auto& [list, columns] : widths) {
         list->header()->setStretchLastSection(false);
         list->header()->setSectionsMovable(false);
-        for (int i = 0; i < columns.size(); ++i) list->header()->resizeSection(i, columns[i]);
+        for (int i = 0; i < columns.size(); ++i)
+            list->header()->resizeSection(i, columns[i]);
         // Report-style grid lines; the selection stays visible when the list loses focus.
         list->setStyleSheet(QStringLiteral(
-            "QTreeWidget::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid palette(midlight); }"
+            "QTreeWidget::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid "
+            "palette(midlight); }"
             "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
     }
     connect(lvCampaigns, &QTreeWidget::itemDoubleClicked, this, [this] {
         UpdateActions();
-        if (acCampaignsEdit->isEnabled()) acCampaignsEdit->trigger();
+        if (acCampaignsEdit->isEnabled())
+            acCampaignsEdit->trigger();
     });
 }
 
@@ -210,7 +214,8 @@ void TfmMain::SetUpActions() {
         {acHelpHelp, QStyle::SP_DialogHelpButton},
         {acHelpAbout, QStyle::SP_MessageBoxInformation},
     };
-    for (const auto& [action, pixmap] : images) action->setIcon(style()->standardIcon(pixmap));
+    for (const auto& [action, pixmap] : images)
+        action->setIcon(style()->standardIcon(pixmap));
 
     Bind(acSenderStart, &TfmMain::acSenderStartExecute);
     Bind(acSenderStop, &TfmMain::acSenderStopExecute);
@@ -271,7 +276,8 @@ void TfmMain::FormCreate() {
     LanguageName = QStringLiteral("English");
 
     ConnectDatabase();
-    if (!Connected) return;
+    if (!Connected)
+        return;
 
     IBTransaction.StartTransaction();
     FillInterfaceList();
@@ -285,7 +291,8 @@ void TfmMain::FormCreate() {
 void TfmMain::ConnectDatabase() {
     for (;;) {
         const TConnectionSettings settings = ReadConnectionSettings();
-        if (settings.hasLanguage) LanguageName = settings.language;
+        if (settings.hasLanguage)
+            LanguageName = settings.language;
         Translator().SetLanguageName(LanguageName);
         IBDatabase.SetDatabaseName(settings.DatabaseName().toStdString());
         IBDatabase.SetParams({"user_name=" + settings.userName.toStdString(),
@@ -299,9 +306,11 @@ void TfmMain::ConnectDatabase() {
             Connected = true;
             return;
         }
-        if (!WarningYesNo(this, TranslateText(STR_CONFIG_DATABASE))) return;
+        if (!WarningYesNo(this, TranslateText(STR_CONFIG_DATABASE)))
+            return;
         TfmDbSettings dialog(this);
-        if (dialog.exec() != QDialog::Accepted) return;
+        if (dialog.exec() != QDialog::Accepted)
+            return;
     }
 }
 
@@ -316,7 +325,8 @@ void TfmMain::FillInterfaceList() {
 
 QString TfmMain::AppDataFolder() {
     QString root = qEnvironmentVariable("XDG_DATA_HOME");
-    if (root.isEmpty() || !QDir::isAbsolutePath(root)) root = QDir::homePath() + QStringLiteral("/.local/share");
+    if (root.isEmpty() || !QDir::isAbsolutePath(root))
+        root = QDir::homePath() + QStringLiteral("/.local/share");
     QDir().mkpath(root);
     return QDir::cleanPath(root);
 }
@@ -332,29 +342,37 @@ void TfmMain::CreateWorkFolders() {
     }
 }
 
-void TfmMain::FormShow() { TranslateForm(this); }
+void TfmMain::FormShow() {
+    TranslateForm(this);
+}
 
 bool TfmMain::FormCloseQuery() {
-    if (!ConfirmYesNo(this, TranslateText(STR_CLOSE_APP))) return false;
+    if (!ConfirmYesNo(this, TranslateText(STR_CLOSE_APP)))
+        return false;
     acSenderStopExecute();
     return true;
 }
 
 void TfmMain::FormDestroy() {
-    if (destroyed_) return;
+    if (destroyed_)
+        return;
     destroyed_ = true;
     idle_.stop();
     // The senders and the API go first: their last events still reach the database and the lists.
     try {
-        if (AnySenderActive()) StopAllSenders();
+        if (AnySenderActive())
+            StopAllSenders();
         Running = false;
-        if (vyrAPI.IsLoaded()) vyrAPI.Unload();
-        if (IBTransaction.InTransaction()) IBTransaction.Commit();
+        if (vyrAPI.IsLoaded())
+            vyrAPI.Unload();
+        if (IBTransaction.InTransaction())
+            IBTransaction.Commit();
     } catch (const std::exception& e) {
         qWarning("Closing the station: %s", e.what());
     }
     try {
-        if (IBDatabase.Connected()) IBDatabase.Close();
+        if (IBDatabase.Connected())
+            IBDatabase.Close();
     } catch (const std::exception& e) {
         qWarning("Closing the database: %s", e.what());
     }
@@ -396,12 +414,15 @@ QString TfmMain::TranslateText(const QString& key, const QString& defaultText) {
     return ::TranslateText(key, defaultText);
 }
 
-QString TfmMain::TranslateText(const StrKey& key) { return ::TranslateText(key); }
+QString TfmMain::TranslateText(const StrKey& key) {
+    return ::TranslateText(key);
+}
 
 void TfmMain::SetCaptionSuffix(QLabel* label, const QString& suffix) {
     const QString old = label->property(SuffixProperty).toString();
     QString text = label->text();
-    if (!old.isEmpty() && text.endsWith(old)) text.chop(old.size());
+    if (!old.isEmpty() && text.endsWith(old))
+        text.chop(old.size());
     label->setProperty(SuffixProperty, suffix);
     label->setText(text + suffix);
 }
@@ -412,19 +433,26 @@ void TfmMain::TranslateForm(QWidget* form) {
     QList<QPair<QLabel*, QString>> suffixed;
     for (QLabel* l : labels) {
         const QString suffix = l->property(SuffixProperty).toString();
-        if (suffix.isEmpty()) continue;
+        if (suffix.isEmpty())
+            continue;
         QString text = l->text();
-        if (text.endsWith(suffix)) text.chop(suffix.size());
+        if (text.endsWith(suffix))
+            text.chop(suffix.size());
         l->setText(text);
         suffixed.append({l, suffix});
     }
     ::TranslateForm(form);
-    for (const auto& [l, suffix] : suffixed) l->setText(l->text() + suffix);
+    for (const auto& [l, suffix] : suffixed)
+        l->setText(l->text() + suffix);
 }
 
-QString TfmMain::StatusPanelText(int index) const { return panels_.at(size_t(index))->text(); }
+QString TfmMain::StatusPanelText(int index) const {
+    return panels_.at(size_t(index))->text();
+}
 
-void TfmMain::SetStatusPanelText(int index, const QString& text) { panels_.at(size_t(index))->setText(text); }
+void TfmMain::SetStatusPanelText(int index, const QString& text) {
+    panels_.at(size_t(index))->setText(text);
+}
 
 // ---- enabling rules ----
 
@@ -443,21 +471,37 @@ void TfmMain::UpdateActions() {
         acAlwaysEnabledUpdate(a);
 }
 
-void TfmMain::acAlwaysEnabledUpdate(QAction* action) { action->setEnabled(true); }
+void TfmMain::acAlwaysEnabledUpdate(QAction* action) {
+    action->setEnabled(true);
+}
 
-void TfmMain::acSenderStartUpdate() { acSenderStart->setEnabled(!Running && !vyrAPI.BluetoothApis().Empty()); }
+void TfmMain::acSenderStartUpdate() {
+    acSenderStart->setEnabled(!Running && !vyrAPI.BluetoothApis().Empty());
+}
 
-void TfmMain::acSenderStopUpdate() { acSenderStop->setEnabled(Running); }
+void TfmMain::acSenderStopUpdate() {
+    acSenderStop->setEnabled(Running);
+}
 
-void TfmMain::acSenderSendToDeviceUpdate() { acSenderSendToDevice->setEnabled(!vyrAPI.BluetoothApis().Empty()); }
+void TfmMain::acSenderSendToDeviceUpdate() {
+    acSenderSendToDevice->setEnabled(!vyrAPI.BluetoothApis().Empty());
+}
 
-void TfmMain::acCampaignsEditUpdate() { acCampaignsEdit->setEnabled(SelectedCampaign() != nullptr); }
+void TfmMain::acCampaignsEditUpdate() {
+    acCampaignsEdit->setEnabled(SelectedCampaign() != nullptr);
+}
 
-void TfmMain::acCampaignsDeleteUpdate() { acCampaignsDelete->setEnabled(SelectedCampaign() != nullptr); }
+void TfmMain::acCampaignsDeleteUpdate() {
+    acCampaignsDelete->setEnabled(SelectedCampaign() != nullptr);
+}
 
-void TfmMain::acCampDetailsUpdate(QAction* action) { action->setEnabled(SelectedCampaign() != nullptr); }
+void TfmMain::acCampDetailsUpdate(QAction* action) {
+    action->setEnabled(SelectedCampaign() != nullptr);
+}
 
-void TfmMain::acHelpHelpUpdate() { acHelpHelp->setEnabled(true); }
+void TfmMain::acHelpHelpUpdate() {
+    acHelpHelp->setEnabled(true);
+}
 
 QTreeWidgetItem* TfmMain::SelectedCampaign() const {
     const auto selected = lvCampaigns->selectedItems();
@@ -471,33 +515,47 @@ int TfmMain::SelectedCampaignId() const {
 
 // ---- campaigns ----
 
-void TfmMain::LoadCampaigns() { CampaignList->Refresh(); }
-void TfmMain::acAddFileBasedExecute() { CampaignList->AddFileBased(); }
-void TfmMain::acAddTextBasedExecute() { CampaignList->AddTextBased(); }
-void TfmMain::acAddPromotionExecute() { CampaignList->AddPromotion(); }
-void TfmMain::acAddWizardExecute() { CampaignList->AddWizard(); }
+void TfmMain::LoadCampaigns() {
+    CampaignList->Refresh();
+}
+void TfmMain::acAddFileBasedExecute() {
+    CampaignList->AddFileBased();
+}
+void TfmMain::acAddTextBasedExecute() {
+    CampaignList->AddTextBased();
+}
+void TfmMain::acAddPromotionExecute() {
+    CampaignList->AddPromotion();
+}
+void TfmMain::acAddWizardExecute() {
+    CampaignList->AddWizard();
+}
 void TfmMain::acCampaignsEditExecute() {
-    if (SelectedCampaign()) CampaignList->Edit();
+    if (SelectedCampaign())
+        CampaignList->Edit();
 }
 void TfmMain::acCampaignsDeleteExecute() {
-    if (SelectedCampaign()) CampaignList->Delete();
+    if (SelectedCampaign())
+        CampaignList->Delete();
 }
-void TfmMain::acCampaignsRefreshExecute() { LoadCampaigns(); }
+void TfmMain::acCampaignsRefreshExecute() {
+    LoadCampaigns();
+}
 
 // ---- dialogs and reports ----
 
 void TfmMain::ShowCampaignReport(QDialog& dialog, QLabel* laTitle,
                                  const std::function<void(int campaignId)>& setCampaign) {
     const QTreeWidgetItem* item = SelectedCampaign();
-    if (!item) return;
+    if (!item)
+        return;
     setCampaign(item->data(0, Qt::UserRole).toInt());
     SetCaptionSuffix(laTitle, item->text(0));
     dialog.exec();
 }
 
 // A dialog that cannot even be built (the database gone, say) is reported, never thrown into the event loop.
-template <typename Dialog, typename... Args>
-static void RunDialog(QWidget* owner, Args&&... args) {
+template <typename Dialog, typename... Args> static void RunDialog(QWidget* owner, Args&&... args) {
     try {
         Dialog dialog(std::forward<Args>(args)...);
         dialog.exec();
@@ -515,28 +573,57 @@ template <typename Report> static void ShowReport(TfmMain& main) {
     }
 }
 
-void TfmMain::acReportsProcessedExecute() { ShowReport<TfmAccepted>(*this); }
-void TfmMain::acReportsIgnoredExecute() { ShowReport<TfmIgnored>(*this); }
-void TfmMain::acReportsRejectedExecute() { ShowReport<TfmRejected>(*this); }
-void TfmMain::acBlackListTermoraryExecute() { ShowReport<TfmBl>(*this); }
-void TfmMain::acReportsHistoryExecute() { ShowReport<TfmHistory>(*this); }
-void TfmMain::acReportsDetailsPerCampaignsExecute() { RunDialog<TfmDetails>(this, &IBDatabase, this); }
-void TfmMain::acReportsChartExecute() { RunDialog<TfmChart>(this, &IBDatabase, this); }
-void TfmMain::acSettingsBlackListExecute() { RunDialog<TfmBlackList>(this, &IBDatabase, this); }
-void TfmMain::acSettingsWhiteListExecute() { RunDialog<TfmWhiteList>(this, &IBDatabase, this); }
-void TfmMain::acToolsCheckCouponExecute() { RunDialog<TfmCheckCoupon>(this, &IBDatabase, this); }
-void TfmMain::acToolsSettingsExecute() { RunDialog<TfmSettings>(this, &IBDatabase, this); }
-void TfmMain::acSenderSendToDeviceExecute() { RunDialog<TfmSendToDevice>(this, this); }
+void TfmMain::acReportsProcessedExecute() {
+    ShowReport<TfmAccepted>(*this);
+}
+void TfmMain::acReportsIgnoredExecute() {
+    ShowReport<TfmIgnored>(*this);
+}
+void TfmMain::acReportsRejectedExecute() {
+    ShowReport<TfmRejected>(*this);
+}
+void TfmMain::acBlackListTermoraryExecute() {
+    ShowReport<TfmBl>(*this);
+}
+void TfmMain::acReportsHistoryExecute() {
+    ShowReport<TfmHistory>(*this);
+}
+void TfmMain::acReportsDetailsPerCampaignsExecute() {
+    RunDialog<TfmDetails>(this, &IBDatabase, this);
+}
+void TfmMain::acReportsChartExecute() {
+    RunDialog<TfmChart>(this, &IBDatabase, this);
+}
+void TfmMain::acSettingsBlackListExecute() {
+    RunDialog<TfmBlackList>(this, &IBDatabase, this);
+}
+void TfmMain::acSettingsWhiteListExecute() {
+    RunDialog<TfmWhiteList>(this, &IBDatabase, this);
+}
+void TfmMain::acToolsCheckCouponExecute() {
+    RunDialog<TfmCheckCoupon>(this, &IBDatabase, this);
+}
+void TfmMain::acToolsSettingsExecute() {
+    RunDialog<TfmSettings>(this, &IBDatabase, this);
+}
+void TfmMain::acSenderSendToDeviceExecute() {
+    RunDialog<TfmSendToDevice>(this, this);
+}
 
 void TfmMain::acSettingsDatabaseExecute() {
     TfmDbSettings dialog(this);
-    if (dialog.exec() != QDialog::Accepted) return;
+    if (dialog.exec() != QDialog::Accepted)
+        return;
     InformationOK(this, TranslateText(STR_RESTART_TO_APPLY));
 }
 
-void TfmMain::acSenderExitExecute() { close(); }
+void TfmMain::acSenderExitExecute() {
+    close();
+}
 
-void TfmMain::acHelpHelpExecute() { OpenUrlHook(QUrl::fromLocalFile(HelpFile)); }
+void TfmMain::acHelpHelpExecute() {
+    OpenUrlHook(QUrl::fromLocalFile(HelpFile));
+}
 
 void TfmMain::acHelpAboutExecute() {
     fmSplash = new TfmSplash(this);

@@ -207,8 +207,8 @@ void TfmPromoCamp::LoadContent(const ibx::TIBQuery& q) {
             // A stored picture that cannot be decoded leaves the preview empty; the
             // campaign's other fields still load and can be corrected.
             try {
-                imLogo->SetPicture(DecodeJpeg(
-                    QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()))));
+                imLogo->SetPicture(
+                    DecodeJpeg(QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()))));
             } catch (const std::exception& e) {
                 ShowException(this, e);
             }

@@ -36,7 +36,8 @@ QString FieldText(const ibx::TIBQuery& q, const char* field) {
 
 QString FieldDateTime(const ibx::TIBQuery& q, const char* field) {
     const ibx::TIBXSQLVAR& f = q.FieldByName(field);
-    if (f.IsNull()) return QString();
+    if (f.IsNull())
+        return QString();
     const ibx::TDateTime t = f.AsDateTime();
     return DateTimeToStr(QDateTime(QDate(t.Date.Year, t.Date.Month, t.Date.Day),
                                    QTime(t.Time.Hour, t.Time.Minute, t.Time.Second, t.Time.Fraction / 10)));
@@ -49,7 +50,8 @@ QString FieldDecimal(const ibx::TIBQuery& q, const char* field) {
 
 QString FieldHex8(const ibx::TIBQuery& q, const char* field) {
     const ibx::TIBXSQLVAR& f = q.FieldByName(field);
-    if (f.IsNull()) return QString();
+    if (f.IsNull())
+        return QString();
     return QString::fromStdU16String(vcl::IntToHex(static_cast<std::uint32_t>(f.AsInt64()), 8));
 }
 
@@ -91,7 +93,8 @@ TReportDialog::TReportDialog(const TReportSpec& spec, ibx::TIBDatabase* db, QWid
     ListView->setColumnCount(int(spec.columns.size()));
     QStringList titles;
     int width = 0;
-    for (const TReportColumn& c : spec.columns) titles << QString::fromUtf8(c.title);
+    for (const TReportColumn& c : spec.columns)
+        titles << QString::fromUtf8(c.title);
     ListView->setHeaderLabels(titles);
     ListView->header()->setStretchLastSection(false);
     ListView->header()->setSectionsMovable(false);
@@ -158,10 +161,12 @@ void TReportDialog::acRefreshExecute() {
     ListView->clear();
     try {
         TTransactionGuard transaction(IBTransaction);
-        if (perCampaign_) quRefresh.ParamByName("id").SetAsInteger(CampaignId);
+        if (perCampaign_)
+            quRefresh.ParamByName("id").SetAsInteger(CampaignId);
         for (quRefresh.Open(); !quRefresh.Eof(); quRefresh.Next()) {
             auto item = std::make_unique<QTreeWidgetItem>(rowTexts_(quRefresh));
-            if (idField_) item->setData(0, Qt::UserRole, quRefresh.FieldByName(idField_).AsInteger());
+            if (idField_)
+                item->setData(0, Qt::UserRole, quRefresh.FieldByName(idField_).AsInteger());
             ListView->addTopLevelItem(item.release());
         }
         quRefresh.Close();
@@ -180,9 +185,11 @@ void TReportDialog::acRefreshExecute() {
 
 void TReportDialog::acDeleteExecute() {
     const auto selected = ListView->selectedItems();
-    if (!acDelete || selected.isEmpty()) return;
+    if (!acDelete || selected.isEmpty())
+        return;
     QTreeWidgetItem* item = selected.first();
-    if (!ConfirmYesNo(this, TranslateText(STR_DELETE_DEVICE))) return;
+    if (!ConfirmYesNo(this, TranslateText(STR_DELETE_DEVICE)))
+        return;
     {
         TTransactionGuard transaction(IBTransaction);
         quDelete.ParamByName("id").SetAsInteger(RowId(item));
@@ -197,14 +204,19 @@ void TReportDialog::acDeleteExecute() {
 }
 
 void TReportDialog::acDeleteUpdate() {
-    if (acDelete) acDelete->setEnabled(!ListView->selectedItems().isEmpty());
+    if (acDelete)
+        acDelete->setEnabled(!ListView->selectedItems().isEmpty());
 }
 
-void TReportDialog::FormShow() { TfmMain::TranslateForm(this); }
+void TReportDialog::FormShow() {
+    TfmMain::TranslateForm(this);
+}
 
 void TReportDialog::showEvent(QShowEvent* e) {
     FormShow();
     QDialog::showEvent(e);
 }
 
-void TReportDialog::reject() { accept(); }
+void TReportDialog::reject() {
+    accept();
+}

@@ -68,8 +68,8 @@ void TfmSearchForDevices::showEvent(QShowEvent* e) {
 }
 
 const vyr::TvyrBluetoothDevice* TfmSearchForDevices::ItemDevice(const QListWidgetItem* item) {
-    const auto* owner = item && item->type() == QListWidgetItem::UserType ? static_cast<const TDeviceItem*>(item)
-                                                                           : nullptr;
+    const auto* owner =
+        item && item->type() == QListWidgetItem::UserType ? static_cast<const TDeviceItem*>(item) : nullptr;
     return owner ? owner->Device() : nullptr;
 }
 

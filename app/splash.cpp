@@ -22,7 +22,8 @@ QPixmap Picture() {
     p.setRenderHint(QPainter::Antialiasing);
     // Radio waves from the station's corner.
     p.setPen(QPen(QColor(255, 255, 255, 90), 6));
-    for (int r = 60; r <= 300; r += 60) p.drawEllipse(QPoint(430, 170), r, r);
+    for (int r = 60; r <= 300; r += 60)
+        p.drawEllipse(QPoint(430, 170), r, r);
     QFont title(QStringLiteral("DejaVu Sans"), 40, QFont::Bold);
     p.setFont(title);
     p.setPen(Qt::white);

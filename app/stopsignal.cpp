@@ -20,7 +20,8 @@ std::function<void()>* stopAction = nullptr;
 
 void Wake() {
     const int fd = wakeFd.load();
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     const char byte = 1;
     // A full pipe already holds a pending stop.
     [[maybe_unused]] const ssize_t n = ::write(fd, &byte, 1);
@@ -33,7 +34,8 @@ void OnSignal(int) {
 }
 
 int OnEngineShutdown(const int reason, const int, void*) {
-    if (reason != fb_shutrsn_signal) return 0;
+    if (reason != fb_shutrsn_signal)
+        return 0;
     Wake();
     // Non-zero keeps the engine and its connections alive.
     return 1;
@@ -49,13 +51,15 @@ void StopOnTerminationSignals(std::function<void()> stop) {
         return;
     }
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
     auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd = fds[0]] {
         char buffer[64];
         while (::read(fd, buffer, sizeof buffer) > 0) {
         }
-        if (*stopAction) (*stopAction)();
+        if (*stopAction)
+            (*stopAction)();
     });
     wakeFd.store(fds[1]);
 

@@ -16,8 +16,7 @@ public:
     explicit TfmTextCamp(ibx::TIBDatabase* db, QWidget* parent = nullptr);
     ~TfmTextCamp() override;
 
-    QLineEdit *edCompanyName = nullptr, *edURL = nullptr, *edPhone = nullptr, *edMessage = nullptr,
-              *edSendAs = nullptr;
+    QLineEdit *edCompanyName = nullptr, *edURL = nullptr, *edPhone = nullptr, *edMessage = nullptr, *edSendAs = nullptr;
 
     int CampaignType() const override { return CampTypeText; }
 

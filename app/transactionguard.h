@@ -10,7 +10,8 @@ class TTransactionGuard {
 public:
     explicit TTransactionGuard(ibx::TIBTransaction& tr) : tr_(tr) { tr_.StartTransaction(); }
     ~TTransactionGuard() {
-        if (!tr_.InTransaction()) return;
+        if (!tr_.InTransaction())
+            return;
         try {
             tr_.Rollback();
         } catch (...) {

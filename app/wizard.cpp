@@ -15,8 +15,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 
-TfmWizard::TfmWizard(ibx::TIBDatabase* db, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TfmWizard>()) {
+TfmWizard::TfmWizard(ibx::TIBDatabase* db, QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::TfmWizard>()) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setAutoFillBackground(true);
@@ -247,9 +246,7 @@ void TfmWizard::btBackClick() {
         ShowPage(pgSchedulingType);
         break;
     case pgType:
-        ShowPage(cbContinuous->isChecked() ? pgSchedulingType
-                 : cbDateTime->isChecked() ? pgDateTime
-                                           : pgDaysOfWeek);
+        ShowPage(cbContinuous->isChecked() ? pgSchedulingType : cbDateTime->isChecked() ? pgDateTime : pgDaysOfWeek);
         break;
     case pgFile:
     case pgText:
@@ -384,10 +381,9 @@ void TfmWizard::CreateCampaign() {
     // The name is pushed as a file name on the phone and written into the work folder
     // first, so only a plain file name is taken.
     QLineEdit* const typed = type == CampTypeFile ? edFileName : type == CampTypeText ? edSendAs : edPromoSendAs;
-    const QString fileName = type == CampTypeFile ? edFileName->text()
-                             : type == CampTypeText
-                                 ? StripFileExt(edSendAs->text()) + QStringLiteral(".vcf")
-                                 : StripFileExt(edPromoSendAs->text()) + QStringLiteral(".jpg");
+    const QString fileName = type == CampTypeFile   ? edFileName->text()
+                             : type == CampTypeText ? StripFileExt(edSendAs->text()) + QStringLiteral(".vcf")
+                                                    : StripFileExt(edPromoSendAs->text()) + QStringLiteral(".jpg");
     if (typed->text().isEmpty() || !IsPlainFileName(fileName)) {
         CheckFailed(STR_FILE_NAME, type == CampTypeFile ? pgFile : type == CampTypeText ? pgText : pgPromo);
         return;

@@ -35,7 +35,16 @@ public:
 
     // The pages, in the order of PageControl.
     enum TPage : int {
-        pgWelcome, pgParams, pgSchedulingType, pgDateTime, pgDaysOfWeek, pgType, pgFile, pgText, pgPromo, pgFinish
+        pgWelcome,
+        pgParams,
+        pgSchedulingType,
+        pgDateTime,
+        pgDaysOfWeek,
+        pgType,
+        pgFile,
+        pgText,
+        pgPromo,
+        pgFinish
     };
 
     // Components under their published names.
@@ -56,8 +65,7 @@ public:
     QCheckBox *cbFileBased = nullptr, *cbvCardBased = nullptr, *cbPromotion = nullptr;
     QLineEdit* edFileName = nullptr;
     QToolButton* sbLoad = nullptr;
-    QLineEdit *edCompanyName = nullptr, *edURL = nullptr, *edPhone = nullptr, *edMessage = nullptr,
-              *edSendAs = nullptr;
+    QLineEdit *edCompanyName = nullptr, *edURL = nullptr, *edPhone = nullptr, *edMessage = nullptr, *edSendAs = nullptr;
     TPromoPreview* imLogo = nullptr;
     QWidget* laTextOverImage = nullptr;
     QToolButton *sbTop = nullptr, *sbMiddle = nullptr, *sbBottom = nullptr;

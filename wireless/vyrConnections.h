@@ -273,7 +273,7 @@ private:
     win::HWND wnd_ = nullptr;
     mutable win::CRITICAL_SECTION lock_;
     std::vector<std::uint8_t> pending_;
-    bool deliveryPending_ = false; // a WM_DATA_PENDING is on its way for the bytes in pending_
+    bool deliveryPending_ = false;    // a WM_DATA_PENDING is on its way for the bytes in pending_
     std::vector<std::uint8_t> spare_; // the last delivered block, emptied, lent back to pending_ (window's thread)
     win::HANDLE worker_ = nullptr;
     win::HANDLE terminate_ = nullptr;

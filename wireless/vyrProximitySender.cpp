@@ -363,8 +363,7 @@ void TvyrProximitySender::Bind(TvyrProximityDevice& device) {
             call(this, d, name, position, size);
         }
     };
-    device.OnFileSendComplete = [this](vcl::TObject*, TvyrBluetoothDevice* d, const std::u16string& name,
-                                       int error) {
+    device.OnFileSendComplete = [this](vcl::TObject*, TvyrBluetoothDevice* d, const std::u16string& name, int error) {
         if (active_ && OnFileSendComplete) {
             auto call = OnFileSendComplete;
             call(this, d, name, error);
@@ -411,14 +410,14 @@ void TvyrProximitySender::HiddenWindowMessage(win::UINT msg, win::WPARAM wParam,
     if (msg == win::WM_TIMER) {
         if (wParam == SEND_DELAY_TIMER_ID) {
             Alive alive = alive_;
-    const unsigned run = run_;
+            const unsigned run = run_;
             KillDelayTimer();
             nextDevice_ = 0;
             if (Running(alive, run))
                 BeginSending();
         } else if (wParam == SLEEP_TIMER_ID) {
             Alive alive = alive_;
-    const unsigned run = run_;
+            const unsigned run = run_;
             KillSleepTimer();
             if (Running(alive, run))
                 StartDiscovery();

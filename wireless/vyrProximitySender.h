@@ -32,13 +32,12 @@ class TvyrProximityDevice;
 using TvyrProximityDeviceEvent = std::function<void(vcl::TObject* sender, TvyrBluetoothDevice* device)>;
 using TvyrProximityFileStartedEvent =
     std::function<void(vcl::TObject* sender, TvyrBluetoothDevice* device, const std::u16string& fileName)>;
-using TvyrProximityFileCompleteEvent = std::function<void(vcl::TObject* sender, TvyrBluetoothDevice* device,
-                                                          const std::u16string& fileName, int error)>;
+using TvyrProximityFileCompleteEvent =
+    std::function<void(vcl::TObject* sender, TvyrBluetoothDevice* device, const std::u16string& fileName, int error)>;
 using TvyrProximityFileProgressEvent =
     std::function<void(vcl::TObject* sender, TvyrBluetoothDevice* device, const std::u16string& fileName,
                        std::uint32_t position, std::uint32_t size)>;
-using TvyrProximityCompleteEvent =
-    std::function<void(vcl::TObject* sender, TvyrBluetoothDevice* device, int error)>;
+using TvyrProximityCompleteEvent = std::function<void(vcl::TObject* sender, TvyrBluetoothDevice* device, int error)>;
 
 // Pushes one list of files to one remote device over one OBEX session: transport connect, OBEX
 // CONNECT, one PUT per file in list order (named after the file's own name), DISCONNECT. A device
@@ -52,8 +51,8 @@ class TvyrProximityDevice : public vcl::TObject {
 public:
     // Copies device and files; the client gets the radio, the device's address, Authentication = secure
     // and both time-outs timeout × 1000 ms.
-    TvyrProximityDevice(const TvyrBluetoothDevice* device, const TvyrBluetoothRadio* radio,
-                        const TvyrFileList& files, std::uint8_t timeout, bool secure);
+    TvyrProximityDevice(const TvyrBluetoothDevice* device, const TvyrBluetoothRadio* radio, const TvyrFileList& files,
+                        std::uint8_t timeout, bool secure);
     ~TvyrProximityDevice() override;
     TvyrProximityDevice(const TvyrProximityDevice&) = delete;
     TvyrProximityDevice& operator=(const TvyrProximityDevice&) = delete;

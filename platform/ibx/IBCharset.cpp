@@ -45,7 +45,6 @@ const Win1251Table& Table() {
     return table;
 }
 
-
 // One code point from UTF-8 at s[i]; advances i. Malformed input gives 0xFFFFFFFF.
 char32_t NextCodePoint(std::string_view s, size_t& i) {
     const auto b0 = static_cast<unsigned char>(s[i++]);

@@ -112,8 +112,8 @@ std::u16string FormatV(std::u16string_view format, const std::vector<FormatArg>&
             continue;
         }
         std::string spec = "%";
-        while (i < format.size() && (format[i] == u'-' || format[i] == u'+' || format[i] == u' ' || format[i] == u'0' ||
-                                     format[i] == u'#'))
+        while (i < format.size() &&
+               (format[i] == u'-' || format[i] == u'+' || format[i] == u' ' || format[i] == u'0' || format[i] == u'#'))
             spec += static_cast<char>(format[i++]);
         int digits = 0;
         while (i < format.size() && format[i] >= u'0' && format[i] <= u'9' && digits < 3) {
@@ -143,9 +143,8 @@ std::u16string FormatV(std::u16string_view format, const std::vector<FormatArg>&
                 out += std::get<std::u16string>(*arg);
                 ++next;
             } else if (arg && !std::holds_alternative<double>(*arg)) {
-                auto v = std::holds_alternative<long long>(*arg)
-                             ? std::to_string(std::get<long long>(*arg))
-                             : std::to_string(std::get<unsigned long long>(*arg));
+                auto v = std::holds_alternative<long long>(*arg) ? std::to_string(std::get<long long>(*arg))
+                                                                 : std::to_string(std::get<unsigned long long>(*arg));
                 out += Utf8ToUtf16(v);
                 ++next;
             } else {
@@ -162,7 +161,8 @@ std::u16string FormatV(std::u16string_view format, const std::vector<FormatArg>&
                 break;
             }
             bool isSigned = std::holds_alternative<long long>(*arg);
-            long long sv = isSigned ? std::get<long long>(*arg) : static_cast<long long>(std::get<unsigned long long>(*arg));
+            long long sv =
+                isSigned ? std::get<long long>(*arg) : static_cast<long long>(std::get<unsigned long long>(*arg));
             unsigned long long uv = isSigned ? static_cast<unsigned long long>(std::get<long long>(*arg))
                                              : std::get<unsigned long long>(*arg);
             std::string f = spec;
@@ -195,8 +195,9 @@ std::u16string FormatV(std::u16string_view format, const std::vector<FormatArg>&
             break;
         case u'c':
             if (arg && !std::holds_alternative<std::u16string>(*arg) && !std::holds_alternative<double>(*arg)) {
-                auto v = std::holds_alternative<long long>(*arg) ? static_cast<unsigned long long>(std::get<long long>(*arg))
-                                                                 : std::get<unsigned long long>(*arg);
+                auto v = std::holds_alternative<long long>(*arg)
+                             ? static_cast<unsigned long long>(std::get<long long>(*arg))
+                             : std::get<unsigned long long>(*arg);
                 out += static_cast<char16_t>(v & 0xFFFF);
                 ++next;
             } else {
@@ -275,7 +276,9 @@ int StrToInt(std::u16string_view s) {
     return v;
 }
 
-std::u16string IntToStr(long long v) { return Utf8ToUtf16(std::to_string(v)); }
+std::u16string IntToStr(long long v) {
+    return Utf8ToUtf16(std::to_string(v));
+}
 
 std::u16string IntToHex(unsigned long long v, int digits) {
     char buf[40];
@@ -308,6 +311,8 @@ std::u16string Trim(std::u16string_view s) {
     return std::u16string(s.substr(b, e - b));
 }
 
-bool SameText(std::u16string_view a, std::u16string_view b) { return UpperCase(a) == UpperCase(b); }
+bool SameText(std::u16string_view a, std::u16string_view b) {
+    return UpperCase(a) == UpperCase(b);
+}
 
 } // namespace vcl

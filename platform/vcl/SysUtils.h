@@ -44,15 +44,26 @@ using FormatArg = std::variant<long long, unsigned long long, double, std::u16st
 std::u16string FormatV(std::u16string_view format, const std::vector<FormatArg>& args);
 
 namespace detail {
-inline FormatArg ToArg(const std::u16string& s) { return s; }
-inline FormatArg ToArg(std::u16string_view s) { return std::u16string(s); }
-inline FormatArg ToArg(const char16_t* s) { return std::u16string(s ? s : u""); }
-inline FormatArg ToArg(const std::string& s) { return Utf8ToUtf16(s); }
-inline FormatArg ToArg(const char* s) { return Utf8ToUtf16(s ? s : ""); }
-inline FormatArg ToArg(double v) { return v; }
+inline FormatArg ToArg(const std::u16string& s) {
+    return s;
+}
+inline FormatArg ToArg(std::u16string_view s) {
+    return std::u16string(s);
+}
+inline FormatArg ToArg(const char16_t* s) {
+    return std::u16string(s ? s : u"");
+}
+inline FormatArg ToArg(const std::string& s) {
+    return Utf8ToUtf16(s);
+}
+inline FormatArg ToArg(const char* s) {
+    return Utf8ToUtf16(s ? s : "");
+}
+inline FormatArg ToArg(double v) {
+    return v;
+}
 template <typename T>
-    requires std::is_integral_v<T>
-FormatArg ToArg(T v) {
+requires std::is_integral_v<T> FormatArg ToArg(T v) {
     if constexpr (std::is_signed_v<T>)
         return static_cast<long long>(v);
     else
@@ -60,8 +71,7 @@ FormatArg ToArg(T v) {
 }
 } // namespace detail
 
-template <typename... Args>
-std::u16string Format(std::u16string_view format, Args&&... args) {
+template <typename... Args> std::u16string Format(std::u16string_view format, Args&&... args) {
     return FormatV(format, std::vector<FormatArg>{detail::ToArg(std::forward<Args>(args))...});
 }
 

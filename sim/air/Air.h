@@ -79,11 +79,11 @@ enum class ObexMode {
 
 struct ObexBehaviour {
     ObexMode mode = ObexMode::Accept;
-    int after = 0;             // packet count for SilentAfter / DropMidPut
-    uint8_t refuseCode = 0xC3; // response code for Refuse / RefuseConnect
-    std::string password;      // for Authenticate
-    int delayMs = 0;           // every response goes out this late (not scaled by the time scale)
-    uint16_t maxPacket = 4096; // the phone's maximum OBEX packet length
+    int after = 0;                // packet count for SilentAfter / DropMidPut
+    uint8_t refuseCode = 0xC3;    // response code for Refuse / RefuseConnect
+    std::string password;         // for Authenticate
+    int delayMs = 0;              // every response goes out this late (not scaled by the time scale)
+    uint16_t maxPacket = 4096;    // the phone's maximum OBEX packet length
     bool closeAfterFinal = false; // hangs up right after answering the final PUT of an object it stored
 };
 

@@ -13,10 +13,10 @@
 namespace air {
 
 enum class FarEndMode {
-    Echo,    // sends back every byte it reads
-    Refuse,  // the connect is refused
-    Silence, // the connect is never answered
-    Drop,    // echoes `dropAfter` bytes, then closes its end
+    Echo,       // sends back every byte it reads
+    Refuse,     // the connect is refused
+    Silence,    // the connect is never answered
+    Drop,       // echoes `dropAfter` bytes, then closes its end
     ObjectPush, // the Object Push server of the air's phone `phone` (e.g. its infrared port)
 };
 

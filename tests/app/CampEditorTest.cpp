@@ -73,8 +73,8 @@ TEST_F(CampEditorTest, NewCampaignDefaultsFromTheClock) {
     EXPECT_EQ(ed.dtpEndTime->time(), QTime(23, 30, 20));
     EXPECT_EQ(ed.dtpStart->time(), QTime(23, 30, 20));
     EXPECT_EQ(ed.dtpEnd->time(), QTime(0, 30, 20)); // wraps past midnight, before the start
-    for (QCheckBox* day : {ed.cbMonday, ed.cbTuesday, ed.cbWednesday, ed.cbThursday, ed.cbFriday, ed.cbSaturday,
-                           ed.cbSunday})
+    for (QCheckBox* day :
+         {ed.cbMonday, ed.cbTuesday, ed.cbWednesday, ed.cbThursday, ed.cbFriday, ed.cbSaturday, ed.cbSunday})
         EXPECT_TRUE(day->isChecked());
     EXPECT_TRUE(ed.IBTransaction->InTransaction());
     EXPECT_TRUE(ed.edFileName->text().isEmpty());
@@ -87,7 +87,7 @@ TEST_F(CampEditorTest, NewCampaignDefaultsFromTheClock) {
 TEST_F(CampEditorTest, DateRulesRunOnUserEditsOnly) {
     TfmFileCamp ed(conn_);
     // Start date after the end date: the end date follows, and on one day the end time too.
-    ed.dtpEndTime->setTime(QTime(10, 0));     // rule T: same start time? dates differ, kept
+    ed.dtpEndTime->setTime(QTime(10, 0)); // rule T: same start time? dates differ, kept
     EXPECT_EQ(ed.dtpEndTime->time(), QTime(10, 0));
     ed.dtpStartDate->setDate(QDate(2024, 3, 20));
     EXPECT_EQ(ed.dtpEndDate->date(), QDate(2024, 3, 20));
@@ -201,7 +201,7 @@ TEST_F(CampEditorTest, AddThenUpdateTheSameCampaignAndKeepOrReplaceItsBytes) {
               "offer.3gp");
     EXPECT_EQ(Blob(id), "the clip");
 
-    {   // A rename only keeps the stored bytes.
+    { // A rename only keeps the stored bytes.
         TfmFileCamp ed(conn_);
         ed.LoadCampaign(id);
         ed.edFileName->setText("other.3gp");
@@ -209,7 +209,7 @@ TEST_F(CampEditorTest, AddThenUpdateTheSameCampaignAndKeepOrReplaceItsBytes) {
         EXPECT_EQ(ed.result(), QDialog::Accepted);
     }
     EXPECT_EQ(Blob(id), "the clip");
-    {   // An empty file replaces them with an empty content, not with nothing.
+    { // An empty file replaces them with an empty content, not with nothing.
         TfmFileCamp ed(conn_);
         ed.LoadCampaign(id);
         ChooseFile(WriteFile("empty.txt", QByteArray()));
@@ -234,8 +234,8 @@ TEST_F(CampEditorTest, ChecksComeInOrderAndKeepTheDialogOpen) {
         ed.edFileName->setText(bad);
         ed.accept();
     }
-    EXPECT_EQ(Shown(), QStringList({Str(STR_CAMPAIGN_NAME), Str(STR_FILE_NAME), Str(STR_FILE_NAME),
-                                    Str(STR_FILE_NAME), Str(STR_FILE_NAME)}));
+    EXPECT_EQ(Shown(), QStringList({Str(STR_CAMPAIGN_NAME), Str(STR_FILE_NAME), Str(STR_FILE_NAME), Str(STR_FILE_NAME),
+                                    Str(STR_FILE_NAME)}));
     // A name typed by hand without a chosen file: the read fails at OK with its own text.
     boxes_->Clear();
     ed.edFileName->setText("typed.3gp");

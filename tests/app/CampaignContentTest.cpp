@@ -80,7 +80,6 @@ protected:
         DatabaseSuite::TearDown();
     }
 
-
     // A campaign stored as the editors store it.
     int AddCampaign(int type, const std::string& fileName, const QByteArray& data, int useCoupon = 0,
                     const std::string& message = "", int halign = 1, int valign = 1) {

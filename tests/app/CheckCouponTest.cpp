@@ -78,8 +78,8 @@ TEST(CouponCode, OnlyWhatTheStationPrintsIsACode) {
     EXPECT_EQ(ParseCouponText("80000000"), INT32_MIN);
     EXPECT_EQ(ParseCouponText("0"), 0);
     // What the usual converters would take (signs, blanks, a prefix, a ninth digit) is no code here.
-    for (const char* bad : {"", "0x1F", "0X1F", " 1F", "1F ", "1 F", "-1", "+1", "123456789", "1FFFFFFFF", "G",
-                            "1G", "\t1F", "1F\n"})
+    for (const char* bad :
+         {"", "0x1F", "0X1F", " 1F", "1F ", "1 F", "-1", "+1", "123456789", "1FFFFFFFF", "G", "1G", "\t1F", "1F\n"})
         EXPECT_FALSE(ParseCouponText(bad).has_value()) << '"' << bad << '"';
     EXPECT_FALSE(ParseCouponText(QString::fromUtf16(u"\uFF11\uFF26")).has_value()); // full-width "1F"
     EXPECT_FALSE(ParseCouponText(QString(1000, QLatin1Char('0')) + "G").has_value());

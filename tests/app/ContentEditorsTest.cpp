@@ -57,7 +57,7 @@ TEST_F(ContentEditorsTest, TextCardIsStoredAndReadBack) {
     EXPECT_EQ(back.edMessage->text(), ed.edMessage->text());
     EXPECT_EQ(back.CardBytes(), stored); // saving again gives the same card
 
-    {   // The card's own soft line breaks read back from a list of strings as from a stream.
+    { // The card's own soft line breaks read back from a list of strings as from a stream.
         TvyrvCard card, again;
         card.LoadFromStream(std::string_view(stored.constData(), static_cast<size_t>(stored.size())));
         TvyrStringList lines;
@@ -174,12 +174,13 @@ TEST_F(ContentEditorsTest, PromotionPicturesFontAndSave) {
     EXPECT_EQ(Scalar("select CAMPAIGNS_FONT_SIZE" + where).AsInteger(), 14);
     EXPECT_EQ(Text("select CAMPAIGNS_MESSAGE" + where), "Half price");
     const QByteArray data = Blob(ed.CampaignId);
-    EXPECT_EQ(DecodeJpeg(data).size(), QSize(300, 200)); // full size, not the preview's
+    EXPECT_EQ(DecodeJpeg(data).size(), QSize(300, 200));   // full size, not the preview's
     EXPECT_TRUE(data.contains(QByteArray("\xFF\xC0", 2))); // baseline
 
     // Loading puts the stored positions' buttons down and keeps the held colour.
     Exec("update CAMPAIGNS set CAMPAIGNS_HALIGN = 0, CAMPAIGNS_VALIGN = 2, CAMPAIGNS_USE_COUPON = 1, "
-         "CAMPAIGNS_VALID_IN = 12 where CAMPAIGNS_ID = " + std::to_string(ed.CampaignId));
+         "CAMPAIGNS_VALID_IN = 12 where CAMPAIGNS_ID = " +
+         std::to_string(ed.CampaignId));
     TfmPromoCamp back(conn_);
     back.LoadCampaign(ed.CampaignId);
     EXPECT_TRUE(back.sbLeft->isChecked());

@@ -31,9 +31,7 @@ protected:
         dataEnv_.Set(dir_.filePath("data").toStdString());
         Translator().SetFileName(dir_.filePath("langs.dat"));
     }
-    void TearDown() override {
-        Translator().SetFileName(QString());
-    }
+    void TearDown() override { Translator().SetFileName(QString()); }
     void WriteKey(const QString& path, std::initializer_list<std::pair<const char16_t*, const char16_t*>> values) {
         vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
         ASSERT_TRUE(reg.OpenKey(U16(path), true));

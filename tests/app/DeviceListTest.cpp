@@ -118,7 +118,7 @@ TEST_F(DeviceListTest, CancelRollsBackEveryChangeOfTheDialogAndOkCommitsThem) {
             EXPECT_EQ(d->result(), QDialog::Rejected);
             ASSERT_EQ(boxes.Asked().size(), 3u);
             EXPECT_EQ(boxes.Asked()[1].text, "All the changes you made will be discarded. Are you sure you want to "
-                                              "discard all the changes?");
+                                             "discard all the changes?");
             EXPECT_EQ(boxes.Asked()[1].type, TMsgDlgType::Warning);
         }
         EXPECT_EQ(Rows(table), before) << table;
@@ -147,14 +147,14 @@ TEST_F(DeviceListTest, RowsShowTheDatabaseAndEditsKeepADisabledEntryDisabled) {
     // New rows go to the end with the id the database gave them, until a refresh sorts by MAC.
     Add(d, "(00:CC:00:00:00:00)", "C");
     Add(d, "(00:AA:00:00:00:00)", "A");
-    EXPECT_EQ(Shown(d), (QStringList{"(00:BB:00:00:00:00)|Off|No", "(00:CC:00:00:00:00)|C|Yes",
-                                      "(00:AA:00:00:00:00)|A|Yes"}));
+    EXPECT_EQ(Shown(d),
+              (QStringList{"(00:BB:00:00:00:00)|Off|No", "(00:CC:00:00:00:00)|C|Yes", "(00:AA:00:00:00:00)|A|Yes"}));
     const int idA = TfmDeviceList::RowId(d.ListView->topLevelItem(2));
     EXPECT_GT(idA, 0);
     EXPECT_NE(idA, TfmDeviceList::RowId(d.ListView->topLevelItem(1)));
     d.acRefresh->trigger();
-    EXPECT_EQ(Shown(d), (QStringList{"(00:AA:00:00:00:00)|A|Yes", "(00:BB:00:00:00:00)|Off|No",
-                                      "(00:CC:00:00:00:00)|C|Yes"}));
+    EXPECT_EQ(Shown(d),
+              (QStringList{"(00:AA:00:00:00:00)|A|Yes", "(00:BB:00:00:00:00)|Off|No", "(00:CC:00:00:00:00)|C|Yes"}));
     EXPECT_EQ(TfmDeviceList::RowId(d.ListView->topLevelItem(0)), idA);
 
     // Editing the disabled row opens it unchecked; OK unchanged stores 0 and keeps "No".
@@ -182,8 +182,8 @@ TEST_F(DeviceListTest, RowsShowTheDatabaseAndEditsKeepADisabledEntryDisabled) {
     d.acEdit->trigger();
     EXPECT_EQ(Shown(d)[1], "(00:BB:00:00:00:00)|Still off|No");
     d.btOK->click();
-    EXPECT_EQ(Rows("WHITE_LIST"), (QStringList{"(00:CC:00:00:00:00)=1", "(00:AA:00:00:00:00)=1",
-                                               "(00:BB:00:00:00:00)=0"}));
+    EXPECT_EQ(Rows("WHITE_LIST"),
+              (QStringList{"(00:CC:00:00:00:00)=1", "(00:AA:00:00:00:00)=1", "(00:BB:00:00:00:00)=0"}));
     EXPECT_TRUE(boxes.Asked().empty());
 }
 
@@ -267,8 +267,8 @@ class ListMatchingTest : public tavlin::test::DatabaseSuite {
 protected:
     static int Check(const std::string& mac) {
         auto& sp = Call("CHECK_DEVICE", {{"MAC", ibx::TValue(mac)},
-                                          {"CAMPAIGN_ID", ibx::TValue(std::int64_t(1))},
-                                          {"DONGLE_MAC", ibx::TValue(std::string("(00:11:22:33:44:55)"))}});
+                                         {"CAMPAIGN_ID", ibx::TValue(std::int64_t(1))},
+                                         {"DONGLE_MAC", ibx::TValue(std::string("(00:11:22:33:44:55)"))}});
         const int status = sp.ParamByName("STATUS").AsInteger();
         Exec("delete from DEVICE_LOCKS");
         return status;
@@ -278,8 +278,8 @@ protected:
 TEST_F(ListMatchingTest, EntriesMatchWhateverTheirCaseParenthesesSeparatorsAndBlanks) {
     Exec("insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE) "
          "values (1, 'c', 0, 0)");
-    const char* const entries[] = {"00:1e:3a:47:9c:42", "00-1E-3A-47-9C-43", " 00 1e 3a 47 9c 44 ",
-                                   "001E3A479C45", "(00:1E:3A:47:9C:46)"};
+    const char* const entries[] = {"00:1e:3a:47:9c:42", "00-1E-3A-47-9C-43", " 00 1e 3a 47 9c 44 ", "001E3A479C45",
+                                   "(00:1E:3A:47:9C:46)"};
     for (const char* list : {"BLACK_LIST", "WHITE_LIST"}) {
         const bool black = std::string(list) == "BLACK_LIST";
         Exec(std::string("update SETTINGS set SETTINGS_USE_BL = ") + (black ? "1" : "0") +
@@ -300,8 +300,9 @@ TEST_F(ListMatchingTest, EntriesMatchWhateverTheirCaseParenthesesSeparatorsAndBl
         EXPECT_EQ(Check("(00:1E:3A:47:9C:4F)"), unlisted) << list;
         EXPECT_EQ(Check("(01:1E:3A:47:9C:42)"), unlisted) << list;
         // The stored text stays as typed.
-        EXPECT_EQ(Scalar(std::string("select count(*) from ") + list + " where " + list +
-                         "_MAC = '00:1e:3a:47:9c:42'").AsInteger(), 1);
+        EXPECT_EQ(Scalar(std::string("select count(*) from ") + list + " where " + list + "_MAC = '00:1e:3a:47:9c:42'")
+                      .AsInteger(),
+                  1);
         Exec("delete from PROCESSED");
     }
 }

@@ -105,8 +105,8 @@ TEST_F(AirDialogTest, PickerListsEveryPhoneByNameOrAddressAndKeepsItsListWhenNoS
     boxes.Clear();
     AddPhone(1, "Marta's phone");
     AddPhone(2, "").nameFailures = 0;              // no name at all
-    AddPhone(3, "Orbit Slide 3").nameFailures = 9;  // answers at the tenth read
-    AddPhone(4, "Too shy").nameFailures = 10;       // never within ten reads
+    AddPhone(3, "Orbit Slide 3").nameFailures = 9; // answers at the tenth read
+    AddPhone(4, "Too shy").nameFailures = 10;      // never within ten reads
     Start();
 
     TfmSearchForDevices picker;
@@ -281,7 +281,8 @@ TEST_F(SendToDeviceTest, EveryFailureEndsOnTheStatusLineWithTheControlsBack) {
     };
     d.btSend->click();
     ASSERT_TRUE(WaitIdle(d));
-    EXPECT_TRUE(d.laStatus->text().startsWith("Unable to send a file: Cannot open file")) << d.laStatus->text().toStdString();
+    EXPECT_TRUE(d.laStatus->text().startsWith("Unable to send a file: Cannot open file"))
+        << d.laStatus->text().toStdString();
     EXPECT_TRUE(d.laStatus->text().contains("gone.txt"));
     EXPECT_EQ(d.vyrOPPClient.State(), vyr::csClosed);
 
@@ -360,8 +361,8 @@ TEST_F(AirDialogTest, DialogsRenderOffscreen) {
     send.ProgressBar->setMaximum(100);
     send.ProgressBar->setValue(40);
     send.laStatus->setText("Sending file...");
-    for (auto [name, dialog] : {std::pair<const char*, QWidget*>{"picker", &picker}, {"searching", &wait},
-                                {"send", &send}}) {
+    for (auto [name, dialog] :
+         {std::pair<const char*, QWidget*>{"picker", &picker}, {"searching", &wait}, {"send", &send}}) {
         dialog->show();
         const QImage shot = dialog->grab().toImage();
         EXPECT_GT(shot.width(), 250) << name;

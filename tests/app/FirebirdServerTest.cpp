@@ -37,7 +37,8 @@ std::string OwnPhone(int radio, int i) {
 std::string Folder(const std::string& address) {
     std::string out;
     for (char c : address)
-        if (std::isxdigit(static_cast<unsigned char>(c))) out += c;
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            out += c;
     return out;
 }
 
@@ -56,8 +57,8 @@ public:
         proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         proc_.start(QStringLiteral(TAVLIN_TEST_STATION),
                     {QString::fromStdString(server.Server()), QString::fromStdString(server.Path()),
-                     tavlin::test::PrivateServer::Password(), QString::number(radio, 16), QString::number(own),
-                     inbox_, QString::number(delayMs)});
+                     tavlin::test::PrivateServer::Password(), QString::number(radio, 16), QString::number(own), inbox_,
+                     QString::number(delayMs)});
     }
     ~Station() {
         if (proc_.state() != QProcess::NotRunning) {
@@ -69,17 +70,20 @@ public:
     // Reads what arrived so far.
     const std::vector<std::string>& Lines() {
         proc_.waitForReadyRead(0);
-        while (proc_.canReadLine()) lines_.push_back(proc_.readLine().trimmed().toStdString());
+        while (proc_.canReadLine())
+            lines_.push_back(proc_.readLine().trimmed().toStdString());
         return lines_;
     }
     int Count(const std::string& prefix) {
         int n = 0;
-        for (const auto& l : Lines()) n += l.rfind(prefix, 0) == 0;
+        for (const auto& l : Lines())
+            n += l.rfind(prefix, 0) == 0;
         return n;
     }
     bool Said(const std::string& line) {
         for (const auto& l : Lines())
-            if (l == line) return true;
+            if (l == line)
+                return true;
         return false;
     }
     // Stops sending and waits for the process to end; false when it did not end well.
@@ -88,9 +92,11 @@ public:
         proc_.closeWriteChannel();
         const bool ended = proc_.waitForFinished(30000);
         Lines();
-        while (proc_.canReadLine()) lines_.push_back(proc_.readLine().trimmed().toStdString());
+        while (proc_.canReadLine())
+            lines_.push_back(proc_.readLine().trimmed().toStdString());
         const QByteArray rest = proc_.readAll().trimmed();
-        if (!rest.isEmpty()) lines_.push_back(rest.toStdString());
+        if (!rest.isEmpty())
+            lines_.push_back(rest.toStdString());
         return ended && proc_.exitStatus() == QProcess::NormalExit && proc_.exitCode() == 0 && Said("stopped");
     }
     // Ends the process at once, as a crash or a power cut would.
@@ -103,7 +109,8 @@ public:
     }
     std::string Output() {
         std::ostringstream s;
-        for (const auto& l : Lines()) s << "  " << l << "\n";
+        for (const auto& l : Lines())
+            s << "  " << l << "\n";
         return s.str();
     }
     int Radio() const { return radio_; }
@@ -138,12 +145,13 @@ protected:
         Exec("insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, "
              "CAMPAIGNS_ENABLED, CAMPAIGNS_FILE_NAME, CAMPAIGNS_VALIGN, CAMPAIGNS_HALIGN, CAMPAIGNS_USE_COUPON, "
              "CAMPAIGNS_MESSAGE, CAMPAIGNS_FONT_NAME, CAMPAIGNS_FONT_SIZE, CAMPAIGNS_FONT_STYLE, "
-             "CAMPAIGNS_FONT_COLOR, CAMPAIGNS_VALID_IN) values (" + std::to_string(kCampaign) +
-             ", 'Coupon', 2, 0, 1, 'promo.jpg', 1, 1, 1, '10% off', 'Sans', 10, 1, 0, 48)");
+             "CAMPAIGNS_FONT_COLOR, CAMPAIGNS_VALID_IN) values (" +
+             std::to_string(kCampaign) + ", 'Coupon', 2, 0, 1, 'promo.jpg', 1, 1, 1, '10% off', 'Sans', 10, 1, 0, 48)");
     }
     void TearDown() override {
         stations.clear();
-        if (tr.InTransaction()) tr.Commit();
+        if (tr.InTransaction())
+            tr.Commit();
         conn.reset();
         server.reset();
     }
@@ -176,14 +184,15 @@ protected:
         q.SetTransaction(&tr);
         q.SetSQL(sql);
         std::set<std::string> out;
-        for (q.Open(); !q.Eof(); q.Next()) out.insert(q.Fields(0).AsString());
+        for (q.Open(); !q.Eof(); q.Next())
+            out.insert(q.Fields(0).AsString());
         q.Close();
         return out;
     }
     int Processed(const std::string& phone) {
         return Count("select count(*) from PROCESSED p join DEVICES d on d.DEVICES_ID = p.PROCESSED_DEVICES_ID "
-                     "where d.DEVICES_MAC = '" + phone + "' and p.PROCESSED_CAMPAIGNS_ID = " +
-                     std::to_string(kCampaign));
+                     "where d.DEVICES_MAC = '" +
+                     phone + "' and p.PROCESSED_CAMPAIGNS_ID = " + std::to_string(kCampaign));
     }
     bool WaitFor(const std::function<bool()>& done, int ms = 40000) { return QTest::qWaitFor(done, ms); }
 
@@ -202,8 +211,7 @@ TEST_F(FirebirdServer, TwoStationsServeEachSharedPhoneOnce) {
     const int phones = kShared + 3 + 3;
     // Several cycles each, and every phone served.
     const bool done = WaitFor([&] {
-        return a.Count("cycle") >= 3 && b.Count("cycle") >= 3 &&
-               Count("select count(*) from PROCESSED") >= phones;
+        return a.Count("cycle") >= 3 && b.Count("cycle") >= 3 && Count("select count(*) from PROCESSED") >= phones;
     });
     ASSERT_TRUE(a.Stop()) << a.Output();
     ASSERT_TRUE(b.Stop()) << b.Output();
@@ -246,8 +254,11 @@ TEST_F(FirebirdServer, TwoStationsServeEachSharedPhoneOnce) {
     // HISTORY: one success per phone and campaign, nothing else.
     EXPECT_EQ(Count("select count(*) from HISTORY"), phones);
     EXPECT_EQ(Count("select count(*) from (select HISTORY_DEVICES_ID from HISTORY where HISTORY_RESULT = 0 and "
-                    "HISTORY_CAMPAIGNS_ID = " + std::to_string(kCampaign) + " group by HISTORY_DEVICES_ID "
-                    "having count(*) = 1)"), phones);
+                    "HISTORY_CAMPAIGNS_ID = " +
+                    std::to_string(kCampaign) +
+                    " group by HISTORY_DEVICES_ID "
+                    "having count(*) = 1)"),
+              phones);
     // Every push carried a coupon of its own.
     EXPECT_EQ(Count("select count(*) from PROCESSED where PROCESSED_COUPON is not null"), phones);
     EXPECT_EQ(Count("select count(distinct PROCESSED_COUPON) from PROCESSED"), phones);
@@ -314,9 +325,8 @@ TEST_F(FirebirdServer, KilledStationsLocksExpireAndTheOtherServesItsPhones) {
     Station& a = StartStation(0xA1, 0, 400);
     ASSERT_TRUE(WaitFor([&] { return a.Count("sending") >= 2; })) << a.Output();
     a.Kill();
-    const std::set<std::string> locked =
-        Strings("select DEVICE_LOCKS_DEVICE_MAC from DEVICE_LOCKS where DEVICE_LOCKS_DONGLE_MAC = '" + a.Dongle() +
-                "'");
+    const std::set<std::string> locked = Strings(
+        "select DEVICE_LOCKS_DEVICE_MAC from DEVICE_LOCKS where DEVICE_LOCKS_DONGLE_MAC = '" + a.Dongle() + "'");
     ASSERT_FALSE(locked.empty());
     EXPECT_EQ(Count("select count(*) from CAMPAIGN_LOCKS where CAMPAIGN_LOCKS_DONGLE_MAC = '" + a.Dongle() + "'"), 1);
 
@@ -328,18 +338,21 @@ TEST_F(FirebirdServer, KilledStationsLocksExpireAndTheOtherServesItsPhones) {
         return Count("select count(*) from PROCESSED") >= others &&
                b.Count("check " + *locked.begin() + " Busy by other interface") >= 1;
     })) << b.Output();
-    for (const auto& phone : locked) EXPECT_EQ(Processed(phone), 0) << phone;
+    for (const auto& phone : locked)
+        EXPECT_EQ(Processed(phone), 0) << phone;
 
     // Ten minutes on, as far as the procedures can tell, the locks are dead and the phones are served.
     Exec("update DEVICE_LOCKS set DEVICE_LOCKS_LOCK_TIME = dateadd(-11 minute to current_timestamp) "
-         "where DEVICE_LOCKS_DONGLE_MAC = '" + a.Dongle() + "'");
+         "where DEVICE_LOCKS_DONGLE_MAC = '" +
+         a.Dongle() + "'");
     ASSERT_TRUE(WaitFor([&] { return Count("select count(*) from PROCESSED") >= kShared + 2; })) << b.Output();
     ASSERT_TRUE(b.Stop()) << b.Output();
     for (const auto& phone : locked) {
         EXPECT_EQ(Processed(phone), 1) << phone;
         EXPECT_TRUE(b.Said("sent " + phone + " 0")) << phone;
     }
-    for (int i = 1; i <= kShared; ++i) EXPECT_EQ(Processed(SharedPhone(i)), 1) << i;
+    for (int i = 1; i <= kShared; ++i)
+        EXPECT_EQ(Processed(SharedPhone(i)), 1) << i;
     EXPECT_EQ(b.Count("error"), 0) << b.Output();
     EXPECT_EQ(Count("select count(*) from HISTORY where HISTORY_RESULT <> 0"), 0);
     EXPECT_EQ(Count("select count(distinct PROCESSED_COUPON) from PROCESSED"), kShared + 2);

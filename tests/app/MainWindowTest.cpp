@@ -67,7 +67,8 @@ public:
 
 QStringList Texts(const TMessageBoxScript& script) {
     QStringList out;
-    for (const auto& r : script.Asked()) out << r.text;
+    for (const auto& r : script.Asked())
+        out << r.text;
     return out;
 }
 
@@ -232,23 +233,26 @@ TEST_F(MainWindowTest, EnablingRules) {
     w.acSenderStop->trigger();
 
     // Per-campaign actions need a selected row; the others are always enabled.
-    const QList<QAction*> perCampaign{w.acCampaignsEdit,    w.acCampaignsDelete,    w.acReportsProcessed,
-                                      w.acReportsIgnored,   w.acReportsRejected,    w.acBlackListTermorary,
+    const QList<QAction*> perCampaign{w.acCampaignsEdit,  w.acCampaignsDelete, w.acReportsProcessed,
+                                      w.acReportsIgnored, w.acReportsRejected, w.acBlackListTermorary,
                                       w.acReportsHistory};
-    const QList<QAction*> always{w.acReportsDetailsPerCampaigns, w.acReportsChart, w.acCampaignsRefresh,
-                                 w.acAddFileBased, w.acAddWizard, w.acSettingsDatabase, w.acHelpHelp,
-                                 w.acHelpAbout, w.acSenderExit};
+    const QList<QAction*> always{
+        w.acReportsDetailsPerCampaigns, w.acReportsChart, w.acCampaignsRefresh, w.acAddFileBased, w.acAddWizard,
+        w.acSettingsDatabase,           w.acHelpHelp,     w.acHelpAbout,        w.acSenderExit};
     auto* row = new QTreeWidgetItem(w.lvCampaigns, {"Summer", "File", "Continuous", "Yes"});
     row->setData(0, Qt::UserRole, 17);
     w.UpdateActions();
-    for (QAction* a : perCampaign) EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
-    for (QAction* a : always) EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+    for (QAction* a : perCampaign)
+        EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+    for (QAction* a : always)
+        EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
     EXPECT_EQ(w.SelectedCampaignId(), 0);
 
     // The idle pass picks a new selection up by itself.
     row->setSelected(true);
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.acCampaignsEdit->isEnabled(); }, 2000));
-    for (QAction* a : perCampaign) EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+    for (QAction* a : perCampaign)
+        EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
     EXPECT_EQ(w.SelectedCampaignId(), 17);
 }
 
@@ -339,7 +343,8 @@ TEST_F(MainWindowTest, MenusToolBarPopupAndHelp) {
     TfmMain w;
     auto titles = [](const QList<QAction*>& actions) {
         QStringList out;
-        for (QAction* a : actions) out << (a->isSeparator() ? "-" : a->text());
+        for (QAction* a : actions)
+            out << (a->isSeparator() ? "-" : a->text());
         return out;
     };
     auto* bar = w.findChild<QMenuBar*>("ActionMainMenuBar");
@@ -404,7 +409,9 @@ TEST_F(MainWindowTest, CaptionsComeFromTheLanguageFileByComponentName) {
     }
     // The first showing writes every caption under keys built from the component names.
     vcl::TIniFile lang(file);
-    auto stored = [&](const char16_t* key) { return QString::fromStdU16String(lang.ReadString(u"English", key, u"?")); };
+    auto stored = [&](const char16_t* key) {
+        return QString::fromStdU16String(lang.ReadString(u"English", key, u"?"));
+    };
     EXPECT_EQ(stored(u"fmMain_Caption"), "Tavlin - Bluetooth Proximity Marketing");
     EXPECT_EQ(stored(u"fmMain_acSenderStart"), "&Start");
     EXPECT_EQ(stored(u"fmMain_acSenderStart_Hint"), "Start sending");
@@ -429,7 +436,8 @@ TEST_F(MainWindowTest, CaptionsComeFromTheLanguageFileByComponentName) {
         {u"STR_NOT_DETECTED", u"Nicht erkannt"},
         {u"STR_CLOSE_APP", u"Anwendung wirklich beenden?"},
     };
-    for (const auto& [key, text] : german) lang.WriteString(u"Deutsch", key, text);
+    for (const auto& [key, text] : german)
+        lang.WriteString(u"Deutsch", key, text);
     WriteSettings(database, {}, "Deutsch");
     TfmMain w;
     w.show();
@@ -454,7 +462,8 @@ TEST_F(MainWindowTest, RendersToPicture) {
     const char* rows[][4] = {{"Summer sale", "Promotion", "Date/time", "Yes"},
                              {"Welcome card", "vCard", "Continuous", "Yes"},
                              {"Price list", "File", "Days of week", "No"}};
-    for (auto& r : rows) new QTreeWidgetItem(w.lvCampaigns, {r[0], r[1], r[2], r[3]});
+    for (auto& r : rows)
+        new QTreeWidgetItem(w.lvCampaigns, {r[0], r[1], r[2], r[3]});
     new QTreeWidgetItem(w.lvProcess, {"(00:1A:7D:DA:71:13)", "Nokia 6300", "0x005A0204", "Microsoft", "Accepted"});
     w.lvCampaigns->topLevelItem(0)->setSelected(true);
     w.resize(980, 640);
@@ -501,9 +510,10 @@ TEST_F(MainWindowTest, CampaignActionsWorkOnTheList) {
     // A campaign a radio holds stays, and the operator is told why.
     ibx::TIBQuery lock;
     lock.SetTransaction(&w.IBTransaction);
-    lock.SetSQL("insert into CAMPAIGN_LOCKS (CAMPAIGN_LOCKS_ID, CAMPAIGN_LOCKS_CAMPAIGNS_ID, CAMPAIGN_LOCKS_DONGLE_MAC, "
-                "CAMPAIGN_LOCKS_LOCK_TIME) values (1, " + std::to_string(id) +
-                ", '(00:11:22:33:44:55)', current_timestamp)");
+    lock.SetSQL(
+        "insert into CAMPAIGN_LOCKS (CAMPAIGN_LOCKS_ID, CAMPAIGN_LOCKS_CAMPAIGNS_ID, CAMPAIGN_LOCKS_DONGLE_MAC, "
+        "CAMPAIGN_LOCKS_LOCK_TIME) values (1, " +
+        std::to_string(id) + ", '(00:11:22:33:44:55)', current_timestamp)");
     lock.ExecSQL();
     w.IBTransaction.CommitRetaining();
     questions.Answer(TMsgResult::Yes);

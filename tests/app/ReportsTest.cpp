@@ -81,12 +81,14 @@ protected:
     static QStringList Row(const TReportDialog& r, int i) {
         QStringList texts;
         const QTreeWidgetItem* item = r.ListView->topLevelItem(i);
-        for (int c = 0; c < r.ListView->columnCount(); ++c) texts << item->text(c);
+        for (int c = 0; c < r.ListView->columnCount(); ++c)
+            texts << item->text(c);
         return texts;
     }
     static QStringList Column(const TReportDialog& r, int c) {
         QStringList texts;
-        for (int i = 0; i < r.ListView->topLevelItemCount(); ++i) texts << r.ListView->topLevelItem(i)->text(c);
+        for (int i = 0; i < r.ListView->topLevelItemCount(); ++i)
+            texts << r.ListView->topLevelItem(i)->text(c);
         return texts;
     }
     static QString Stamp(const std::string& sql) {
@@ -113,7 +115,9 @@ protected:
     static void RemoveCommitFault() { Exec("drop trigger TEST_COMMIT_FAULT"); }
 };
 
-QString Str(const StrKey& k) { return QString::fromUtf8(k.text); }
+QString Str(const StrKey& k) {
+    return QString::fromUtf8(k.text);
+}
 
 } // namespace
 
@@ -133,10 +137,12 @@ TEST_F(ReportsTest, AcceptedShowsCouponsAsHexAndNullsAsEmpty) {
     EXPECT_FALSE(report.IBTransaction.InTransaction());
     ASSERT_EQ(report.ListView->topLevelItemCount(), 4);
     std::map<QString, QStringList> rows;
-    for (int i = 0; i < 4; ++i) rows[Row(report, i)[0]] = Row(report, i);
+    for (int i = 0; i < 4; ++i)
+        rows[Row(report, i)[0]] = Row(report, i);
     const auto when = [](int device) {
         return Stamp("select PROCESSED_DATE_TIME from PROCESSED join DEVICES on DEVICES_ID = PROCESSED_DEVICES_ID "
-                     "where DEVICES_MAC = '" + Mac(device) + "'");
+                     "where DEVICES_MAC = '" +
+                     Mac(device) + "'");
     };
     EXPECT_EQ(rows[QString::fromStdString(Mac(1))],
               QStringList({QString::fromStdString(Mac(1)), "phone 1", when(1), "000000FF", "48"}));
@@ -159,7 +165,8 @@ TEST_F(ReportsTest, FailureReportsShowAttemptsLastSeenAndBlackList) {
     Send(3, id, 2);
     Send(1, id, 2);
     Send(2, id, 1);
-    for (int i = 0; i < 3; ++i) Send(4, id, 1); // the third time onto the black list
+    for (int i = 0; i < 3; ++i)
+        Send(4, id, 1); // the third time onto the black list
     const auto lastSeen = [](int device) {
         return Stamp("select DEVICES_LAST_TIME from DEVICES where DEVICES_MAC = '" + Mac(device) + "'");
     };
@@ -205,12 +212,12 @@ TEST_F(ReportsTest, DetailsGroupPerCampaignDeviceAndResultWithRejectedFirst) {
     const QString seven = QString::fromStdString(Mac(7));
     const QString first = Stamp("select DEVICES_FIRST_TIME from DEVICES where DEVICES_MAC = '" + Mac(7) + "'");
     const QString last = Stamp("select DEVICES_LAST_TIME from DEVICES where DEVICES_MAC = '" + Mac(7) + "'");
-    const QString appears = QString::number(Count("select DEVICES_COUNT from DEVICES where DEVICES_MAC = '" +
-                                                  Mac(7) + "'"));
-    EXPECT_EQ(Row(details, 0), QStringList({"Alpha", seven, "phone 7", "005A020C", first, last, appears, "2",
-                                            "Rejected"}));
-    EXPECT_EQ(Row(details, 1), QStringList({"Alpha", seven, "phone 7", "005A020C", first, last, appears, "1",
-                                            "Success"}));
+    const QString appears =
+        QString::number(Count("select DEVICES_COUNT from DEVICES where DEVICES_MAC = '" + Mac(7) + "'"));
+    EXPECT_EQ(Row(details, 0),
+              QStringList({"Alpha", seven, "phone 7", "005A020C", first, last, appears, "2", "Rejected"}));
+    EXPECT_EQ(Row(details, 1),
+              QStringList({"Alpha", seven, "phone 7", "005A020C", first, last, appears, "1", "Success"}));
     EXPECT_EQ(Row(details, 2).mid(0, 2), QStringList({"Beta", QString::fromStdString(Mac(6))}));
     EXPECT_EQ(Row(details, 2)[8], "Success");
     EXPECT_EQ(Row(details, 3)[8], "Ignored");
@@ -218,10 +225,13 @@ TEST_F(ReportsTest, DetailsGroupPerCampaignDeviceAndResultWithRejectedFirst) {
 
 TEST_F(ReportsTest, DeleteRemovesExactlyTheSelectedRecordAfterYes) {
     const int id = AddCampaign("Shop", 12);
-    for (int d = 1; d <= 3; ++d) Send(d, id, 0, 100 + d);
+    for (int d = 1; d <= 3; ++d)
+        Send(d, id, 0, 100 + d);
     for (int d = 4; d <= 6; ++d)
-        for (int i = 0; i < 3; ++i) Send(d, id, 2); // rejected three times: on the black list
-    for (int d = 7; d <= 9; ++d) Send(d, id, 1);
+        for (int i = 0; i < 3; ++i)
+            Send(d, id, 2); // rejected three times: on the black list
+    for (int d = 7; d <= 9; ++d)
+        Send(d, id, 1);
 
     // An empty report offers no delete.
     TfmAccepted empty(conn_);
@@ -338,7 +348,8 @@ TEST_F(ReportsTest, AfterADatabaseErrorTheNextRefreshAndDeleteWork) {
 TEST_F(ReportsTest, ChartDrawsOneLinePerCampaignAndRefreshReplacesThem) {
     const auto points = [](QAbstractSeries* s) {
         QList<qreal> ys;
-        for (const QPointF& p : static_cast<QLineSeries*>(s)->points()) ys << p.y();
+        for (const QPointF& p : static_cast<QLineSeries*>(s)->points())
+            ys << p.y();
         return ys;
     };
     {
@@ -356,8 +367,11 @@ TEST_F(ReportsTest, ChartDrawsOneLinePerCampaignAndRefreshReplacesThem) {
     // A result this station never writes, from an older or foreign writer: not counted.
     Exec("alter table HISTORY drop constraint CHK_HISTORY_RESULT");
     Exec("insert into HISTORY (HISTORY_ID, HISTORY_CAMPAIGNS_ID, HISTORY_DEVICES_ID, HISTORY_DATE_TIME, "
-         "HISTORY_RESULT) select 99999, " + std::to_string(shop) + ", DEVICES_ID, current_timestamp, 5 from DEVICES "
-         "where DEVICES_MAC = '" + Mac(1) + "'");
+         "HISTORY_RESULT) select 99999, " +
+         std::to_string(shop) +
+         ", DEVICES_ID, current_timestamp, 5 from DEVICES "
+         "where DEVICES_MAC = '" +
+         Mac(1) + "'");
 
     TfmChart chart(conn_);
     QChart* c = chart.CampChart->chart();

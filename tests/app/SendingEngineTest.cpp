@@ -124,7 +124,8 @@ struct WindowlessStation {
         engine->StopAllSenders();
         engine.reset();
         api.Unload();
-        if (transaction.InTransaction()) transaction.Commit();
+        if (transaction.InTransaction())
+            transaction.Commit();
     }
 
     std::unique_ptr<ibx::TIBDatabase> connection;
@@ -150,11 +151,14 @@ protected:
         air::Air::Instance().Clear();
         air::Air::Instance().SetTimeScale(0.001); // inquiries end at once
         win::test::SetTimeScale(200);             // a second of delay or sleep takes 5 ms
-        for (int kind : {1, 3}) Plug(kind, true);
+        for (int kind : {1, 3})
+            Plug(kind, true);
         for (int i = 1; i <= PhoneCount; ++i) {
             air::Phone p = tavtest::PushPhone(PhoneAddress(i), "phone " + std::to_string(i), Inbox(i).toStdString());
-            if (i == Refusing) p.obex.mode = air::ObexMode::Refuse;
-            if (i == Silent) p.obex.mode = air::ObexMode::Silent;
+            if (i == Refusing)
+                p.obex.mode = air::ObexMode::Refuse;
+            if (i == Silent)
+                p.obex.mode = air::ObexMode::Silent;
             air::Air::Instance().AddPhone(p);
         }
     }
@@ -170,9 +174,7 @@ protected:
 
     static void Plug(int kind, bool present) { tavtest::PlugRadio(kind, static_cast<uint8_t>(0x50 + kind), present); }
     QString Inbox(int i) const { return home.filePath("inbox" + QString::number(i)); }
-    QStringList Received(int i) const {
-        return QDir(Inbox(i)).entryList(QDir::Files, QDir::Name);
-    }
+    QStringList Received(int i) const { return QDir(Inbox(i)).entryList(QDir::Files, QDir::Name); }
 
     // Three campaigns, the lists and the records that make each phone's case, and settings that
     // send at once and put a phone on the temporary black list at its first failure.
@@ -200,7 +202,9 @@ protected:
         // Every road reaches the air's phones; the station keeps the process's one loaded API.
         roads = std::make_unique<tavtest::PhoneRoads>();
         Exec("update SETTINGS set SETTINGS_MAX_CONN = 4, SETTINGS_SLEEP = 1, SETTINGS_DISC_TIMEOUT = 1, "
-             "SETTINGS_CONNECT_TIMEOUT = " + std::to_string(connectTimeout) + ", SETTINGS_DELAY = 1, "
+             "SETTINGS_CONNECT_TIMEOUT = " +
+             std::to_string(connectTimeout) +
+             ", SETTINGS_DELAY = 1, "
              "SETTINGS_NAME = 'TAVLIN', "
              "SETTINGS_MAX_PER_DONGLE = 50, SETTINGS_USE_BL = 1, SETTINGS_USE_WL = 1, SETTINGS_BL_TIMEOUT = 24, "
              "SETTINGS_REJECT_RETRY = 0, SETTINGS_IGNORE_RETRY = 0");
@@ -221,15 +225,18 @@ protected:
         Exec("insert into BLACK_LIST (BLACK_LIST_ID, BLACK_LIST_MAC, BLACK_LIST_ENABLED) values (1, '" +
              PhoneText(BlackListed) + "', 1)");
         Exec("insert into DEVICE_LOCKS (DEVICE_LOCKS_DEVICE_MAC, DEVICE_LOCKS_DONGLE_MAC, DEVICE_LOCKS_CAMPAIGNS_ID, "
-             "DEVICE_LOCKS_LOCK_TIME) values ('" + PhoneText(Busy) + "', '" + OtherStation + "', 1, current_timestamp)");
+             "DEVICE_LOCKS_LOCK_TIME) values ('" +
+             PhoneText(Busy) + "', '" + OtherStation + "', 1, current_timestamp)");
         Exec("insert into DEVICES (DEVICES_ID, DEVICES_MAC, DEVICES_COUNT) values (101, '" + PhoneText(Served) +
              "', 1)");
         Exec("insert into PROCESSED (PROCESSED_ID, PROCESSED_CAMPAIGNS_ID, PROCESSED_DEVICES_ID) "
              "select 900 + CAMPAIGNS_ID, CAMPAIGNS_ID, 101 from CAMPAIGNS");
-        Exec("insert into DEVICES (DEVICES_ID, DEVICES_MAC, DEVICES_COUNT) values (102, '" + PhoneText(TempBlackListed) +
-             "', 1)");
-        Exec("insert into WORK_BLACK_LIST (WORK_BLACK_LIST_ID, WORK_BLACK_LIST_CAMPAIGNS_ID, WORK_BLACK_LIST_DEVICES_ID, "
-             "WORK_BLACK_LIST_DATE_TIME) select 900 + CAMPAIGNS_ID, CAMPAIGNS_ID, 102, current_timestamp from CAMPAIGNS");
+        Exec("insert into DEVICES (DEVICES_ID, DEVICES_MAC, DEVICES_COUNT) values (102, '" +
+             PhoneText(TempBlackListed) + "', 1)");
+        Exec("insert into WORK_BLACK_LIST (WORK_BLACK_LIST_ID, WORK_BLACK_LIST_CAMPAIGNS_ID, "
+             "WORK_BLACK_LIST_DEVICES_ID, "
+             "WORK_BLACK_LIST_DATE_TIME) select 900 + CAMPAIGNS_ID, CAMPAIGNS_ID, 102, current_timestamp from "
+             "CAMPAIGNS");
     }
 
     void Exec(const std::string& sql) {
@@ -279,7 +286,8 @@ protected:
     }
     // Only these phones stay in range.
     static void OnlyInRange(const std::set<int>& phones) {
-        for (int i = 1; i <= PhoneCount; ++i) air::Air::Instance().SetPhoneInRange(PhoneAddress(i), phones.count(i) > 0);
+        for (int i = 1; i <= PhoneCount; ++i)
+            air::Air::Instance().SetPhoneInRange(PhoneAddress(i), phones.count(i) > 0);
     }
     void SetCampaignData(int id, const QByteArray& data) {
         ibx::TIBQuery q;
@@ -354,7 +362,8 @@ TEST_F(SendingEngineTest, TwoRadiosServeEveryPhoneAsTheDatabaseDecides) {
 
     const auto history = History();
     const std::multiset<std::string> allGood{"1:0", "2:0", "3:0"};
-    for (int i : GoodPhones) EXPECT_EQ(history.at(PhoneText(i)), allGood) << i;
+    for (int i : GoodPhones)
+        EXPECT_EQ(history.at(PhoneText(i)), allGood) << i;
     EXPECT_EQ(history.at(PhoneText(Refusing)), (std::multiset<std::string>{"1:2", "2:2", "3:2"}));
     EXPECT_EQ(history.at(PhoneText(Silent)), (std::multiset<std::string>{"1:1", "2:1", "3:1"}));
     EXPECT_EQ(int(history.size()), int(GoodPhones.size()) + 2);
@@ -363,16 +372,22 @@ TEST_F(SendingEngineTest, TwoRadiosServeEveryPhoneAsTheDatabaseDecides) {
     EXPECT_EQ(Count("select count(*) from PROCESSED"), int(GoodPhones.size()) * 3 + 3);
     EXPECT_EQ(Count("select count(*) from PROCESSED where PROCESSED_COUPON is not null"), int(GoodPhones.size()));
     EXPECT_EQ(Count("select count(*) from PROCESSED where PROCESSED_COUPON is not null and "
-                    "PROCESSED_CAMPAIGNS_ID <> 3"), 0);
+                    "PROCESSED_CAMPAIGNS_ID <> 3"),
+              0);
     EXPECT_EQ(Count("select count(*) from REJECTED r join DEVICES d on d.DEVICES_ID = r.REJECTED_DEVICES_ID "
-                    "where d.DEVICES_MAC = '" + PhoneText(Refusing) + "'"), 3);
+                    "where d.DEVICES_MAC = '" +
+                    PhoneText(Refusing) + "'"),
+              3);
     EXPECT_EQ(Count("select count(*) from REJECTED"), 3);
     EXPECT_EQ(Count("select count(*) from IGNORED i join DEVICES d on d.DEVICES_ID = i.IGNORED_DEVICES_ID "
-                    "where d.DEVICES_MAC = '" + PhoneText(Silent) + "'"), 3);
+                    "where d.DEVICES_MAC = '" +
+                    PhoneText(Silent) + "'"),
+              3);
     EXPECT_EQ(Count("select count(*) from IGNORED"), 3);
     EXPECT_EQ(Count("select count(*) from WORK_BLACK_LIST w join DEVICES d on d.DEVICES_ID = "
-                    "w.WORK_BLACK_LIST_DEVICES_ID where d.DEVICES_MAC in ('" + PhoneText(Refusing) + "', '" +
-                    PhoneText(Silent) + "')"), 6);
+                    "w.WORK_BLACK_LIST_DEVICES_ID where d.DEVICES_MAC in ('" +
+                    PhoneText(Refusing) + "', '" + PhoneText(Silent) + "')"),
+              6);
     EXPECT_EQ(Count("select count(*) from WORK_BLACK_LIST"), 9);
 
     // Stopped: no lock of this station left, no work file, the lists show it.
@@ -404,8 +419,7 @@ TEST_F(SendingEngineTest, UnpluggedRadioStopsOnlyItsSenderAndComesBack) {
     EXPECT_EQ(view.detected[3], "Not detected");
     EXPECT_EQ(view.action[3], "Stopped");
     EXPECT_EQ(widcomm->SendRadio(), nullptr);
-    EXPECT_EQ(Count("select count(*) from CAMPAIGN_LOCKS where CAMPAIGN_LOCKS_DONGLE_MAC = '(00:11:22:33:44:53)'"),
-              0);
+    EXPECT_EQ(Count("select count(*) from CAMPAIGN_LOCKS where CAMPAIGN_LOCKS_DONGLE_MAC = '(00:11:22:33:44:53)'"), 0);
 
     // Back again: an idle sender takes the radio and sends on it.
     Plug(3, true);
@@ -430,7 +444,8 @@ TEST_F(SendingEngineTest, StopInTheMiddleLeavesNoLockAndNoFile) {
     RecordingView& view = station->view;
     e.Start();
     auto sending = [&] {
-        return std::any_of(view.rows.begin(), view.rows.end(), [](const QStringList& row) { return row[4] == "Sending"; });
+        return std::any_of(view.rows.begin(), view.rows.end(),
+                           [](const QStringList& row) { return row[4] == "Sending"; });
     };
     ASSERT_TRUE(WaitFor(sending, 10000));
     EXPECT_FALSE(e.CampaignContent.SentFiles().empty());
@@ -477,12 +492,13 @@ TEST_F(SendingEngineTest, PhoneGivenNothingIsFreedForOtherRadiosAtOnce) {
     const int later = sleeps + 2;
     ASSERT_TRUE(WaitFor([&] { return sleeps >= later; }));
     SetCampaignData(3, EncodeJpeg([] {
-        QImage img(40, 40, QImage::Format_RGB888);
-        img.fill(Qt::red);
-        return img;
-    }()));
+                        QImage img(40, 40, QImage::Format_RGB888);
+                        img.fill(Qt::red);
+                        return img;
+                    }()));
     Plug(3, true);
-    ASSERT_TRUE(WaitFor([&] { return Received(Good1) == QStringList{"promo.jpg"}; })) << Received(Good1).join(",").toStdString();
+    ASSERT_TRUE(WaitFor([&] { return Received(Good1) == QStringList{"promo.jpg"}; }))
+        << Received(Good1).join(",").toStdString();
     ASSERT_TRUE(WaitFor([&] { return Count("select count(*) from HISTORY") == 1; }));
     EXPECT_EQ(Count("select count(*) from HISTORY h join PROCESSED p on p.PROCESSED_DEVICES_ID = h.HISTORY_DEVICES_ID "
                     "where h.HISTORY_RESULT = 0 and p.PROCESSED_CAMPAIGNS_ID = 3 and p.PROCESSED_COUPON is not null"),
@@ -498,13 +514,13 @@ TEST_F(SendingEngineTest, LargeFileReachesEveryPhoneUnchanged) {
     TSendingEngine& e = CreateEngine();
     Exec("delete from CAMPAIGNS where CAMPAIGNS_ID in (2, 3)");
     QByteArray clip(1 << 20, Qt::Uninitialized);
-    for (int i = 0; i < clip.size(); ++i) clip[i] = char((i * 2654435761u) >> 13);
+    for (int i = 0; i < clip.size(); ++i)
+        clip[i] = char((i * 2654435761u) >> 13);
     SetCampaignData(1, clip);
     OnlyInRange(GoodPhones);
     e.Start();
-    ASSERT_TRUE(WaitFor([&] {
-        return Count("select count(*) from HISTORY") >= int(GoodPhones.size());
-    })) << Count("select count(*) from HISTORY");
+    ASSERT_TRUE(WaitFor([&] { return Count("select count(*) from HISTORY") >= int(GoodPhones.size()); }))
+        << Count("select count(*) from HISTORY");
     e.Stop();
     for (int i : GoodPhones) {
         EXPECT_EQ(Received(i), QStringList{"prices.txt"}) << i;
@@ -557,13 +573,11 @@ TEST_F(SendingEngineTest, WithoutAWindowTheEngineSaysWhatItDoesThroughItsView) {
 TEST_F(SendingEngineTest, StationFollowsItsAirFile) {
     // The station's air as an operator keeps it: a file, edited while sending is on.
     const QString file = home.filePath("air.json");
-    auto write = [&](const std::string& text) {
-        std::ofstream(file.toStdString(), std::ios::trunc) << text;
-    };
+    auto write = [&](const std::string& text) { std::ofstream(file.toStdString(), std::ios::trunc) << text; };
     auto phone = [&](int i) {
         return "{\"address\": \"" + PhoneText(i) + "\", \"name\": \"phone " + std::to_string(i) +
-               "\", \"class\": \"0x5A020C\", \"pairing\": {\"paired\": true}, \"inbox\": \"" +
-               Inbox(i).toStdString() + "\"}";
+               "\", \"class\": \"0x5A020C\", \"pairing\": {\"paired\": true}, \"inbox\": \"" + Inbox(i).toStdString() +
+               "\"}";
     };
     const std::string head = "{\n\"time_scale\": 0.001,\n\"radios\": [{\"stack\": \"microsoft\", \"address\": "
                              "\"(00:11:22:33:44:51)\"}],\n\"phones\": [\n";
@@ -592,7 +606,8 @@ TEST_F(SendingEngineTest, StationFollowsItsAirFile) {
     QTest::qWait(600);
     const std::string said = testing::internal::GetCapturedStderr();
     size_t times = 0;
-    for (size_t at = said.find("the air file"); at != std::string::npos; at = said.find("the air file", at + 1)) ++times;
+    for (size_t at = said.find("the air file"); at != std::string::npos; at = said.find("the air file", at + 1))
+        ++times;
     EXPECT_EQ(times, 1u) << said;
     EXPECT_NE(said.find(file.toStdString()), std::string::npos) << said;
     EXPECT_NE(said.find("line 8"), std::string::npos) << said;
@@ -699,7 +714,8 @@ static void WithCouponCheck(QAction* action, const std::function<void(TfmCheckCo
     poll.setInterval(10);
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* d = qobject_cast<TfmCheckCoupon*>(QApplication::activeModalWidget());
-        if (!d || ran) return;
+        if (!d || ran)
+            return;
         ran = true;
         steps(*d);
         d->btClose->click();
@@ -714,7 +730,8 @@ TEST_F(SendingEngineTest, CouponOnAPhonesPictureIsCheckedAndRedeemedAtTheCounter
     TfmMain& w = *window;
     const std::string couponOfGood1 = "select p.PROCESSED_COUPON from PROCESSED p join DEVICES d on d.DEVICES_ID = "
                                       "p.PROCESSED_DEVICES_ID where p.PROCESSED_COUPON is not null and d.DEVICES_MAC "
-                                      "= '" + PhoneText(Good1) + "'";
+                                      "= '" +
+                                      PhoneText(Good1) + "'";
     w.acSenderStart->trigger();
     ASSERT_TRUE(WaitFor([&] { return Count(couponOfGood1) != 0; }));
     w.acSenderStop->trigger();
@@ -748,7 +765,8 @@ TEST_F(SendingEngineTest, CouponOnAPhonesPictureIsCheckedAndRedeemedAtTheCounter
     TCouponClock::NowHook = [sent] { return sent.addSecs(3600); };
     auto values = [](const TfmCheckCoupon& d) {
         QStringList v;
-        for (int i = 0; i < d.ListView->topLevelItemCount(); ++i) v << d.ListView->topLevelItem(i)->text(1);
+        for (int i = 0; i < d.ListView->topLevelItemCount(); ++i)
+            v << d.ListView->topLevelItem(i)->text(1);
         return v;
     };
     WithCouponCheck(w.acToolsCheckCoupon, [&](TfmCheckCoupon& d) {
@@ -784,7 +802,8 @@ TEST_F(SendingEngineTest, ReportsShowTheRunAndADeletedAcceptanceIsServedAgain) {
     const auto choose = [&](const QString& campaign) {
         w.lvCampaigns->clearSelection();
         for (int i = 0; i < w.lvCampaigns->topLevelItemCount(); ++i)
-            if (w.lvCampaigns->topLevelItem(i)->text(0) == campaign) w.lvCampaigns->topLevelItem(i)->setSelected(true);
+            if (w.lvCampaigns->topLevelItem(i)->text(0) == campaign)
+                w.lvCampaigns->topLevelItem(i)->setSelected(true);
         w.UpdateActions();
     };
     std::map<QString, int> opened;
@@ -793,7 +812,8 @@ TEST_F(SendingEngineTest, ReportsShowTheRunAndADeletedAcceptanceIsServedAgain) {
         bool shown = false;
         QTimer::singleShot(0, &w, [&] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!dialog) return;
+            if (!dialog)
+                return;
             shown = true;
             act(*dialog);
             const int n = ++opened[dialog->objectName()];
@@ -814,7 +834,8 @@ TEST_F(SendingEngineTest, ReportsShowTheRunAndADeletedAcceptanceIsServedAgain) {
         const QTreeWidget* list = static_cast<TReportDialog&>(d).ListView;
         int coupons = 0;
         for (int i = 0; i < list->topLevelItemCount(); ++i)
-            if (list->topLevelItem(i)->text(3).size() == 8 && list->topLevelItem(i)->text(4) == "48") ++coupons;
+            if (list->topLevelItem(i)->text(3).size() == 8 && list->topLevelItem(i)->text(4) == "48")
+                ++coupons;
         EXPECT_EQ(coupons, int(GoodPhones.size()));
     });
     open(w.acReportsRejected, [&](QDialog& d) {
@@ -843,7 +864,8 @@ TEST_F(SendingEngineTest, ReportsShowTheRunAndADeletedAcceptanceIsServedAgain) {
     // Forgetting that the first phone received the price list serves it again in the next cycle.
     const std::string good1Prices = "select count(*) from HISTORY h join DEVICES d on d.DEVICES_ID = "
                                     "h.HISTORY_DEVICES_ID where h.HISTORY_CAMPAIGNS_ID = 1 and h.HISTORY_RESULT = 0 "
-                                    "and d.DEVICES_MAC = '" + PhoneText(Good1) + "'";
+                                    "and d.DEVICES_MAC = '" +
+                                    PhoneText(Good1) + "'";
     ASSERT_EQ(Count(good1Prices), 1);
     choose("Price list");
     boxes.Answer(TMsgResult::Yes);
@@ -857,7 +879,9 @@ TEST_F(SendingEngineTest, ReportsShowTheRunAndADeletedAcceptanceIsServedAgain) {
         EXPECT_EQ(rows(d), before - 1);
     });
     EXPECT_EQ(Count("select count(*) from PROCESSED p join DEVICES d on d.DEVICES_ID = p.PROCESSED_DEVICES_ID where "
-                    "p.PROCESSED_CAMPAIGNS_ID = 1 and d.DEVICES_MAC = '" + PhoneText(Good1) + "'"), 0);
+                    "p.PROCESSED_CAMPAIGNS_ID = 1 and d.DEVICES_MAC = '" +
+                    PhoneText(Good1) + "'"),
+              0);
     QFile::remove(Inbox(Good1) + "/prices.txt");
     w.acSenderStart->trigger();
     ASSERT_TRUE(WaitFor([&] { return Count(good1Prices) == 2; }));

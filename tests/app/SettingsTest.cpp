@@ -54,7 +54,7 @@ protected:
         return items;
     }
     static std::vector<QLineEdit*> NumericEdits(const TfmSettings& d) {
-        return {d.edMaxConnections, d.edMaxPerDongle, d.edSleep,       d.edDiscoveryTimeout, d.edConnectTimeout,
+        return {d.edMaxConnections, d.edMaxPerDongle,     d.edSleep,       d.edDiscoveryTimeout, d.edConnectTimeout,
                 d.edSendDelay,      d.edBlackListTimeout, d.edRejectRetry, d.edIgnoreRetry};
     }
     int Errors() const {
@@ -81,10 +81,11 @@ TEST_F(SettingsTest, EveryControlTravelsToItsOwnColumn) {
     EXPECT_EQ(d.objectName(), "fmSettings");
     EXPECT_EQ(d.windowTitle(), "Application Settings");
     const std::vector<std::pair<QLineEdit*, QString>> shown{
-        {d.edLocalName, "Corner shop"},  {d.edMaxConnections, "11"}, {d.edMaxPerDongle, "12"},
-        {d.edSleep, "13"},               {d.edDiscoveryTimeout, "15"}, {d.edConnectTimeout, "20"},
-        {d.edSendDelay, "14"},           {d.edBlackListTimeout, "16"}, {d.edRejectRetry, "17"},
-        {d.edIgnoreRetry, "18"}};
+        {d.edLocalName, "Corner shop"}, {d.edMaxConnections, "11"},
+        {d.edMaxPerDongle, "12"},       {d.edSleep, "13"},
+        {d.edDiscoveryTimeout, "15"},   {d.edConnectTimeout, "20"},
+        {d.edSendDelay, "14"},          {d.edBlackListTimeout, "16"},
+        {d.edRejectRetry, "17"},        {d.edIgnoreRetry, "18"}};
     for (const auto& [edit, text] : shown)
         EXPECT_EQ(edit->text(), text) << edit->objectName().toStdString();
     EXPECT_FALSE(d.cbUseWhiteList->isChecked()); // 2 is not "on"

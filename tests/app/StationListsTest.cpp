@@ -131,8 +131,8 @@ TEST_F(StationListsTest, PickedPhoneBlackListedIsNotServedAndAFileSentByHandArri
     // The running station serves Tomas and leaves the black-listed phone alone.
     w.acSenderStart->trigger();
     ASSERT_TRUE(w.Running);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Received(2).contains("prices.txt") &&
-                                             ProcessStatus(marta) == "In black list"; }, 30000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Received(2).contains("prices.txt") && ProcessStatus(marta) == "In black list"; }, 30000))
         << ProcessStatus(marta).toStdString();
     w.acSenderStop->trigger();
     EXPECT_TRUE(Received(1).isEmpty());
@@ -155,11 +155,9 @@ TEST_F(StationListsTest, PickedPhoneBlackListedIsNotServedAndAFileSentByHandArri
             d.btSend->click();
         },
         [](TfmSendToDevice& d) { return !d.edDevice->text().isEmpty(); });
-    send.Then<TfmSendToDevice>([](TfmSendToDevice& d) { d.btOK->click(); },
-                               [](TfmSendToDevice& d) {
-                                   return d.btSend->isEnabled() &&
-                                          d.laStatus->text() == "Send complete with succes.";
-                               });
+    send.Then<TfmSendToDevice>(
+        [](TfmSendToDevice& d) { d.btOK->click(); },
+        [](TfmSendToDevice& d) { return d.btSend->isEnabled() && d.laStatus->text() == "Send complete with succes."; });
     w.UpdateActions();
     ASSERT_TRUE(w.acSenderSendToDevice->isEnabled());
     w.acSenderSendToDevice->trigger();

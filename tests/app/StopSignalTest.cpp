@@ -31,7 +31,8 @@ bool PumpQtUntil(const std::function<bool()>& pred, int ms) {
     QElapsedTimer t;
     t.start();
     while (!pred()) {
-        if (t.elapsed() > ms) return false;
+        if (t.elapsed() > ms)
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(1);
     }

@@ -232,7 +232,8 @@ TEST_F(WizardTest, StoresEachTypeWithItsContentScheduleAndFont) {
         EXPECT_EQ(Scalar("select CAMPAIGNS_SCHEDULE" + where).AsInteger(), 2);
         EXPECT_EQ(Scalar("select CAMPAIGNS_ENABLED" + where).AsInteger(), 0);
         EXPECT_EQ(Text("select CAMPAIGNS_DAYS_MON || CAMPAIGNS_DAYS_TUE || CAMPAIGNS_DAYS_WED || CAMPAIGNS_DAYS_THU || "
-                       "CAMPAIGNS_DAYS_FRI || CAMPAIGNS_DAYS_SAT || CAMPAIGNS_DAYS_SUN" + where),
+                       "CAMPAIGNS_DAYS_FRI || CAMPAIGNS_DAYS_SAT || CAMPAIGNS_DAYS_SUN" +
+                       where),
                   "0000000");
         EXPECT_EQ(Text("select CAMPAIGNS_START_TIME" + where), "08:00:00");
         EXPECT_EQ(Text("select CAMPAIGNS_END_TIME" + where), "18:00:00");
@@ -305,7 +306,7 @@ TEST_F(WizardTest, StoresEachTypeWithItsContentScheduleAndFont) {
         EXPECT_EQ(Scalar("select CAMPAIGNS_FONT_STYLE" + where).AsInteger(), 1);
         EXPECT_EQ(Text("select CAMPAIGNS_MESSAGE" + where), "Half price");
         const QByteArray jpeg = Blob(w.CampaignId);
-        EXPECT_EQ(DecodeJpeg(jpeg).size(), QSize(300, 200)); // the whole picture, not the preview
+        EXPECT_EQ(DecodeJpeg(jpeg).size(), QSize(300, 200));   // the whole picture, not the preview
         EXPECT_TRUE(jpeg.contains(QByteArray("\xFF\xC0", 2))); // baseline
         TPromoText text;
         text.Message = "Half price";

@@ -79,7 +79,8 @@ void BM_AcceptPhase(benchmark::State& state) {
                  "SETTINGS_CONNECT_TIMEOUT = 30, SETTINGS_DELAY = 1, SETTINGS_MAX_PER_DONGLE = 1000");
         {
             QByteArray clip(kMegabytes << 20, Qt::Uninitialized);
-            for (qsizetype i = 0; i < clip.size(); ++i) clip[i] = char((uint32_t(i) * 2654435761u) >> 13);
+            for (qsizetype i = 0; i < clip.size(); ++i)
+                clip[i] = char((uint32_t(i) * 2654435761u) >> 13);
             ibx::TIBQuery q;
             q.SetTransaction(&w->IBTransaction);
             q.SetSQL("insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, "
@@ -116,7 +117,8 @@ void BM_AcceptPhase(benchmark::State& state) {
                 const double t = std::chrono::duration<double>(Clock::now() - t0).count();
                 filesSeconds += t;
                 longest = std::max(longest, t);
-                if (++prepared == kPhones) QTimer::singleShot(0, &loop, &QEventLoop::quit);
+                if (++prepared == kPhones)
+                    QTimer::singleShot(0, &loop, &QEventLoop::quit);
             };
         }
         state.ResumeTiming();

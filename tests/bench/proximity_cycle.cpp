@@ -45,8 +45,8 @@ static void ProximityCycle(benchmark::State& state) {
     air.SetRadio(static_cast<int>(air::StackKind::Microsoft), radio);
     for (int i = 0; i < phones; ++i) {
         air::Phone p;
-        p.address = {0x00, 0x1E, 0x3A, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
-                     static_cast<uint8_t>(i)};
+        p.address = {
+            0x00, 0x1E, 0x3A, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
         p.inbox = (dir / "inbox").string();
         air::Service s;
         s.uuid = air::Service::FromUuid16(air::kObexObjectPushUuid16);
@@ -72,7 +72,9 @@ static void ProximityCycle(benchmark::State& state) {
         sender.SetDiscoverTimeout(1);
         sender.OnAcceptDevice = [](vcl::TObject*, vyr::TvyrBluetoothDevice*, bool& accept) { accept = true; };
         sender.OnGetFiles = [&](vcl::TObject*, vyr::TvyrBluetoothDevice*, vyr::TvyrFileList& f) { f = {file}; };
-        sender.OnSendComplete = [&](vcl::TObject*, vyr::TvyrBluetoothDevice*, int e) { ++(e == 0 ? completed : failed); };
+        sender.OnSendComplete = [&](vcl::TObject*, vyr::TvyrBluetoothDevice*, int e) {
+            ++(e == 0 ? completed : failed);
+        };
         asleep = false;
         sender.OnStartSleep = [&](vcl::TObject*) { asleep = true; };
         if (sender.Start() != 0 || !win::test::PumpUntil([&] { return asleep; }, 600000)) {
@@ -100,6 +102,12 @@ static void ProximityCycle(benchmark::State& state) {
     air.Clear();
     fs::remove_all(dir);
 }
-BENCHMARK(ProximityCycle)->Arg(50)->Arg(200)->Arg(800)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(ProximityCycle)
+    ->Arg(50)
+    ->Arg(200)
+    ->Arg(800)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 BENCHMARK_MAIN();

@@ -237,8 +237,8 @@ void ByObexftp(benchmark::State& state) {
             state.SkipWithError("the server did not start");
             return;
         }
-        std::vector<std::string> args = {kClient, "-n", "127.0.0.1:" + std::to_string(kPort), "-U", "none", "-H",
-                                         "-S", "-p", file};
+        std::vector<std::string> args = {kClient, "-n", "127.0.0.1:" + std::to_string(kPort), "-U", "none", "-H", "-S",
+                                         "-p",    file};
         std::vector<char*> argv;
         for (auto& s : args)
             argv.push_back(s.data());

@@ -48,10 +48,10 @@ Target& TheTarget(bool onServer) {
                 const std::string cmd = "gfix -write async -user SYSDBA -password " +
                                         std::string(tavlin::test::PrivateServer::Password()) + " '" +
                                         t->server->Server() + ":" + t->server->Path() + "'";
-                if (std::system(cmd.c_str()) != 0) throw std::runtime_error("gfix failed: " + cmd);
+                if (std::system(cmd.c_str()) != 0)
+                    throw std::runtime_error("gfix failed: " + cmd);
             }
-        }
-        else
+        } else
             t->embedded = std::make_unique<tavlin::test::TestDatabase>();
         auto conn = t->Connect();
         ibx::TIBTransaction tr;
@@ -132,8 +132,12 @@ void BM_Decisions(benchmark::State& state, bool onServer) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_Server(benchmark::State& state) { BM_Decisions(state, true); }
-void BM_Embedded(benchmark::State& state) { BM_Decisions(state, false); }
+void BM_Server(benchmark::State& state) {
+    BM_Decisions(state, true);
+}
+void BM_Embedded(benchmark::State& state) {
+    BM_Decisions(state, false);
+}
 
 } // namespace
 

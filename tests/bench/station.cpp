@@ -121,7 +121,8 @@ void BM_Station(benchmark::State& state) {
                 const auto t0 = Clock::now();
                 ++depth;
                 inner(args...);
-                if (--depth == 0) handlerSeconds += std::chrono::duration<double>(Clock::now() - t0).count();
+                if (--depth == 0)
+                    handlerSeconds += std::chrono::duration<double>(Clock::now() - t0).count();
             };
         };
         std::map<int, int> errors;
@@ -132,12 +133,13 @@ void BM_Station(benchmark::State& state) {
             {
                 auto inner = s->OnSendComplete;
                 s->OnSendComplete = [inner, &errors, &succeeded, &onServed](vcl::TObject* o,
-                                                                           vyr::TvyrBluetoothDevice* d, int e) {
+                                                                            vyr::TvyrBluetoothDevice* d, int e) {
                     ++errors[e];
                     inner(o, d, e);
                     if (e == 0) {
                         ++succeeded;
-                        if (onServed) onServed();
+                        if (onServed)
+                            onServed();
                     }
                 };
             }
@@ -154,11 +156,13 @@ void BM_Station(benchmark::State& state) {
         QEventLoop loop;
         QTimer::singleShot(std::chrono::seconds(120), &loop, &QEventLoop::quit);
         onServed = [&] {
-            if (succeeded >= kPhones) loop.quit();
+            if (succeeded >= kPhones)
+                loop.quit();
         };
         const auto start = Clock::now();
         w->acSenderStart->trigger();
-        if (succeeded < kPhones) loop.exec();
+        if (succeeded < kPhones)
+            loop.exec();
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         w->acSenderStop->trigger();
 
@@ -172,7 +176,8 @@ void BM_Station(benchmark::State& state) {
                     Count(*w, "select count(*) from HISTORY where HISTORY_RESULT = 1"),
                     Count(*w, "select count(*) from HISTORY where HISTORY_RESULT = 2"),
                     Count(*w, "select count(*) from WORK_BLACK_LIST"));
-            for (auto [e, n] : errors) fprintf(stderr, "error %d: %d\n", e, n);
+            for (auto [e, n] : errors)
+                fprintf(stderr, "error %d: %d\n", e, n);
         }
         state.counters["phones_per_s"] = served / seconds;
         state.counters["handler_ms_per_phone"] = served ? handlerSeconds * 1000 / served : 0;

@@ -30,7 +30,6 @@ protected:
              "SETTINGS_REJECT_RETRY = 3, SETTINGS_IGNORE_RETRY = 3");
     }
 
-
     static int AddCampaign(const std::string& name, int schedule = 0, int enabled = 1, int type = 0) {
         return Call("ADD_CAMPAIGN", {{"CAMPAIGNS_NAME", name},
                                      {"CAMPAIGNS_SCHEDULE", schedule},
@@ -72,9 +71,7 @@ protected:
                       "') from RDB$DATABASE")
             .AsInteger();
     }
-
 };
-
 
 TEST_F(StationSchema, SchedulesByDateRangeAndWeekdays) {
     const int always = AddCampaign("always", 0);

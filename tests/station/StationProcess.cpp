@@ -49,7 +49,8 @@ std::string Text(const std::u16string& s) {
 std::string Folder(const std::string& address) {
     std::string out;
     for (char c : address)
-        if (std::isxdigit(static_cast<unsigned char>(c))) out += c;
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            out += c;
     return out;
 }
 
@@ -63,7 +64,8 @@ air::Phone MakePhone(const air::Address& address, const std::string& inboxRoot, 
 bool ParseInt(const char* text, int base, int low, int high, int& out) {
     char* end = nullptr;
     const long v = std::strtol(text, &end, base);
-    if (!end || *end || end == text || v < low || v > high) return false;
+    if (!end || *end || end == text || v < low || v > high)
+        return false;
     out = static_cast<int>(v);
     return true;
 }
@@ -104,7 +106,8 @@ int main(int argc, char** argv) {
 
     auto window = std::make_unique<TfmMain>();
     if (!window->Connected) {
-        for (const auto& b : boxes.Asked()) Say("error " + b.text.toStdString());
+        for (const auto& b : boxes.Asked())
+            Say("error " + b.text.toStdString());
         Say("error not connected");
         return 3;
     }
@@ -145,7 +148,8 @@ int main(int argc, char** argv) {
     QObject::connect(&stdinReady, &QSocketNotifier::activated, [&] {
         char buf[256];
         const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n > 0) input.append(buf, static_cast<size_t>(n));
+        if (n > 0)
+            input.append(buf, static_cast<size_t>(n));
         if (n <= 0 || input.find("stop") != std::string::npos) {
             stdinReady.setEnabled(false);
             QCoreApplication::quit();
@@ -153,12 +157,14 @@ int main(int argc, char** argv) {
     });
 
     w.acSenderStart->trigger();
-    if (!w.Running) Say("error not started");
+    if (!w.Running)
+        Say("error not started");
     QCoreApplication::exec();
     w.acSenderStop->trigger();
     roads.reset();
     window.reset();
-    for (const auto& b : boxes.Asked()) Say("error " + b.text.toStdString());
+    for (const auto& b : boxes.Asked())
+        Say("error " + b.text.toStdString());
     Say("stopped");
     return 0;
 }

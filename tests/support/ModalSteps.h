@@ -21,8 +21,7 @@ public:
         timer_.start();
     }
     // Acts on the next modal dialog of type T once ready(T) holds.
-    template <typename T>
-    ModalSteps& Then(std::function<void(T&)> act, std::function<bool(T&)> ready = {}) {
+    template <typename T> ModalSteps& Then(std::function<void(T&)> act, std::function<bool(T&)> ready = {}) {
         steps_.push_back(Step{[ready](QWidget* w) {
                                   auto* d = qobject_cast<T*>(w);
                                   return d && (!ready || ready(*d));

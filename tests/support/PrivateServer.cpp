@@ -29,7 +29,8 @@ std::string Helper() {
 // which the caller survives by trying again.
 int FreePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 0;
+    if (fd < 0)
+        return 0;
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -68,7 +69,8 @@ std::filesystem::path Template() {
                              tavtest::ReadFile(Helper());
     const fs::path base = fs::temp_directory_path() / ("tavlin-fbserver-template-" + std::to_string(getuid()));
     const fs::path dir = base / std::to_string(std::hash<std::string>{}(text));
-    if (fs::exists(dir)) return dir;
+    if (fs::exists(dir))
+        return dir;
     fs::create_directories(base);
     const fs::path tmp = base / ("build-" + std::to_string(getpid()));
     std::error_code ec;
@@ -88,7 +90,8 @@ std::filesystem::path Template() {
 PrivateServer::PrivateServer() {
     char pattern[] = "/tmp/tavlin-fbserver-XXXXXX";
     const char* d = mkdtemp(pattern);
-    if (!d) throw std::runtime_error("Cannot create a temporary folder");
+    if (!d)
+        throw std::runtime_error("Cannot create a temporary folder");
     dir_ = d;
     path_ = dir_ + "/data/tavlin.fdb";
     std::string output;

@@ -45,4 +45,3 @@ struct TestEnvironment {
     }
 } environment;
 } // namespace
-

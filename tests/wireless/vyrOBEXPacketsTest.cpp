@@ -256,10 +256,9 @@ TEST(vyrOBEXPackets, ConnectResponses) {
     EXPECT_EQ(r.PeerMaxPacketSize, 0);
     EXPECT_EQ(r.ConnectionId, 0u);
     // Headers that do not fit end the connect with the bad-response code.
-    for (const char* bad :
-         {"A0 00 0A 10 00 10 00 48 00 02", "A0 00 0A 10 00 10 00 48 00 0B", "A0 00 09 10 00 10 00 CB 00",
-          "A2 00 0B 10 00 10 00 CB 00 00 00",
-          "A0 00 08 10 00 10 00 97", "A0 00 09 10 00 10 00 42 00", "A0 00 02", "A0 00 0C 10 00 10 00"}) {
+    for (const char* bad : {"A0 00 0A 10 00 10 00 48 00 02", "A0 00 0A 10 00 10 00 48 00 0B",
+                            "A0 00 09 10 00 10 00 CB 00", "A2 00 0B 10 00 10 00 CB 00 00 00", "A0 00 08 10 00 10 00 97",
+                            "A0 00 09 10 00 10 00 42 00", "A0 00 02", "A0 00 0C 10 00 10 00"}) {
         r = OBEXReadConnectResponse(Hex(bad));
         EXPECT_EQ(r.Error, VYR_OBEX_UNKNOWN) << bad;
         EXPECT_EQ(r.ConnectionId, 0u) << bad;

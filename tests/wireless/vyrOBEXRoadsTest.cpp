@@ -399,12 +399,14 @@ TEST_F(ObexRoads, OnBlueSoleilAPhoneThatDropsItsLinkFailsOnlyItsOwnPush) {
         pushes.push_back(std::move(push));
     }
     auto all = [&](auto done) {
-        return PumpUntil([&] {
-            for (const auto& p : pushes)
-                if (!done(*p))
-                    return false;
-            return true;
-        }, 20000);
+        return PumpUntil(
+            [&] {
+                for (const auto& p : pushes)
+                    if (!done(*p))
+                        return false;
+                return true;
+            },
+            20000);
     };
     for (auto& p : pushes)
         ASSERT_EQ(p->opp.Connect(), 0);

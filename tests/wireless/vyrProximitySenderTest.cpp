@@ -126,8 +126,8 @@ protected:
         s.OnProgress = [this](vcl::TObject*, TvyrBluetoothDevice*, const std::u16string&, std::uint32_t,
                               std::uint32_t) { ++progress_; };
         s.OnFileSendComplete = [this](vcl::TObject*, TvyrBluetoothDevice* d, const std::u16string& f, int e) {
-            log_.push_back("file complete " + Text(d->Address()) + " " + fs::path(Text(f)).filename().string() +
-                           " " + std::to_string(e));
+            log_.push_back("file complete " + Text(d->Address()) + " " + fs::path(Text(f)).filename().string() + " " +
+                           std::to_string(e));
         };
         s.OnSendComplete = [this](vcl::TObject*, TvyrBluetoothDevice* d, int e) {
             log_.push_back("send complete " + Text(d->Address()) + " " + std::to_string(e));
@@ -178,8 +178,8 @@ TEST_F(ProximitySender, FullCycleOnEveryStackInOrder) {
         files_ = [&](const std::string&) { return TvyrFileList{small_, large_}; };
         OneCycle();
         const std::string a = PhoneText(1), b = PhoneText(2);
-        std::vector<std::string> expected = {"started", "discovery started", "found 2", "accept " + a,
-                                             "accept " + b, "files " + a, "files " + b, "discovery complete",
+        std::vector<std::string> expected = {"started",     "discovery started", "found 2",    "accept " + a,
+                                             "accept " + b, "files " + a,        "files " + b, "discovery complete",
                                              "start delay", "stop delay"};
         for (const auto& p : {a, b}) {
             expected.push_back("send started " + p);

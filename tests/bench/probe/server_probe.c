@@ -18,11 +18,11 @@
 
 /* Replies to a put: every Continue (0x90) and the final answer that follows them. */
 struct probe_record {
-    uint64_t replies;      /* every reply, the CONNECT's and DISCONNECT's included */
-    uint64_t continues;    /* 0x90 replies */
+    uint64_t replies;   /* every reply, the CONNECT's and DISCONNECT's included */
+    uint64_t continues; /* 0x90 replies */
     uint64_t first_continue_ns;
-    uint64_t final_ns;     /* the first reply other than 0x90 after a Continue: the end of the put */
-    uint64_t announced;    /* the packet size in the CONNECT reply */
+    uint64_t final_ns;  /* the first reply other than 0x90 after a Continue: the end of the put */
+    uint64_t announced; /* the packet size in the CONNECT reply */
 };
 
 typedef void* obex_t;
@@ -74,7 +74,7 @@ static void note(int fd, const void* buf, ssize_t sent) {
 ssize_t send(int fd, const void* buf, size_t len, int flags) {
     static ssize_t (*real)(int, const void*, size_t, int);
     if (!real)
-        real = (ssize_t (*)(int, const void*, size_t, int))dlsym(RTLD_NEXT, "send");
+        real = (ssize_t(*)(int, const void*, size_t, int))dlsym(RTLD_NEXT, "send");
     ssize_t n = real(fd, buf, len, flags);
     note(fd, buf, n);
     return n;
@@ -83,7 +83,7 @@ ssize_t send(int fd, const void* buf, size_t len, int flags) {
 ssize_t write(int fd, const void* buf, size_t len) {
     static ssize_t (*real)(int, const void*, size_t);
     if (!real)
-        real = (ssize_t (*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
+        real = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
     ssize_t n = real(fd, buf, len);
     note(fd, buf, n);
     return n;
