@@ -64,6 +64,21 @@ int Fail(int error) {
     return SOCKET_ERROR;
 }
 
+// The entry of a connected socket of ours, or null with the Windows error the call must fail with.
+// The caller holds T().mu.
+Sock* ConnectedSock(SOCKET s, int& error) {
+    auto it = T().socks.find(static_cast<int>(s));
+    if (s == INVALID_SOCKET || it == T().socks.end()) {
+        error = WSAENOTSOCK;
+        return nullptr;
+    }
+    if (!it->second.connected) {
+        error = WSAENOTCONN;
+        return nullptr;
+    }
+    return &it->second;
+}
+
 void Wake() {
     if (T().wakeFd >= 0) {
         uint64_t one = 1;
@@ -449,11 +464,9 @@ int send(SOCKET s, const char* buf, int len, int) {
         return Fail(WSAEFAULT);
     {
         std::lock_guard lk(T().mu);
-        auto it = T().socks.find(static_cast<int>(s));
-        if (s == INVALID_SOCKET || it == T().socks.end())
-            return Fail(WSAENOTSOCK);
-        if (!it->second.connected)
-            return Fail(WSAENOTCONN);
+        int error = 0;
+        if (!ConnectedSock(s, error))
+            return Fail(error);
     }
     for (;;) {
         ssize_t n = ::send(static_cast<int>(s), buf, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -469,11 +482,9 @@ int shutdown(SOCKET s, int how) {
     if (mode < 0)
         return Fail(WSAEINVAL);
     std::lock_guard lk(T().mu);
-    auto it = T().socks.find(static_cast<int>(s));
-    if (s == INVALID_SOCKET || it == T().socks.end())
-        return Fail(WSAENOTSOCK);
-    if (!it->second.connected)
-        return Fail(WSAENOTCONN);
+    int error = 0;
+    if (!ConnectedSock(s, error))
+        return Fail(error);
     if (::shutdown(static_cast<int>(s), mode) != 0)
         return Fail(ErrnoToWsa(errno));
     return 0;
@@ -487,15 +498,14 @@ int recv(SOCKET s, char* buf, int len, int) {
     bool rearmed;
     {
         std::lock_guard lk(T().mu);
-        auto it = T().socks.find(static_cast<int>(s));
-        if (s == INVALID_SOCKET || it == T().socks.end())
-            return Fail(WSAENOTSOCK);
-        if (!it->second.connected)
-            return Fail(WSAENOTCONN);
+        int error = 0;
+        Sock* sock = ConnectedSock(s, error);
+        if (!sock)
+            return Fail(error);
         // The next byte raises FD_READ again; the watcher is woken only when it has a socket to take back.
-        rearmed = !it->second.readArmed;
-        it->second.readArmed = true;
-        rearmed = rearmed && Watched(it->second);
+        rearmed = !sock->readArmed;
+        sock->readArmed = true;
+        rearmed = rearmed && Watched(*sock);
         ssize_t n;
         do
             n = failed ? (errno = ECONNRESET, -1)
