@@ -28,6 +28,7 @@ inline constexpr win::UINT WM_TOSHIBA_CHANNEL_FOUND = win::WM_USER + 20;    // 1
 inline constexpr win::UINT WM_BLUESOLEIL_NOTIFY = win::WM_USER + 23;        // 1047
 inline constexpr win::UINT WM_DISCOVERY_FINISH = win::WM_USER + 29;         // 1053 discovery -> itself
 inline constexpr win::UINT WM_WIDCOMM_CLIENTS_RELEASED = win::WM_USER + 30; // 1054 -> API window
+inline constexpr win::UINT WM_SOCKET_NOTIFY = win::WM_USER + 31;            // 1055 socket -> connection window
 
 static_assert(WM_TRANSPORT_CHANGED == 1025 && WM_API_UNLOADED == 1028 && WM_WIDCOMM_DATA == 1039);
 static_assert(WM_BLUESOLEIL_NOTIFY == 1047 && WM_WIDCOMM_CLIENTS_RELEASED == 1054);

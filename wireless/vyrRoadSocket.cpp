@@ -1,14 +1,17 @@
-// The socket roads: IrDA and RFCOMM on the Microsoft stack. A worker connects in event-select mode and
-// then reads; writes run on the caller's thread. The socket is closed only by Close, after the worker is
-// joined, so a write on the owner's thread never meets a closed (and perhaps reused) descriptor.
+// The socket roads: IrDA and RFCOMM on the Microsoft stack. A worker connects in event-select mode; writes
+// run on the caller's thread. The socket is closed only by Close, after the worker is joined, so a write
+// on the owner's thread never meets a closed (and perhaps reused) descriptor.
 //
-// Once connected the worker waits on the socket itself (select) rather than on a network event: every
-// reply then wakes one thread on its way to the owner, not two. A stop shuts the socket down first, which
-// ends that wait at once; the terminate event still ends every wait before it.
+// Once connected the worker ends and the socket is selected to the connection's window: the owner's own
+// message wait watches it and each notice is read on the owner's thread, so a reply wakes that one thread
+// on its way to the session, as a blocking client's read would. The next notice comes only after the
+// read, so one data message is pending at a time. A stop shuts the socket down first; the terminate
+// event still ends every wait of the connect.
 #include "vcl/SysUtils.h"
 #include "vyrConnections.h"
 #include "vyrErrors.h"
 #include "vyrFuncs.h"
+#include "vyrMessages.h"
 #include "vyrMicrosoft.h"
 #include "vyrRoads.h"
 #include "win32/Sockets.h"
@@ -34,6 +37,8 @@ public:
         TvyrCustomClientConnection& c = Connection();
         Attempt a;
         a.readSize = c.Buffers()->ReadBuffer();
+        buffer_.assign(a.readSize ? a.readSize : 1, '\0');
+        lost_ = false;
         a.writeSize = c.Buffers()->WriteBuffer();
         a.timeout = c.ConnectTimeout();
         if (irda_) {
@@ -75,20 +80,48 @@ public:
                 continue;
             }
             if (n == win::SOCKET_ERROR && win::WSAGetLastError() == win::WSAEWOULDBLOCK) {
-                // The send buffer is full: wait, bounded, for the peer to take some.
-                win::fd_set writable{};
-                writable.fd_count = 1;
-                writable.fd_array[0] = s;
+                // The send buffer is full: wait, bounded, for the peer to take some. The socket is read
+                // on this thread only, so what the peer sends meanwhile is taken in here (and delivered
+                // once the owner pumps again): a peer that talks back while it takes a long write would
+                // otherwise wait for us as we wait for it.
+                win::fd_set writable{}, readable{};
+                writable.fd_count = readable.fd_count = 1;
+                writable.fd_array[0] = readable.fd_array[0] = s;
                 win::timeval limit{static_cast<win::LONG>(kSendRoomWaitMs / 1000), 0};
-                if (win::select(0, nullptr, &writable, nullptr, &limit) == 1)
+                if (win::select(0, lost_ ? nullptr : &readable, &writable, nullptr, &limit) > 0) {
+                    if (!lost_ && readable.fd_count == 1)
+                        Receive(s);
                     continue;
+                }
             }
             return VYR_INTERNAL_ERROR;
         }
         return VYR_SUCCESS;
     }
 
+    // A notice of the selected socket, on the owner's thread.
+    bool HandleMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM) override {
+        if (msg != WM_SOCKET_NOTIFY)
+            return false;
+        const win::SOCKET s = socket_.load();
+        if (s != win::INVALID_SOCKET && wParam == s && !lost_ && !stopping_.load())
+            Receive(s);
+        return true;
+    }
+
 private:
+    // One receive, handed on as it came. End of stream, or any failure other than "nothing there yet", is
+    // a lost link, reported once.
+    void Receive(win::SOCKET s) {
+        const int n = win::recv(s, buffer_.data(), static_cast<int>(buffer_.size()), 0);
+        if (n > 0) {
+            PostData(buffer_.data(), static_cast<win::DWORD>(n));
+        } else if (n == 0 || win::WSAGetLastError() != win::WSAEWOULDBLOCK) {
+            lost_ = true;
+            PostLinkLost();
+        }
+    }
+
     struct Attempt {
         win::DWORD readSize = 4096, writeSize = 4096, timeout = 20000;
         std::u16string address, service;
@@ -153,14 +186,17 @@ private:
         socket_.store(s);
         win::WSAEVENT event = nullptr;
         int code = Connect(terminate, a, s, event);
-        if (code >= 0)
-            PostConnectResult(code);
-        if (code == VYR_SUCCESS)
-            ReadLoop(s, a.readSize);
         if (event) {
             win::WSAEventSelect(s, nullptr, 0);
             win::WSACloseEvent(event);
         }
+        if (code < 0)
+            return;
+        PostConnectResult(code);
+        // Selected after the result is posted, so every notice finds the connection established.
+        if (code == VYR_SUCCESS && !stopping_.load() &&
+            win::WSAAsyncSelect(s, Window(), WM_SOCKET_NOTIFY, win::FD_READ | win::FD_CLOSE) != 0)
+            PostLinkLost();
     }
 
     // The connect steps: a code to post, or -1 when stopped (nothing is posted then).
@@ -220,51 +256,20 @@ private:
             win::WSANETWORKEVENTS ne{};
             if (win::WSAEnumNetworkEvents(s, event, &ne) != 0)
                 return VYR_INTERNAL_ERROR;
-            int code =
-                SocketErrorToError(ne.iErrorCode[win::FD_CONNECT_BIT], irda_ ? VYR_UNABLE_CONNECT : VYR_ACCESS_DENIED);
-            // Connected: the read loop waits on the socket, so the event is no longer needed.
-            if (code == VYR_SUCCESS && win::WSAEventSelect(s, nullptr, 0) != 0)
-                return VYR_INTERNAL_ERROR;
-            return code;
+            return SocketErrorToError(ne.iErrorCode[win::FD_CONNECT_BIT],
+                                      irda_ ? VYR_UNABLE_CONNECT : VYR_ACCESS_DENIED);
         }
         default:
             return VYR_INTERNAL_ERROR;
         }
     }
 
-    // Until stopped: each readable socket gives one receive, handed on as it came. End of stream, or any
-    // failure other than "nothing there yet", is a lost link.
-    void ReadLoop(win::SOCKET s, win::DWORD readSize) {
-        std::vector<char> buffer(readSize ? readSize : 1);
-        for (;;) {
-            win::fd_set readable{};
-            readable.fd_count = 1;
-            readable.fd_array[0] = s;
-            const int ready = win::select(0, &readable, nullptr, nullptr, nullptr);
-            if (stopping_.load())
-                return;
-            if (ready == win::SOCKET_ERROR) {
-                PostLinkLost();
-                return;
-            }
-            if (ready == 0)
-                continue;
-            const int n = win::recv(s, buffer.data(), static_cast<int>(buffer.size()), 0);
-            if (n > 0) {
-                PostData(buffer.data(), static_cast<win::DWORD>(n));
-                continue;
-            }
-            if (n == win::SOCKET_ERROR && win::WSAGetLastError() == win::WSAEWOULDBLOCK)
-                continue;
-            if (!stopping_.load())
-                PostLinkLost();
-            return;
-        }
-    }
-
     const bool irda_;
     std::atomic<win::SOCKET> socket_{win::INVALID_SOCKET};
     std::atomic<bool> stopping_{false};
+    // The owner's thread only.
+    std::vector<char> buffer_;
+    bool lost_ = false;
 };
 
 } // namespace

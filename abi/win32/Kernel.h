@@ -5,6 +5,8 @@
 #include "win32/WinTypes.h"
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace win {
 
@@ -24,5 +26,11 @@ template <typename T> std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
 void SetQueueWakeFd(int fd);
 // True when the calling thread's queue holds a posted message or an incoming send.
 bool QueueHasWork();
+// The sockets selected to the calling thread's windows (WSAAsyncSelect), each with whether it waits for
+// a readable notice (false from its notice until the next recv), for a foreign event loop to watch.
+std::vector<std::pair<int, bool>> QueueSelectedSockets();
+// From that loop: the socket is readable, so its notice goes into the calling thread's queue. False when
+// the socket is not watched by this thread or already has its notice.
+bool QueueSocketReadable(int fd);
 
 } // namespace win

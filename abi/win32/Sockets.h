@@ -7,8 +7,8 @@
 // does: FD_CONNECT once, FD_READ re-armed by each recv, FD_CLOSE once the peer has closed and every byte
 // was read. Errors are the Windows numbers (WSAGetLastError).
 //
-// Failure switches: "socket", "setsockopt", "WSAEventSelect", "WSAEnumNetworkEvents", "connect", "send",
-// "recv", "WSAStringToAddressW".
+// Failure switches: "socket", "setsockopt", "WSAEventSelect", "WSAAsyncSelect", "WSAEnumNetworkEvents",
+// "connect", "send", "recv", "WSAStringToAddressW".
 #pragma once
 
 #include "win32/WinSock.h"
@@ -69,6 +69,12 @@ int select(int nfds, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const
 WSAEVENT WSACreateEvent(); // manual reset, not signalled
 BOOL WSACloseEvent(WSAEVENT event);
 int WSAEventSelect(SOCKET s, WSAEVENT event, LONG networkEvents);
+// Selects the socket to a window instead of an event: while the socket is readable (bytes, or the end of
+// the stream) the window's thread gets `msg` (wParam = the socket, lParam = FD_READ, or FD_CLOSE when only
+// that is asked), one at a time, the next after a recv. Ends event selection; a null window with no
+// events ends this selection. The notices come from the window's own thread's message wait: no other
+// thread is woken for them.
+int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, LONG events);
 // Takes the recorded events (and resets the event when one is given).
 int WSAEnumNetworkEvents(SOCKET s, WSAEVENT event, WSANETWORKEVENTS* events);
 // AF_BTH: "(XX:XX:XX:XX:XX:XX)" (parentheses optional) into a SOCKADDR_BTH.

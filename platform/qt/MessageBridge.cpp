@@ -33,6 +33,8 @@ MessageBridge::~MessageBridge() {
         SetQueueWakeFd(-1);
         tl_bridge = nullptr;
     }
+    for (auto& [fd, n] : sockets_)
+        delete n;
     delete notifier_;
     if (fd_ >= 0)
         ::close(fd_);
@@ -76,7 +78,39 @@ int MessageBridge::Drain(int limit) {
         ssize_t n = ::write(fd_, &one, sizeof one);
         (void)n;
     }
+    WatchSockets();
     return handled;
+}
+
+void MessageBridge::SocketReadable(int fd) {
+    if (QueueSocketReadable(fd))
+        Drain();
+    else
+        WatchSockets(); // no longer waiting for a notice: stop watching until it is
+}
+
+// A notifier for each selected socket, enabled while the socket waits for its notice; gone with the
+// socket's selection, so no notifier outlives its descriptor for long.
+void MessageBridge::WatchSockets() {
+    auto selected = QueueSelectedSockets();
+    std::map<int, bool> wanted(selected.begin(), selected.end());
+    for (auto it = sockets_.begin(); it != sockets_.end();) {
+        if (!wanted.count(it->first)) {
+            delete it->second;
+            it = sockets_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto [fd, armed] : wanted) {
+        auto& n = sockets_[fd];
+        if (!n) {
+            n = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+            connect(n, &QSocketNotifier::activated, this, [this, fd] { SocketReadable(fd); });
+        }
+        if (n->isEnabled() != armed)
+            n->setEnabled(armed);
+    }
 }
 
 } // namespace win

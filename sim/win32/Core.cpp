@@ -6,8 +6,16 @@
 // condition variable with each object for as long as it waits (woken when one is signalled). Waits with a
 // deadline also register with the clock, which wakes them when a test moves or speeds it. Waits re-check
 // their conditions on each wake-up. Window procedures always run without the mutex held.
+//
+// A socket selected to a window (WSAAsyncSelect) is watched by the wait of the window's thread itself:
+// while its queue has such sockets, the owner's waits poll them together with an eventfd of the queue
+// (written by wake-ups only while the owner polls), and a readable socket becomes a notice in the queue
+// on the owner's own thread. A reply to the owner then wakes that thread alone. A thread served by a
+// foreign event loop (SetQueueWakeFd) is told which sockets to watch instead (QueueSelectedSockets).
+#include "sim/win32/Queues.h"
 #include "win32/Kernel.h"
 #include "sim/win32/Testing.h"
+#include "win32/Sockets.h"
 #include "win32/Windows.h"
 #include "vcl/SysUtils.h"
 
@@ -22,6 +30,8 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
@@ -32,6 +42,53 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 struct Queue;
+
+struct SocketWatch {
+    int fd = -1;
+    unsigned long long id = 0; // tells a new watch of a reused descriptor from the old one
+    uintptr_t hwnd = 0;
+    UINT msg = 0;
+    LONG events = 0;
+    bool armed = true; // false from its notice until the next recv
+};
+
+// What a wait blocks on: a condition variable, or for a queue with selected sockets a poll of them and of
+// the queue's eventfd. Its state is guarded by the process mutex, but notify_one may also be called after
+// that mutex was let go by a thread that changed what the waiter looks at while holding it.
+class Waker {
+public:
+    explicit Waker(Queue* queue = nullptr) : queue_(queue) {}
+    ~Waker() {
+        if (eventFd_ >= 0)
+            ::close(eventFd_);
+    }
+    Waker(const Waker&) = delete;
+    Waker& operator=(const Waker&) = delete;
+
+    void notify_one() {
+        cv_.notify_one();
+        if (polling_.load()) {
+            uint64_t one = 1;
+            [[maybe_unused]] ssize_t n = ::write(eventFd_, &one, sizeof one);
+        }
+    }
+    void wait(std::unique_lock<std::mutex>& lk) { Block(lk, std::nullopt); }
+    void wait_until(std::unique_lock<std::mutex>& lk, SteadyClock::time_point until) { Block(lk, until); }
+    template <typename Pred>
+    void wait_until(std::unique_lock<std::mutex>& lk, SteadyClock::time_point until, Pred done) {
+        while (!done() && SteadyClock::now() < until)
+            Block(lk, until);
+    }
+
+private:
+    void Block(std::unique_lock<std::mutex>& lk, std::optional<SteadyClock::time_point> until);
+    bool PollLocked(std::unique_lock<std::mutex>& lk, std::optional<SteadyClock::time_point> until);
+
+    Queue* queue_;
+    std::condition_variable cv_;
+    int eventFd_ = -1;
+    std::atomic<bool> polling_{false}; // set under the mutex; read also without it by notify_one
+};
 
 struct SendRequest {
     HWND hwnd;
@@ -44,7 +101,8 @@ struct SendRequest {
 };
 
 struct Queue {
-    std::condition_variable cv; // only the owner thread waits on it
+    Waker cv{this};                               // only the owner thread waits on it
+    std::unordered_map<int, SocketWatch> watches; // sockets selected to its windows, by descriptor
     DWORD tid = 0;
     bool alive = true;
     std::deque<MSG> posted;
@@ -83,7 +141,7 @@ public:
         for (auto* cv : waiters)
             cv->notify_one();
     }
-    std::vector<std::condition_variable*> waiters; // one entry per wait in progress
+    std::vector<Waker*> waiters; // one entry per wait in progress
 };
 
 class EventObject : public Waitable {
@@ -110,14 +168,15 @@ public:
 
 struct State {
     std::mutex mu;
-    std::condition_variable timerCv;                    // the timer list or the clock changed
-    std::vector<std::condition_variable*> clockWaiters; // waits with a deadline, woken when the clock jumps
+    std::condition_variable timerCv;  // the timer list or the clock changed
+    std::vector<Waker*> clockWaiters; // waits with a deadline, woken when the clock jumps
     uintptr_t nextId = 0x10000;
     std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> handles;
     std::unordered_map<uintptr_t, std::shared_ptr<Window>> windows;
     std::unordered_map<DWORD, std::weak_ptr<Queue>> queues;
     std::map<std::pair<uintptr_t, UINT_PTR>, Timer> timers;
     std::map<uintptr_t, DeviceNotification> notifications;
+    std::unordered_map<int, std::weak_ptr<Queue>> watchers; // the queue watching each selected socket
     bool timerThreadStarted = false;
     ULONGLONG timerWakeAt = 0; // clock time the timer thread waits until (~0: no timer due)
 };
@@ -168,7 +227,7 @@ void NotifyClockChange() {
     S().timerCv.notify_all();
 }
 
-void EraseOne(std::vector<std::condition_variable*>& list, std::condition_variable* cv) {
+void EraseOne(std::vector<Waker*>& list, Waker* cv) {
     auto it = std::find(list.begin(), list.end(), cv);
     if (it != list.end())
         list.erase(it);
@@ -178,8 +237,7 @@ void EraseOne(std::vector<std::condition_variable*>& list, std::condition_variab
 // on; undone when the wait ends, also by an exception. Made and destroyed with the process mutex held.
 class WaitRegistration {
 public:
-    WaitRegistration(std::condition_variable* cv, bool timed,
-                     const std::vector<std::shared_ptr<Waitable>>* objs = nullptr)
+    WaitRegistration(Waker* cv, bool timed, const std::vector<std::shared_ptr<Waitable>>* objs = nullptr)
         : cv_(cv), timed_(timed), objs_(objs) {
         if (timed_)
             S().clockWaiters.push_back(cv_);
@@ -198,7 +256,7 @@ public:
     WaitRegistration& operator=(const WaitRegistration&) = delete;
 
 private:
-    std::condition_variable* cv_;
+    Waker* cv_;
     bool timed_;
     const std::vector<std::shared_ptr<Waitable>>* objs_;
 };
@@ -245,14 +303,40 @@ std::shared_ptr<Queue> CurrentQueueLocked() {
     return tl_queue.queue;
 }
 
-void WakeLocked(Queue& q) {
-    q.cv.notify_one();
+void SignalWakeFdLocked(Queue& q) {
     if (q.wakeFd >= 0) {
         uint64_t one = 1;
         ssize_t n = ::write(q.wakeFd, &one, sizeof one);
         (void)n; // a full eventfd is already signalled
     }
 }
+
+void WakeLocked(Queue& q) {
+    q.cv.notify_one();
+    SignalWakeFdLocked(q);
+}
+
+// Wakes a queue's owner once the process mutex is let go: an owner woken while the poster still holds
+// it would at once sleep again on the mutex, and both threads would pay two more system calls.
+// Declared before the lock, so that it runs after the lock's release.
+class WakeAfterUnlock {
+public:
+    WakeAfterUnlock() = default;
+    WakeAfterUnlock(const WakeAfterUnlock&) = delete;
+    WakeAfterUnlock& operator=(const WakeAfterUnlock&) = delete;
+    ~WakeAfterUnlock() {
+        if (q_)
+            q_->cv.notify_one();
+    }
+    // With the mutex held: the eventfd is written now (its descriptor may be closed once we let go).
+    void SetLocked(std::shared_ptr<Queue> q) {
+        SignalWakeFdLocked(*q);
+        q_ = std::move(q);
+    }
+
+private:
+    std::shared_ptr<Queue> q_;
+};
 
 std::shared_ptr<Window> FindWindowLocked(HWND hwnd) {
     auto it = S().windows.find(reinterpret_cast<uintptr_t>(hwnd));
@@ -287,6 +371,15 @@ void KillWindowLocked(Window& w) {
         it = it->first.first == w.id ? s.timers.erase(it) : std::next(it);
     for (auto it = s.notifications.begin(); it != s.notifications.end();)
         it = it->second.hwnd == w.id ? s.notifications.erase(it) : std::next(it);
+    auto& watches = w.queue->watches;
+    for (auto it = watches.begin(); it != watches.end();) {
+        if (it->second.hwnd == w.id) {
+            s.watchers.erase(it->first);
+            it = watches.erase(it);
+        } else {
+            ++it;
+        }
+    }
     auto& posted = w.queue->posted;
     posted.erase(std::remove_if(posted.begin(), posted.end(),
                                 [&](const MSG& m) { return reinterpret_cast<uintptr_t>(m.hwnd) == w.id; }),
@@ -307,6 +400,77 @@ void KillQueueLocked(const std::shared_ptr<Queue>& q) {
     CompleteSendsLocked(*q, 0);
     q->posted.clear();
     S().queues.erase(q->tid);
+}
+
+// Readable means bytes or the end of the stream; the reader tells them apart by its recv. One notice
+// until the next recv.
+void PostNoticeLocked(Queue& q, SocketWatch& w) {
+    if (!w.armed)
+        return;
+    w.armed = false;
+    const LONG event = (w.events & FD_READ) ? FD_READ : FD_CLOSE;
+    q.posted.push_back(MSG{reinterpret_cast<HWND>(w.hwnd),
+                           w.msg,
+                           static_cast<WPARAM>(w.fd),
+                           static_cast<LPARAM>(event),
+                           static_cast<DWORD>(NowMs()),
+                           {0, 0}});
+}
+
+void Waker::Block(std::unique_lock<std::mutex>& lk, std::optional<SteadyClock::time_point> until) {
+    if (queue_ && !queue_->watches.empty() && PollLocked(lk, until))
+        return;
+    if (until)
+        cv_.wait_until(lk, *until);
+    else
+        cv_.wait(lk);
+}
+
+// The owner's wait while its queue has selected sockets. False when the poll cannot be made (no eventfd):
+// the caller then waits on the condition variable, and the sockets are looked at on its next wake-up.
+bool Waker::PollLocked(std::unique_lock<std::mutex>& lk, std::optional<SteadyClock::time_point> until) {
+    if (eventFd_ < 0) {
+        eventFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (eventFd_ < 0)
+            return false;
+    }
+    Queue& q = *queue_;
+    std::vector<pollfd> fds;
+    std::vector<unsigned long long> ids;
+    fds.reserve(q.watches.size() + 1);
+    ids.reserve(q.watches.size() + 1);
+    fds.push_back({eventFd_, POLLIN, 0});
+    ids.push_back(0);
+    for (const auto& [fd, w] : q.watches)
+        if (w.armed) {
+            fds.push_back({w.fd, POLLIN | POLLRDHUP, 0});
+            ids.push_back(w.id);
+        }
+    int timeout = -1;
+    if (until) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - SteadyClock::now()).count();
+        timeout = static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+    }
+    polling_.store(true);
+    lk.unlock();
+    int ready = ::poll(fds.data(), fds.size(), timeout);
+    lk.lock();
+    polling_.store(false);
+    if (ready <= 0)
+        return true;
+    if (fds[0].revents) {
+        uint64_t v;
+        [[maybe_unused]] ssize_t n = ::read(eventFd_, &v, sizeof v);
+    }
+    for (size_t i = 1; i < fds.size(); ++i) {
+        if (!fds[i].revents)
+            continue;
+        // The watch may have gone, or its descriptor been reused, while the lock was let go.
+        auto it = q.watches.find(fds[i].fd);
+        if (it != q.watches.end() && it->second.id == ids[i])
+            PostNoticeLocked(q, it->second);
+    }
+    return true;
 }
 
 // Runs the sends waiting for this thread. Returns with the lock held, also when a procedure throws.
@@ -437,8 +601,8 @@ DWORD WaitImpl(DWORD count, const HANDLE* handles, bool waitAll, DWORD ms, bool 
     if (ms != INFINITE)
         deadline = NowMs() + ms;
     // A thread with a queue waits on its queue's condition variable, so that sends and posts wake it too.
-    std::condition_variable ownCv;
-    std::condition_variable* cv = q ? &q->cv : &ownCv;
+    Waker ownCv;
+    Waker* cv = q ? &q->cv : &ownCv;
     WaitRegistration registration(cv, deadline.has_value(), &objs);
     for (;;) {
         if (q)
@@ -518,6 +682,86 @@ bool QueueHasWork() {
     return q && (!q->posted.empty() || !q->sent.empty());
 }
 
+std::vector<std::pair<int, bool>> QueueSelectedSockets() {
+    std::lock_guard lk(S().mu);
+    std::vector<std::pair<int, bool>> out;
+    if (auto& q = tl_queue.queue)
+        for (const auto& [fd, w] : q->watches)
+            out.emplace_back(fd, w.armed);
+    return out;
+}
+
+bool QueueSocketReadable(int fd) {
+    std::lock_guard lk(S().mu);
+    auto& q = tl_queue.queue;
+    if (!q)
+        return false;
+    auto it = q->watches.find(fd);
+    if (it == q->watches.end() || !it->second.armed)
+        return false;
+    PostNoticeLocked(*q, it->second);
+    return true;
+}
+
+namespace {
+unsigned long long g_nextWatchId = 1; // under the mutex
+
+std::shared_ptr<Queue> WatcherLocked(int fd) {
+    auto it = S().watchers.find(fd);
+    return it == S().watchers.end() ? nullptr : it->second.lock();
+}
+
+// Ends the watch of the descriptor, with any notice of it still waiting: the number may soon be another
+// socket's.
+void UnwatchLocked(int fd) {
+    auto q = WatcherLocked(fd);
+    S().watchers.erase(fd);
+    if (!q)
+        return;
+    auto it = q->watches.find(fd);
+    if (it == q->watches.end())
+        return;
+    const SocketWatch gone = it->second;
+    q->watches.erase(it);
+    auto& posted = q->posted;
+    posted.erase(std::remove_if(posted.begin(), posted.end(),
+                                [&](const MSG& m) {
+                                    return reinterpret_cast<uintptr_t>(m.hwnd) == gone.hwnd && m.message == gone.msg &&
+                                           m.wParam == static_cast<WPARAM>(fd);
+                                }),
+                 posted.end());
+    WakeLocked(*q); // a poll still holding the descriptor lets go of it
+}
+} // namespace
+
+int WatchSocket(int fd, HWND hwnd, UINT msg, LONG events) {
+    std::lock_guard lk(S().mu);
+    UnwatchLocked(fd);
+    if (!hwnd && events == 0)
+        return 0;
+    auto w = FindWindowLocked(hwnd);
+    if (!w || !w->queue->alive || events == 0)
+        return WSAEINVAL;
+    w->queue->watches[fd] = SocketWatch{fd, g_nextWatchId++, w->id, msg, events, true};
+    S().watchers[fd] = w->queue;
+    WakeLocked(*w->queue); // an owner already waiting starts to watch it
+    return 0;
+}
+
+void RearmSocketWatch(int fd) {
+    std::lock_guard lk(S().mu);
+    auto q = WatcherLocked(fd);
+    if (!q)
+        return;
+    auto it = q->watches.find(fd);
+    if (it == q->watches.end() || it->second.armed)
+        return;
+    it->second.armed = true;
+    // Only another thread needs waking: the owner looks again before it waits.
+    if (q->tid != ThisTid())
+        WakeLocked(*q);
+}
+
 // ---------------------------------------------------------------- clock
 
 DWORD GetTickCount() {
@@ -539,7 +783,7 @@ void Sleep(DWORD milliseconds) {
     std::optional<ULONGLONG> deadline;
     if (milliseconds != INFINITE)
         deadline = NowMs() + milliseconds;
-    std::condition_variable cv; // only the clock wakes a sleep
+    Waker cv; // only the clock wakes a sleep
     WaitRegistration registration(&cv, deadline.has_value());
     while (!deadline || NowMs() < *deadline) {
         if (deadline)
@@ -698,6 +942,7 @@ DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
 // ---------------------------------------------------------------- messages
 
 BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    WakeAfterUnlock wake;
     std::lock_guard lk(S().mu);
     std::shared_ptr<Queue> q;
     if (!hwnd) {
@@ -711,11 +956,12 @@ BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         q = w->queue;
     }
     q->posted.push_back(MSG{hwnd, msg, wParam, lParam, static_cast<DWORD>(NowMs()), {0, 0}});
-    WakeLocked(*q);
+    wake.SetLocked(std::move(q));
     return TRUE;
 }
 
 BOOL PostThreadMessageW(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
+    WakeAfterUnlock wake;
     std::lock_guard lk(S().mu);
     auto it = S().queues.find(threadId);
     auto q = it == S().queues.end() ? nullptr : it->second.lock();
@@ -724,7 +970,7 @@ BOOL PostThreadMessageW(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) 
         return FALSE;
     }
     q->posted.push_back(MSG{nullptr, msg, wParam, lParam, static_cast<DWORD>(NowMs()), {0, 0}});
-    WakeLocked(*q);
+    wake.SetLocked(std::move(q));
     return TRUE;
 }
 

@@ -5,6 +5,7 @@
 #include "sim/air/Air.h"
 #include "sim/air/FarEnd.h"
 #include "sim/air/ObexLink.h"
+#include "sim/win32/Queues.h"
 #include "sim/win32/Testing.h"
 #include "win32/WinBase.h"
 
@@ -333,6 +334,7 @@ int closesocket(SOCKET s) {
         if (s == INVALID_SOCKET || it == T().socks.end())
             return Fail(WSAENOTSOCK);
         T().socks.erase(it);
+        WatchSocket(static_cast<int>(s), nullptr, 0, 0);
         // The watcher's poll may still hold the descriptor and so keep the link up after close: the
         // shutdown ends it for the peer at once.
         ::shutdown(static_cast<int>(s), SHUT_RDWR);
@@ -515,7 +517,26 @@ int recv(SOCKET s, char* buf, int len, int) {
     }
     if (rearmed)
         Wake();
+    RearmSocketWatch(static_cast<int>(s));
     return result;
+}
+
+int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, LONG events) {
+    std::lock_guard lk(T().mu);
+    auto it = T().socks.find(static_cast<int>(s));
+    if (s == INVALID_SOCKET || it == T().socks.end())
+        return Fail(WSAENOTSOCK);
+    if (test::ShouldFail("WSAAsyncSelect"))
+        return Fail(WSAENOBUFS);
+    events &= FD_READ | FD_CLOSE;
+    if (hwnd && events == 0)
+        return Fail(WSAEINVAL);
+    // One way of selection at a time, as the system has it.
+    it->second.event = nullptr;
+    it->second.mask = 0;
+    if (int error = WatchSocket(static_cast<int>(s), hwnd, msg, events))
+        return Fail(error);
+    return 0;
 }
 
 int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const timeval* timeout) {
@@ -582,6 +603,8 @@ int WSAEventSelect(SOCKET s, WSAEVENT event, LONG networkEvents) {
         if (networkEvents != 0 && !event)
             return Fail(WSAEINVAL);
         Sock& k = it->second;
+        if (networkEvents != 0)
+            WatchSocket(static_cast<int>(s), nullptr, 0, 0);
         k.event = networkEvents ? event : nullptr;
         k.mask = networkEvents;
         k.recorded = 0;
