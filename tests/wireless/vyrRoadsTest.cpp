@@ -452,3 +452,74 @@ TEST_F(Roads, IrdaCarriesBurstsAndMapsItsFailures) {
     EXPECT_EQ(Outcome(ir, e), VYR_UNABLE_CONNECT);
     EXPECT_EQ(e.disconnects, 1);
 }
+// A socket selected to a window is watched by the window's own message wait: a thread blocked in its
+// queue wakes for the socket alone, gets one notice until it reads, and none once the socket is closed.
+TEST_F(Roads, SelectedSocketWakesItsWindowsThreadOneNoticeAtATime) {
+    constexpr win::UINT kNotice = win::WM_USER + 500;
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
+    win::SOCKET s = win::socket(win::AF_BTH, win::WS_SOCK_STREAM, win::BTHPROTO_RFCOMM);
+    ASSERT_NE(s, win::INVALID_SOCKET);
+    win::SOCKADDR_BTH addr{};
+    addr.addressFamily = win::AF_BTH;
+    for (int i = 0; i < 6; ++i)
+        addr.btAddr = (addr.btAddr << 8) | kPhone[i];
+    addr.port = 3;
+    ASSERT_EQ(win::connect(s, &addr, sizeof addr), 0);
+    win::HWND hwnd =
+        win::CreateWindowExW(0, u"Message", u"", 0, 0, 0, 0, 0, win::HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(hwnd, nullptr);
+
+    // Selected from another thread while this one already waits in its queue, as a road's worker does.
+    ASSERT_EQ(win::send(s, "ping", 4, 0), 4);
+    std::thread selector([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(win::WSAAsyncSelect(s, hwnd, kNotice, win::FD_READ | win::FD_CLOSE), 0);
+    });
+    win::MSG m{};
+    const auto started = std::chrono::steady_clock::now();
+    const win::DWORD woke = win::MsgWaitForMultipleObjects(0, nullptr, win::FALSE, 8000, win::QS_ALLINPUT);
+    selector.join();
+    ASSERT_EQ(woke, win::WAIT_OBJECT_0);
+    // Woken by the socket, not found only when the wait ran out.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
+    ASSERT_EQ(win::GetMessageW(&m, nullptr, 0, 0), win::TRUE);
+    EXPECT_EQ(m.message, kNotice);
+    EXPECT_EQ(m.hwnd, hwnd);
+    EXPECT_EQ(m.wParam, s);
+    EXPECT_EQ(m.lParam, win::FD_READ);
+
+    // Unread bytes raise no second notice; a read lets the next one come.
+    ASSERT_EQ(win::send(s, "pong", 4, 0), 4);
+    EXPECT_EQ(win::MsgWaitForMultipleObjects(0, nullptr, win::FALSE, 100, win::QS_ALLINPUT), win::WAIT_TIMEOUT);
+    std::string got;
+    char buf[64];
+    while (got.size() < 8) {
+        int n = win::recv(s, buf, sizeof buf, 0);
+        if (n > 0) {
+            got.append(buf, static_cast<std::size_t>(n));
+            continue;
+        }
+        ASSERT_EQ(win::WSAGetLastError(), win::WSAEWOULDBLOCK);
+        ASSERT_EQ(win::MsgWaitForMultipleObjects(0, nullptr, win::FALSE, 5000, win::QS_ALLINPUT), win::WAIT_OBJECT_0);
+        ASSERT_TRUE(win::PeekMessageW(&m, nullptr, 0, 0, win::PM_REMOVE));
+        EXPECT_EQ(m.message, kNotice);
+    }
+    EXPECT_EQ(got, "pingpong");
+
+    // A notice waiting when the socket is closed goes with it: its number may soon be another socket's.
+    ASSERT_EQ(win::send(s, "more", 4, 0), 4);
+    ASSERT_EQ(win::MsgWaitForMultipleObjects(0, nullptr, win::FALSE, 5000, win::QS_ALLINPUT), win::WAIT_OBJECT_0);
+    ASSERT_EQ(win::closesocket(s), 0);
+    EXPECT_FALSE(win::PeekMessageW(&m, nullptr, 0, 0, win::PM_REMOVE));
+    EXPECT_EQ(win::WSAAsyncSelect(s, hwnd, kNotice, win::FD_READ), win::SOCKET_ERROR);
+    EXPECT_EQ(win::WSAGetLastError(), win::WSAENOTSOCK);
+    win::DestroyWindow(hwnd);
+}
+
+TEST_F(Roads, RfcommLinkIsLostWhenItsSocketCannotBeSelected) {
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
+    win::test::FailNext("WSAAsyncSelect");
+    ASSERT_EQ(Outcome(conn, events), 0);
+    ASSERT_TRUE(PumpUntil([&] { return events.disconnects == 1; }, 5000));
+    EXPECT_TRUE(conn.IsClosed());
+}
