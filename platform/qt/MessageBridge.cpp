@@ -83,10 +83,10 @@ int MessageBridge::Drain(int limit) {
 }
 
 void MessageBridge::SocketReadable(int fd) {
-    if (QueueSocketReadable(fd))
-        Drain();
-    else
-        WatchSockets(); // no longer waiting for a notice: stop watching until it is
+    // Also when the socket already had its notice (found by a wait of ours meanwhile): that notice may
+    // still be waiting, and the drain brings the notifiers in step.
+    QueueSocketReadable(fd);
+    Drain();
 }
 
 // A notifier for each selected socket, enabled while the socket waits for its notice; gone with the

@@ -462,14 +462,20 @@ bool Waker::PollLocked(std::unique_lock<std::mutex>& lk, std::optional<SteadyClo
         uint64_t v;
         [[maybe_unused]] ssize_t n = ::read(eventFd_, &v, sizeof v);
     }
+    bool noticed = false;
     for (size_t i = 1; i < fds.size(); ++i) {
         if (!fds[i].revents)
             continue;
         // The watch may have gone, or its descriptor been reused, while the lock was let go.
         auto it = q.watches.find(fds[i].fd);
-        if (it != q.watches.end() && it->second.id == ids[i])
+        if (it != q.watches.end() && it->second.id == ids[i] && it->second.armed) {
             PostNoticeLocked(q, it->second);
+            noticed = true;
+        }
     }
+    // A thread served by a foreign loop may take this notice there, after the wait that found it.
+    if (noticed)
+        SignalWakeFdLocked(q);
     return true;
 }
 
