@@ -103,7 +103,6 @@ public:
     void DeleteDeviceFile(int tag, const QString& deviceAddress);
     void DeleteSenderFiles(int tag);
     const std::vector<TCampaignContent::TPreparedFile>& SentFiles() const;
-    static QString CleanMac(const QString& address) { return TCampaignContent::CleanMac(address); }
 
     // Campaign list (filled by the campaign-list unit).
     void LoadCampaigns();
@@ -112,32 +111,11 @@ public:
     void StopAllSenders();
     bool AnySenderActive() const;
     vyr::TvyrProximitySender* Sender(int tag) const;
-    vyr::TvyrProximitySender* FirstIdleSender() const;
-    // Applies SETTINGS to the sender (values outside a property's range are brought into it)
-    // and names its radio. Throws on a database error, after rolling back.
-    void ConfigureSender(vyr::TvyrProximitySender* sender);
-    static bool RadioInList(const vyr::TvyrBluetoothRadio* radio, const vyr::TvyrBluetoothRadios& radios);
     static QString InterfaceName(int kind);
-    // Shows a failure of the sending engine once, after the event that met it has finished.
-    void ReportSenderError(const QString& text);
 
     // Test hook: when set, the senders' database calls add their time and count here.
     using TDatabaseTime = TSendingEngine::TDatabaseTime;
     TDatabaseTime*& SenderDatabaseTime;
-
-    // The sender events.
-    void vyrProximitySenderStarted(vcl::TObject* sender);
-    void vyrProximitySenderDiscoveryStarted(vcl::TObject* sender);
-    void vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, bool& accept);
-    void vyrProximitySenderGetFiles(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, vyr::TvyrFileList& files);
-    void vyrProximitySenderDiscoveryComplete(vcl::TObject* sender);
-    void vyrProximitySenderSendStarted(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device);
-    void vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, int error);
-    void vyrProximitySenderStartSleep(vcl::TObject* sender);
-    void vyrProximitySenderStopSleep(vcl::TObject* sender);
-    void vyrProximitySenderStopped(vcl::TObject* sender);
-    // The push result recorded for a library error code: 0 success, 2 rejected, 1 ignored.
-    static int SendResult(int error);
 
     // Shows a campaign report: gives it the campaign, appends the campaign's name to its
     // title label, shows it modally.

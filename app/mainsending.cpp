@@ -74,23 +74,8 @@ bool TfmMain::AnySenderActive() const {
 vyr::TvyrProximitySender* TfmMain::Sender(int tag) const {
     return Engine->Sender(tag);
 }
-vyr::TvyrProximitySender* TfmMain::FirstIdleSender() const {
-    return Engine->FirstIdleSender();
-}
-void TfmMain::ConfigureSender(vyr::TvyrProximitySender* sender) {
-    Engine->ConfigureSender(sender);
-}
-bool TfmMain::RadioInList(const vyr::TvyrBluetoothRadio* radio, const vyr::TvyrBluetoothRadios& radios) {
-    return TSendingEngine::RadioInList(radio, radios);
-}
 QString TfmMain::InterfaceName(int kind) {
     return TSendingEngine::InterfaceName(kind);
-}
-int TfmMain::SendResult(int error) {
-    return TSendingEngine::SendResult(error);
-}
-void TfmMain::ReportSenderError(const QString& text) {
-    Engine->ReportSenderError(text);
 }
 
 void TfmMain::acSenderStartExecute() {
@@ -104,38 +89,4 @@ void TfmMain::vyrAPIAfterLoad() {
 }
 void TfmMain::vyrAPIChanged() {
     UpdateInterfaces();
-}
-
-// ---- the sender events ----
-
-void TfmMain::vyrProximitySenderStarted(vcl::TObject* sender) {
-    Engine->vyrProximitySenderStarted(sender);
-}
-void TfmMain::vyrProximitySenderDiscoveryStarted(vcl::TObject* sender) {
-    Engine->vyrProximitySenderDiscoveryStarted(sender);
-}
-void TfmMain::vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, bool& accept) {
-    Engine->vyrProximitySenderAcceptDevice(sender, device, accept);
-}
-void TfmMain::vyrProximitySenderGetFiles(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device,
-                                         vyr::TvyrFileList& files) {
-    Engine->vyrProximitySenderGetFiles(sender, device, files);
-}
-void TfmMain::vyrProximitySenderDiscoveryComplete(vcl::TObject* sender) {
-    Engine->vyrProximitySenderDiscoveryComplete(sender);
-}
-void TfmMain::vyrProximitySenderSendStarted(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device) {
-    Engine->vyrProximitySenderSendStarted(sender, device);
-}
-void TfmMain::vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, int error) {
-    Engine->vyrProximitySenderSendComplete(sender, device, error);
-}
-void TfmMain::vyrProximitySenderStartSleep(vcl::TObject* sender) {
-    Engine->vyrProximitySenderStartSleep(sender);
-}
-void TfmMain::vyrProximitySenderStopSleep(vcl::TObject* sender) {
-    Engine->vyrProximitySenderStopSleep(sender);
-}
-void TfmMain::vyrProximitySenderStopped(vcl::TObject* sender) {
-    Engine->vyrProximitySenderStopped(sender);
 }
