@@ -1,5 +1,6 @@
 // The device picker and its wait box over the simulated air, and the manual send of one file
 // to one phone: what reaches the phone's inbox, the status line on every way a push can end.
+#include "StationHome.h"
 #include "AirPhones.h"
 #include "ModalSteps.h"
 #include "PhoneRoads.h"
@@ -44,8 +45,6 @@ protected:
         EnsureQApplication();
         win::MessageBridge::Install();
         ASSERT_TRUE(home.isValid());
-        registryEnv.Set(home.filePath("registry").toStdString());
-        Translator().SetFileName(home.filePath("langs.dat"));
         air::Air::Instance().Clear();
         air::Air::Instance().SetTimeScale(0.001); // a 15 s search ends at once
         tavtest::PlugRadio(1, 0x51);              // Microsoft
@@ -53,7 +52,6 @@ protected:
     void TearDown() override {
         roads.reset();
         air::Air::Instance().Clear();
-        Translator().SetFileName(QString());
     }
     air::Phone& AddPhone(int i, const std::string& name) {
         phones.push_back(tavtest::PushPhone(PhoneAddress(i), name, Inbox(i).toStdString(), false));
@@ -82,8 +80,7 @@ protected:
         return out;
     }
 
-    QTemporaryDir home;
-    tavtest::ScopedEnv registryEnv{"TAVLIN_REGISTRY_DIR"};
+    tavtest::StationHome home;
     std::vector<air::Phone> phones;
     std::optional<tavtest::PhoneRoads> roads;
     TMessageBoxScript boxes;

@@ -2,6 +2,7 @@
 // holding the same twenty phones, serve one campaign through a private server.
 #include "PrivateServer.h"
 #include "QtTestApp.h"
+#include "TestDatabase.h"
 
 #include "ibx/IBQuery.h"
 #include "ibx/IBStoredProc.h"
@@ -161,13 +162,7 @@ protected:
         stations.push_back(std::make_unique<Station>(*server, dir, radio, own, delayMs));
         return *stations.back();
     }
-    void Exec(const std::string& sql) {
-        ibx::TIBQuery q;
-        q.SetTransaction(&tr);
-        q.SetSQL(sql);
-        q.ExecSQL();
-        tr.CommitRetaining();
-    }
+    void Exec(const std::string& sql) { tavlin::test::ExecCommitted(tr, sql); }
     int Count(const std::string& sql) {
         tr.CommitRetaining(); // read what the stations committed since
         ibx::TIBQuery q;

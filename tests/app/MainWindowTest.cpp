@@ -2,6 +2,7 @@
 // rules, the close question, teardown order, report titles, help, and a rendered picture.
 #include "AirPhones.h"
 #include "StationSettings.h"
+#include "StationHome.h"
 #include "QtTestApp.h"
 #include "ScopedEnv.h"
 #include "TestDatabase.h"
@@ -78,21 +79,14 @@ protected:
         EnsureQApplication();
         win::MessageBridge::Install();
         ASSERT_TRUE(home.isValid());
-        dataEnv.Set(home.filePath("data").toStdString());
-        registryEnv.Set(home.filePath("registry").toStdString());
-        Translator().SetFileName(home.filePath("langs.dat"));
         testDb = std::make_unique<tavlin::test::TestDatabase>();
         database = QString::fromStdString(testDb->Path());
         WriteSettings(database);
     }
-    void TearDown() override {
-        Translator().SetFileName(QString());
-        Translator().SetLanguageName(QString());
-    }
+    void TearDown() override { Translator().SetLanguageName(QString()); }
     QString WorkBase() const { return home.filePath("data/Tavlin"); }
 
-    QTemporaryDir home;
-    tavtest::ScopedEnv dataEnv{"XDG_DATA_HOME"}, registryEnv{"TAVLIN_REGISTRY_DIR"};
+    tavtest::StationHome home;
     std::unique_ptr<tavlin::test::TestDatabase> testDb;
     QString database;
     TMessageBoxScript questions;

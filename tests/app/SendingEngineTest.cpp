@@ -3,6 +3,7 @@
 // cases drive the engine alone, its view a recorder; the others go through the main window.
 #include "AirPhones.h"
 #include "StationSettings.h"
+#include "StationHome.h"
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
 #include "ScopedEnv.h"
@@ -142,9 +143,6 @@ protected:
         EnsureQApplication();
         win::MessageBridge::Install();
         ASSERT_TRUE(home.isValid());
-        dataEnv.Set(home.filePath("data").toStdString());
-        registryEnv.Set(home.filePath("registry").toStdString());
-        Translator().SetFileName(home.filePath("langs.dat"));
         testDb = std::make_unique<tavlin::test::TestDatabase>();
         ASSERT_TRUE(tavtest::WriteDbSettings(QString::fromStdString(testDb->Path())));
 
@@ -169,7 +167,6 @@ protected:
         roads.reset();
         air::Air::Instance().Clear();
         win::test::SetTimeScale(1);
-        Translator().SetFileName(QString());
     }
 
     static void Plug(int kind, bool present) { tavtest::PlugRadio(kind, static_cast<uint8_t>(0x50 + kind), present); }
@@ -239,13 +236,7 @@ protected:
              "CAMPAIGNS");
     }
 
-    void Exec(const std::string& sql) {
-        ibx::TIBQuery q;
-        q.SetTransaction(tr);
-        q.SetSQL(sql);
-        q.ExecSQL();
-        tr->CommitRetaining();
-    }
+    void Exec(const std::string& sql) { tavlin::test::ExecCommitted(*tr, sql); }
     int Count(const std::string& sql) {
         ibx::TIBQuery q;
         q.SetTransaction(tr);
@@ -307,8 +298,7 @@ protected:
         };
     }
 
-    QTemporaryDir home;
-    tavtest::ScopedEnv dataEnv{"XDG_DATA_HOME"}, registryEnv{"TAVLIN_REGISTRY_DIR"};
+    tavtest::StationHome home;
     std::unique_ptr<tavlin::test::TestDatabase> testDb;
     std::unique_ptr<tavtest::PhoneRoads> roads;
     TMessageBoxScript boxes;

@@ -3,6 +3,7 @@
 // hand lands in another phone's inbox.
 #include "AirPhones.h"
 #include "StationSettings.h"
+#include "StationHome.h"
 #include "ModalSteps.h"
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
@@ -46,9 +47,6 @@ protected:
         EnsureQApplication();
         win::MessageBridge::Install();
         ASSERT_TRUE(home.isValid());
-        dataEnv.Set(home.filePath("data").toStdString());
-        registryEnv.Set(home.filePath("registry").toStdString());
-        Translator().SetFileName(home.filePath("langs.dat"));
         ASSERT_TRUE(tavtest::WriteDbSettings(QString::fromStdString(testDb.Path())));
 
         air::Air::Instance().Clear();
@@ -65,17 +63,10 @@ protected:
         roads.reset();
         air::Air::Instance().Clear();
         win::test::SetTimeScale(1);
-        Translator().SetFileName(QString());
     }
     QString Inbox(int i) const { return home.filePath("inbox" + QString::number(i)); }
     QStringList Received(int i) const { return QDir(Inbox(i)).entryList(QDir::Files, QDir::Name); }
-    void Exec(const std::string& sql) {
-        ibx::TIBQuery q;
-        q.SetTransaction(&window->IBTransaction);
-        q.SetSQL(sql);
-        q.ExecSQL();
-        window->IBTransaction.CommitRetaining();
-    }
+    void Exec(const std::string& sql) { tavlin::test::ExecCommitted(window->IBTransaction, sql); }
     QString ProcessStatus(const QString& mac) const {
         for (int i = 0; i < window->lvProcess->topLevelItemCount(); ++i)
             if (window->lvProcess->topLevelItem(i)->text(0) == mac)
@@ -94,8 +85,7 @@ protected:
             [](TfmSearchForDevices& p) { return p.ListView->count() == 2; });
     }
 
-    QTemporaryDir home;
-    tavtest::ScopedEnv dataEnv{"XDG_DATA_HOME"}, registryEnv{"TAVLIN_REGISTRY_DIR"};
+    tavtest::StationHome home;
     tavlin::test::TestDatabase testDb;
     std::unique_ptr<TfmMain> window;
     std::unique_ptr<tavtest::PhoneRoads> roads;

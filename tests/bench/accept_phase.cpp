@@ -3,6 +3,7 @@
 // the time the window's thread spends in the device checks and the file preparation (the
 // time the window cannot answer), and the longest single event among them.
 #include "AirPhones.h"
+#include "StationHome.h"
 #include "StationSettings.h"
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
@@ -39,11 +40,7 @@ int EnvInt(const char* name, int fallback) {
 using Clock = std::chrono::steady_clock;
 
 void Exec(TfmMain& w, const std::string& sql) {
-    ibx::TIBQuery q;
-    q.SetTransaction(&w.IBTransaction);
-    q.SetSQL(sql);
-    q.ExecSQL();
-    w.IBTransaction.CommitRetaining();
+    tavlin::test::ExecCommitted(w.IBTransaction, sql);
 }
 
 void BM_AcceptPhase(benchmark::State& state) {
@@ -57,10 +54,7 @@ void BM_AcceptPhase(benchmark::State& state) {
     const int kMegabytes = EnvInt("TAVLIN_BENCH_MB", 50);
     for (auto _ : state) {
         state.PauseTiming();
-        QTemporaryDir home;
-        qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
-        qputenv("TAVLIN_REGISTRY_DIR", home.filePath("registry").toUtf8());
-        Translator().SetFileName(home.filePath("langs.dat"));
+        tavtest::StationHome home;
         tavlin::test::TestDatabase db;
         tavtest::WriteDbSettings(QString::fromStdString(db.Path()));
         air::Air::Instance().Clear();

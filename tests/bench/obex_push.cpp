@@ -1,6 +1,7 @@
 // Pushing 1 MiB to a simulated phone over a socketpair road, at two packet sizes; and the same
 // push by the distribution's OBEX client (obexftp) to the same kind of phone, relayed over TCP.
 // Counters: MB/s and CPU milliseconds per MiB (this process; for obexftp, the child's).
+#include "Spawn.h"
 #include "SocketRoad.h"
 #include "sim/air/ObexLink.h"
 #include "vyrOBEX.h"
@@ -16,14 +17,11 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace vyr;
@@ -107,18 +105,7 @@ void PushByObexftp(benchmark::State& state) {
         ::getsockname(srv, reinterpret_cast<sockaddr*>(&sa), &len);
         std::string host = "127.0.0.1:" + std::to_string(ntohs(sa.sin_port));
         std::string file = (dir / "bench.bin").string();
-        std::vector<std::string> args = {client, "-n", host, "-U", "none", "-H", "-S", "-p", file};
-        std::vector<char*> argv;
-        for (auto& s : args)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid;
-        posix_spawn(&pid, client, &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
+        const pid_t pid = tavtest::SpawnQuiet({client, "-n", host, "-U", "none", "-H", "-S", "-p", file});
         pollfd p{srv, POLLIN, 0};
         int conn = ::poll(&p, 1, 5000) == 1 ? ::accept4(srv, nullptr, nullptr, SOCK_CLOEXEC) : -1;
         int link = conn >= 0 ? air::OpenObexLink(phone) : -1;

@@ -10,6 +10,7 @@
 //
 // Needs root (the server's port is below 1024) and obexftp installed; run by hand, e.g.
 //   bench_push_latency --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+#include "Spawn.h"
 #include "sim/air/Air.h"
 #include "sim/air/ObexLink.h"
 #include "vyrAPI.h"
@@ -29,7 +30,6 @@
 #include <filesystem>
 #include <fstream>
 #include <signal.h>
-#include <spawn.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -135,22 +135,7 @@ public:
         if (packet > 0)
             env.push_back("TAVLIN_PROBE_MTU=" + std::to_string(packet));
         const fs::path root = Scratch() / "server";
-        std::vector<std::string> args = {kServer, "-c", root.string(), "-n", std::to_string(kPort)};
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addchdir_np(&fa, root.c_str());
-        std::vector<char*> argv, envp;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (auto& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid_, kServer, &fa, nullptr, argv.data(), envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
+        pid_ = tavtest::SpawnQuiet({kServer, "-c", root.string(), "-n", std::to_string(kPort)}, root.string(), &env);
         for (int i = 0; pid_ > 0 && i < 500 && !Listening(kPort); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -241,21 +226,10 @@ void ByObexftp(benchmark::State& state) {
             state.SkipWithError("the server did not start");
             return;
         }
-        std::vector<std::string> args = {kClient, "-n", "127.0.0.1:" + std::to_string(kPort), "-U", "none", "-H", "-S",
-                                         "-p",    file};
-        std::vector<char*> argv;
-        for (auto& s : args)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addchdir_np(&fa, Scratch().c_str());
-        pid_t pid;
-        int spawned = posix_spawn(&pid, kClient, &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        if (spawned != 0) {
+        const pid_t pid = tavtest::SpawnQuiet(
+            {kClient, "-n", "127.0.0.1:" + std::to_string(kPort), "-U", "none", "-H", "-S", "-p", file},
+            Scratch().string());
+        if (pid < 0) {
             state.SkipWithError("obexftp did not start");
             return;
         }

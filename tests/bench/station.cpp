@@ -3,6 +3,8 @@
 // per second (Start until every phone's push is recorded) and the time the senders' events
 // spend in the station's own code, mostly database calls, per phone.
 #include "AirPhones.h"
+#include "ScopedEnv.h"
+#include "StationHome.h"
 #include "StationSettings.h"
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
@@ -58,11 +60,7 @@ int Count(TfmMain& w, const std::string& sql) {
 }
 
 void Exec(TfmMain& w, const std::string& sql) {
-    ibx::TIBQuery q;
-    q.SetTransaction(&w.IBTransaction);
-    q.SetSQL(sql);
-    q.ExecSQL();
-    w.IBTransaction.CommitRetaining();
+    tavlin::test::ExecCommitted(w.IBTransaction, sql);
 }
 
 void BM_Station(benchmark::State& state) {
@@ -75,14 +73,11 @@ void BM_Station(benchmark::State& state) {
     const int kPhones = PhoneCount();
     for (auto _ : state) {
         state.PauseTiming();
-        QTemporaryDir home;
-        qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
-        qputenv("TAVLIN_REGISTRY_DIR", home.filePath("registry").toUtf8());
+        tavtest::StationHome home;
         // Two of the stacks push through virtual COM ports, which need a folder to live in;
         // without it every push on those radios fails.
         QDir(home.path()).mkpath(QStringLiteral("com"));
-        qputenv("TAVLIN_COM_DIR", home.filePath("com").toUtf8());
-        Translator().SetFileName(home.filePath("langs.dat"));
+        tavtest::ScopedEnv comDir("TAVLIN_COM_DIR", home.filePath("com").toStdString());
         tavlin::test::TestDatabase db;
         tavtest::WriteDbSettings(QString::fromStdString(db.Path()));
         air::Air::Instance().Clear();

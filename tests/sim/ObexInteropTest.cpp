@@ -13,14 +13,12 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "Spawn.h"
 #include "sim/air/ObexLink.h"
-
-extern char** environ;
 
 using namespace air;
 namespace fs = std::filesystem;
@@ -70,18 +68,8 @@ TEST(ObexInterop, DistributionClientPushesAFile) {
     const std::string host = "127.0.0.1:" + std::to_string(ntohs(sa.sin_port));
     const std::string file = (dir / "promo.txt").string();
 
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args = {client, "-n", host, "-U", "none", "-H", "-S", "-p", file};
-    std::vector<char*> argv;
-    for (auto& s : args)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, client, &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
+    const pid_t pid = tavtest::SpawnQuiet({client, "-n", host, "-U", "none", "-H", "-S", "-p", file});
+    ASSERT_GT(pid, 0);
 
     pollfd p{srv, POLLIN, 0};
     ASSERT_EQ(::poll(&p, 1, 5000), 1) << "the client never connected";

@@ -96,12 +96,16 @@ void DatabaseSuite::TearDown() {
         tr_->StartTransaction();
 }
 
-void DatabaseSuite::Exec(const std::string& sql) {
+void ExecCommitted(ibx::TIBTransaction& tr, const std::string& sql) {
     ibx::TIBQuery q;
-    q.SetTransaction(tr_);
+    q.SetTransaction(&tr);
     q.SetSQL(sql);
     q.ExecSQL();
-    tr_->CommitRetaining();
+    tr.CommitRetaining();
+}
+
+void DatabaseSuite::Exec(const std::string& sql) {
+    ExecCommitted(*tr_, sql);
 }
 
 ibx::TValue DatabaseSuite::Scalar(const std::string& sql) {

@@ -36,6 +36,9 @@ private:
     std::string path_;
 };
 
+// Runs a statement without rows on the transaction and commits it (retaining).
+void ExecCommitted(ibx::TIBTransaction& tr, const std::string& sql);
+
 // One database per test suite, with one open connection and one station-style
 // transaction (read_committed, rec_version, nowait) shared by the suite's tests.
 class DatabaseSuite : public ::testing::Test {

@@ -1,5 +1,6 @@
 // The OBEX client against an independent OBEX server from the distribution (obexftpd), reached
 // over loopback TCP. Skipped, with the reason, where that server cannot run here.
+#include "Spawn.h"
 #include "Bytes.h"
 #include "SocketRoad.h"
 #include "vyrErrors.h"
@@ -13,12 +14,9 @@
 #include <fstream>
 #include <iostream>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 using namespace vyr;
 using win::test::PumpUntil;
@@ -41,19 +39,7 @@ public:
         lock_ = ::open("/tmp/tavlin-obexftpd.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
         if (lock_ >= 0)
             ::flock(lock_, LOCK_EX);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addchdir_np(&fa, root.c_str());
-        std::vector<std::string> args = {kServer, "-c", root.string(), "-n", std::to_string(kPort)};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, kServer, &fa, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
+        pid_ = tavtest::SpawnQuiet({kServer, "-c", root.string(), "-n", std::to_string(kPort)}, root.string());
     }
     ~Server() {
         if (pid_ > 0) {
