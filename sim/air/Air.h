@@ -63,6 +63,19 @@ struct Service {
     // The 16-bit short form when the UUID lies on the Bluetooth base UUID, else nullopt.
     std::optional<uint16_t> Uuid16() const;
     static std::array<uint8_t, 16> FromUuid16(uint16_t u);
+    // A class UUID from a GUID record (Data1..Data3 as numbers, Data4 as bytes), as the stacks hand it.
+    template <typename Guid> static std::array<uint8_t, 16> FromGuid(const Guid& g) {
+        std::array<uint8_t, 16> b{};
+        for (size_t i = 0; i < 4; ++i)
+            b[i] = static_cast<uint8_t>(g.Data1 >> (24 - 8 * i));
+        b[4] = static_cast<uint8_t>(g.Data2 >> 8);
+        b[5] = static_cast<uint8_t>(g.Data2);
+        b[6] = static_cast<uint8_t>(g.Data3 >> 8);
+        b[7] = static_cast<uint8_t>(g.Data3);
+        for (size_t i = 0; i < 8; ++i)
+            b[8 + i] = g.Data4[i];
+        return b;
+    }
 };
 constexpr uint16_t kObexObjectPushUuid16 = 0x1105;
 

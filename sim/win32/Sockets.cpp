@@ -187,18 +187,6 @@ int ErrnoToWsa(int e) {
 
 constexpr int kSilent = -2;
 
-std::array<uint8_t, 16> GuidBytes(const stackabi::AbiGuid& g) {
-    std::array<uint8_t, 16> b{};
-    for (int i = 0; i < 4; ++i)
-        b[i] = static_cast<uint8_t>(g.Data1 >> (24 - 8 * i));
-    b[4] = static_cast<uint8_t>(g.Data2 >> 8);
-    b[5] = static_cast<uint8_t>(g.Data2);
-    b[6] = static_cast<uint8_t>(g.Data3 >> 8);
-    b[7] = static_cast<uint8_t>(g.Data3);
-    std::memcpy(&b[8], g.Data4, 8);
-    return b;
-}
-
 // A scripted far end's answer: a descriptor, kSilent, or -1 with the error.
 int OpenScripted(const air::FarEnd& script, int& error) {
     switch (script.mode) {
@@ -241,7 +229,7 @@ int OpenRfcommLink(const SOCKADDR_BTH& a, bool authenticate, int& error) {
         stackabi::AbiGuid serviceClass{};
         std::memcpy(&serviceClass, reinterpret_cast<const uint8_t*>(&a) + offsetof(SOCKADDR_BTH, serviceClassId),
                     sizeof serviceClass);
-        auto want = GuidBytes(serviceClass);
+        auto want = air::Service::FromGuid(serviceClass);
         for (const auto& s : phone->services)
             if (s.uuid == want) {
                 channel = s.channel;

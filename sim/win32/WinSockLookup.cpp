@@ -27,18 +27,6 @@ struct Lookup : KernelObject {
     size_t next = 0;
 };
 
-std::array<uint8_t, 16> GuidBigEndian(const stackabi::AbiGuid& g) {
-    std::array<uint8_t, 16> b{};
-    for (int i = 0; i < 4; ++i)
-        b[static_cast<size_t>(i)] = static_cast<uint8_t>(g.Data1 >> (24 - 8 * i));
-    b[4] = static_cast<uint8_t>(g.Data2 >> 8);
-    b[5] = static_cast<uint8_t>(g.Data2);
-    b[6] = static_cast<uint8_t>(g.Data3 >> 8);
-    b[7] = static_cast<uint8_t>(g.Data3);
-    std::memcpy(&b[8], g.Data4, 8);
-    return b;
-}
-
 int Fail(int error) {
     WSASetLastError(error);
     return SOCKET_ERROR;
@@ -70,7 +58,7 @@ int WSALookupServiceBeginW(const WSAQUERYSETW* q, DWORD flags, HANDLE* lookup) {
     if (!phone->rawSdpRecords.empty()) {
         found->records = phone->rawSdpRecords;
     } else {
-        const auto wanted = GuidBigEndian(*q->lpServiceClassId);
+        const auto wanted = air::Service::FromGuid(*q->lpServiceClassId);
         const auto l2cap = air::Service::FromUuid16(0x0100);
         const auto rfcomm = air::Service::FromUuid16(0x0003);
         for (const auto& s : phone->services)

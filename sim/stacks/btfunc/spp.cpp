@@ -69,13 +69,7 @@ uint32_t BT_ConnectSPPExService(const BLUETOOTH_DEVICE_INFO* device, SPPEX_SERVI
     if (channel == 0) {
         // The service class names the service.
         auto p = air::Air::Instance().FindPhone(phone);
-        std::array<uint8_t, 16> want{};
-        const AbiGuid& g = service->serviceClassUuid128;
-        for (int i = 0; i < 4; ++i)
-            want[i] = static_cast<uint8_t>(g.Data1 >> (24 - 8 * i));
-        want[4] = static_cast<uint8_t>(g.Data2 >> 8), want[5] = static_cast<uint8_t>(g.Data2);
-        want[6] = static_cast<uint8_t>(g.Data3 >> 8), want[7] = static_cast<uint8_t>(g.Data3);
-        std::copy(std::begin(g.Data4), std::end(g.Data4), want.begin() + 8);
+        const auto want = air::Service::FromGuid(service->serviceClassUuid128);
         if (p)
             for (const auto& s : p->services)
                 if (s.uuid == want && channel == 0)
