@@ -1,5 +1,6 @@
 // Several stations on one database server: station processes, each with its own simulated air
 // holding the same twenty phones, serve one campaign through a private server.
+#include "AirPhones.h"
 #include "PrivateServer.h"
 #include "QtTestApp.h"
 #include "TestDatabase.h"
@@ -34,13 +35,6 @@ std::string OwnPhone(int radio, int i) {
     char s[32];
     std::snprintf(s, sizeof s, "(00:1E:3A:%02X:00:%02X)", radio, i);
     return s;
-}
-std::string Folder(const std::string& address) {
-    std::string out;
-    for (char c : address)
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            out += c;
-    return out;
 }
 
 // One station process and what it said.
@@ -106,7 +100,8 @@ public:
         proc_.waitForFinished(10000);
     }
     int Received(const std::string& phone) const {
-        return int(QDir(inbox_ + "/" + QString::fromStdString(Folder(phone))).entryList(QDir::Files).size());
+        return int(
+            QDir(inbox_ + "/" + QString::fromStdString(tavtest::AddressFolder(phone))).entryList(QDir::Files).size());
     }
     std::string Output() {
         std::ostringstream s;

@@ -45,17 +45,8 @@ std::string Text(const std::u16string& s) {
     return QString::fromStdU16String(s).toStdString();
 }
 
-// "(00:1E:3A:00:00:01)" -> "001E3A000001": a folder name.
-std::string Folder(const std::string& address) {
-    std::string out;
-    for (char c : address)
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            out += c;
-    return out;
-}
-
 air::Phone MakePhone(const air::Address& address, const std::string& inboxRoot, int delayMs) {
-    const std::string folder = Folder(air::AddressToText(address));
+    const std::string folder = tavtest::AddressFolder(air::AddressToText(address));
     air::Phone p = tavtest::PushPhone(address, "phone " + folder, inboxRoot + "/" + folder);
     p.obex.delayMs = delayMs;
     return p;

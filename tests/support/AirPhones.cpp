@@ -1,5 +1,7 @@
 #include "AirPhones.h"
 
+#include <cctype>
+
 namespace tavtest {
 
 air::Phone PushPhone(const air::Address& address, const std::string& name, const std::string& inbox, bool paired) {
@@ -23,6 +25,14 @@ void PlugRadio(int stack, std::uint8_t last, bool present) {
     r.address = {0x00, 0x11, 0x22, 0x33, 0x44, last};
     r.name = "STATION";
     air::Air::Instance().SetRadio(stack, r);
+}
+
+std::string AddressFolder(const std::string& address) {
+    std::string out;
+    for (char c : address)
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            out += c;
+    return out;
 }
 
 } // namespace tavtest

@@ -17,4 +17,7 @@ air::Phone PushPhone(const air::Address& address, const std::string& name, const
 // its address, (00:11:22:33:44:last).
 void PlugRadio(int stack, std::uint8_t last, bool present = true);
 
+// A phone's address as a folder name: its hexadecimal digits, "(00:1E:3A:00:00:01)" -> "001E3A000001".
+std::string AddressFolder(const std::string& address);
+
 } // namespace tavtest
