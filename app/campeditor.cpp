@@ -1,4 +1,5 @@
 #include "campeditor.h"
+#include "transactionguard.h"
 
 #include "busycursor.h"
 #include "msgbox.h"
@@ -191,11 +192,8 @@ TCampEditor::TCampEditor(ibx::TIBDatabase* db, QWidget* parent)
 
 TCampEditor::~TCampEditor() {
     // A dialog freed without OK or a confirmed Cancel leaves nothing behind.
-    try {
-        if (IBTransaction && IBTransaction->InTransaction())
-            IBTransaction->Rollback();
-    } catch (const std::exception&) {
-    }
+    if (IBTransaction)
+        RollbackQuietly(*IBTransaction);
 }
 
 QVBoxLayout* TCampEditor::ContentLayout() const {

@@ -1,4 +1,5 @@
 #include "checkcoupon.h"
+#include "transactionguard.h"
 
 #include "msgbox.h"
 #include "promopicture.h"
@@ -24,25 +25,6 @@ const char* const UseSql = "update processed set processed_valid_to = 0 where pr
 
 // Row of the result list that carries the verdict.
 constexpr int VerdictRow = 4;
-
-// Runs one database step in the dialog's transaction: commits when it succeeds, rolls
-// back and re-raises when it fails, so the next click starts afresh.
-template <typename Step> void InTransaction(ibx::TIBTransaction& tr, Step&& step) {
-    if (!tr.InTransaction())
-        tr.StartTransaction();
-    try {
-        step();
-        tr.Commit();
-    } catch (...) {
-        try {
-            if (tr.InTransaction())
-                tr.Rollback();
-        } catch (const std::exception&) {
-            // The first error is the one worth showing.
-        }
-        throw;
-    }
-}
 
 QDateTime FieldDateTime(const ibx::TIBXSQLVAR& f) {
     if (f.IsNull())
@@ -108,11 +90,7 @@ TfmCheckCoupon::TfmCheckCoupon(ibx::TIBDatabase* db, QWidget* parent)
 }
 
 TfmCheckCoupon::~TfmCheckCoupon() {
-    try {
-        if (IBTransaction.InTransaction())
-            IBTransaction.Rollback();
-    } catch (const std::exception&) {
-    }
+    RollbackQuietly(IBTransaction);
 }
 
 void TfmCheckCoupon::FormCreate() {
@@ -156,7 +134,9 @@ void TfmCheckCoupon::Check() {
     QString campaign, mac, name;
     QDateTime sent;
     qint64 validHours = 0;
-    InTransaction(IBTransaction, [&] {
+    // Each step commits, or rolls back on its way out, so the next click starts afresh.
+    {
+        TTransactionGuard transaction(IBTransaction);
         quCheck.ParamByName("coupon").SetAsInteger(*coupon);
         quCheck.Open();
         quCheck.FetchAll();
@@ -172,7 +152,8 @@ void TfmCheckCoupon::Check() {
             validHours = quCheck.FieldByName("PROCESSED_VALID_TO").AsInt64(); // NULL reads as 0: used
         }
         quCheck.Close();
-    });
+        transaction.Commit();
+    }
     if (!found) {
         WarningOK(this, TranslateText(STR_COUPON_NOT_FOUND));
         return;
@@ -208,10 +189,12 @@ void TfmCheckCoupon::btUseClick() {
 void TfmCheckCoupon::Use() {
     if (CouponRecordId <= 0)
         return;
-    InTransaction(IBTransaction, [&] {
+    {
+        TTransactionGuard transaction(IBTransaction);
         quUse.ParamByName("id").SetAsInteger(CouponRecordId);
         quUse.ExecSQL();
-    });
+        transaction.Commit();
+    }
     btUse->setEnabled(false);
     if (QTreeWidgetItem* verdict = ListView->topLevelItem(VerdictRow))
         verdict->setText(1, TranslateText(STR_USED));

@@ -1,4 +1,5 @@
 #include "devicelist.h"
+#include "transactionguard.h"
 
 #include "msgbox.h"
 #include "strings.h"
@@ -95,11 +96,8 @@ TfmDeviceList::TfmDeviceList(const TDeviceListKind& kind, ibx::TIBDatabase* db, 
 
 TfmDeviceList::~TfmDeviceList() {
     // A dialog freed without OK or a confirmed Cancel leaves nothing behind.
-    try {
-        if (IBTransaction && IBTransaction->InTransaction())
-            IBTransaction->Rollback();
-    } catch (const std::exception&) {
-    }
+    if (IBTransaction)
+        RollbackQuietly(*IBTransaction);
 }
 
 void TfmDeviceList::FormCreate() {

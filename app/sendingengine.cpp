@@ -1,4 +1,5 @@
 #include "sendingengine.h"
+#include "transactionguard.h"
 
 #include "busycursor.h"
 #include "msgbox.h"
@@ -249,11 +250,7 @@ void TSendingEngine::RenewTransaction() {
             transaction_->Commit();
     } catch (const std::exception& e) {
         ReportSenderError(QString::fromUtf8(e.what()));
-        try {
-            if (transaction_->InTransaction())
-                transaction_->Rollback();
-        } catch (const std::exception&) {
-        }
+        RollbackQuietly(*transaction_);
     }
     try {
         if (!transaction_->InTransaction())

@@ -1,4 +1,5 @@
 #include "settings.h"
+#include "transactionguard.h"
 
 #include "dbsettings.h"
 #include "main.h"
@@ -99,11 +100,7 @@ TfmSettings::TfmSettings(ibx::TIBDatabase* db, QWidget* parent)
 
 TfmSettings::~TfmSettings() {
     // A dialog freed without OK or a confirmed Cancel leaves nothing behind.
-    try {
-        if (IBTransaction.InTransaction())
-            IBTransaction.Rollback();
-    } catch (const std::exception&) {
-    }
+    RollbackQuietly(IBTransaction);
 }
 
 void TfmSettings::FormCreate() {
@@ -120,7 +117,7 @@ void TfmSettings::FormCreate() {
         quGetSettings.Close();
     } catch (...) {
         // The dialog is not made; its transaction must not outlive it.
-        IBTransaction.Rollback();
+        RollbackQuietly(IBTransaction);
         throw;
     }
     LoadLanguages();

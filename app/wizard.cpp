@@ -1,4 +1,5 @@
 #include "wizard.h"
+#include "transactionguard.h"
 
 #include "filecamp.h"
 #include "jpegcodec.h"
@@ -137,11 +138,8 @@ TfmWizard::TfmWizard(ibx::TIBDatabase* db, QWidget* parent) : QDialog(parent), u
 }
 
 TfmWizard::~TfmWizard() {
-    try {
-        if (IBTransaction && IBTransaction->InTransaction())
-            IBTransaction->Rollback();
-    } catch (const std::exception&) {
-    }
+    if (IBTransaction)
+        RollbackQuietly(*IBTransaction);
 }
 
 void TfmWizard::FormCreate() {
@@ -444,11 +442,7 @@ void TfmWizard::CreateCampaign() {
         // Nothing was stored: the id of a rolled-back row must not reach the campaign list.
         CampaignId = 0;
         sp.Close();
-        try {
-            if (IBTransaction->InTransaction())
-                IBTransaction->Rollback();
-        } catch (const std::exception&) {
-        }
+        RollbackQuietly(*IBTransaction);
         ErrorOK(this, TranslateText(STR_UNABLE_ADD_CMPAIGN));
         return;
     }
