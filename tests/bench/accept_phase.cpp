@@ -13,7 +13,6 @@
 #include "msgbox.h"
 #include "qt/MessageBridge.h"
 #include "sim/air/Air.h"
-#include "translation.h"
 #include "vcl/Registry.h"
 #include "sim/win32/Testing.h"
 
@@ -130,7 +129,6 @@ void BM_AcceptPhase(benchmark::State& state) {
         w.reset();
         air::Air::Instance().Clear();
         win::test::SetTimeScale(1);
-        Translator().SetFileName(QString());
         state.ResumeTiming();
     }
 }

@@ -14,7 +14,6 @@
 #include "msgbox.h"
 #include "qt/MessageBridge.h"
 #include "sim/air/Air.h"
-#include "translation.h"
 #include "vcl/Registry.h"
 #include "sim/win32/Testing.h"
 
@@ -181,7 +180,6 @@ void BM_Station(benchmark::State& state) {
         w.reset();
         air::Air::Instance().Clear();
         win::test::SetTimeScale(1);
-        Translator().SetFileName(QString());
         state.ResumeTiming();
     }
 }
