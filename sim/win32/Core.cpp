@@ -35,6 +35,7 @@
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
+#include <vector>
 
 namespace win {
 namespace {
@@ -87,6 +88,10 @@ private:
     Queue* queue_;
     std::condition_variable cv_;
     int eventFd_ = -1;
+    // The poll's set, kept between waits so that a wait allocates nothing: the eventfd, then the armed
+    // sockets with the ids of their watches. Only the owner thread touches them.
+    std::vector<pollfd> fds_;
+    std::vector<unsigned long long> ids_;
     std::atomic<bool> polling_{false}; // set under the mutex; read also without it by notify_one
 };
 
@@ -403,10 +408,10 @@ void KillQueueLocked(const std::shared_ptr<Queue>& q) {
 }
 
 // Readable means bytes or the end of the stream; the reader tells them apart by its recv. One notice
-// until the next recv.
-void PostNoticeLocked(Queue& q, SocketWatch& w) {
+// until the next recv: false when the socket already has its notice.
+bool PostNoticeLocked(Queue& q, SocketWatch& w) {
     if (!w.armed)
-        return;
+        return false;
     w.armed = false;
     const LONG event = (w.events & FD_READ) ? FD_READ : FD_CLOSE;
     q.posted.push_back(MSG{reinterpret_cast<HWND>(w.hwnd),
@@ -415,6 +420,7 @@ void PostNoticeLocked(Queue& q, SocketWatch& w) {
                            static_cast<LPARAM>(event),
                            static_cast<DWORD>(NowMs()),
                            {0, 0}});
+    return true;
 }
 
 void Waker::Block(std::unique_lock<std::mutex>& lk, std::optional<SteadyClock::time_point> until) {
@@ -435,16 +441,12 @@ bool Waker::PollLocked(std::unique_lock<std::mutex>& lk, std::optional<SteadyClo
             return false;
     }
     Queue& q = *queue_;
-    std::vector<pollfd> fds;
-    std::vector<unsigned long long> ids;
-    fds.reserve(q.watches.size() + 1);
-    ids.reserve(q.watches.size() + 1);
-    fds.push_back({eventFd_, POLLIN, 0});
-    ids.push_back(0);
+    fds_.assign(1, pollfd{eventFd_, POLLIN, 0});
+    ids_.assign(1, 0);
     for (const auto& [fd, w] : q.watches)
         if (w.armed) {
-            fds.push_back({w.fd, POLLIN | POLLRDHUP, 0});
-            ids.push_back(w.id);
+            fds_.push_back({fd, POLLIN | POLLRDHUP, 0});
+            ids_.push_back(w.id);
         }
     int timeout = -1;
     if (until) {
@@ -453,25 +455,23 @@ bool Waker::PollLocked(std::unique_lock<std::mutex>& lk, std::optional<SteadyClo
     }
     polling_.store(true);
     lk.unlock();
-    int ready = ::poll(fds.data(), fds.size(), timeout);
+    int ready = ::poll(fds_.data(), fds_.size(), timeout);
     lk.lock();
     polling_.store(false);
     if (ready <= 0)
         return true;
-    if (fds[0].revents) {
+    if (fds_[0].revents) {
         uint64_t v;
         [[maybe_unused]] ssize_t n = ::read(eventFd_, &v, sizeof v);
     }
     bool noticed = false;
-    for (size_t i = 1; i < fds.size(); ++i) {
-        if (!fds[i].revents)
+    for (size_t i = 1; i < fds_.size(); ++i) {
+        if (!fds_[i].revents)
             continue;
         // The watch may have gone, or its descriptor been reused, while the lock was let go.
-        auto it = q.watches.find(fds[i].fd);
-        if (it != q.watches.end() && it->second.id == ids[i] && it->second.armed) {
-            PostNoticeLocked(q, it->second);
-            noticed = true;
-        }
+        auto it = q.watches.find(fds_[i].fd);
+        if (it != q.watches.end() && it->second.id == ids_[i])
+            noticed = PostNoticeLocked(q, it->second) || noticed;
     }
     // A thread served by a foreign loop may take this notice there, after the wait that found it.
     if (noticed)
@@ -703,10 +703,7 @@ bool QueueSocketReadable(int fd) {
     if (!q)
         return false;
     auto it = q->watches.find(fd);
-    if (it == q->watches.end() || !it->second.armed)
-        return false;
-    PostNoticeLocked(*q, it->second);
-    return true;
+    return it != q->watches.end() && PostNoticeLocked(*q, it->second);
 }
 
 namespace {
