@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <sys/eventfd.h>
@@ -92,17 +93,16 @@ void MessageBridge::SocketReadable(int fd) {
 // A notifier for each selected socket, enabled while the socket waits for its notice; gone with the
 // socket's selection, so no notifier outlives its descriptor for long.
 void MessageBridge::WatchSockets() {
-    auto selected = QueueSelectedSockets();
-    std::map<int, bool> wanted(selected.begin(), selected.end());
+    const auto selected = QueueSelectedSockets();
     for (auto it = sockets_.begin(); it != sockets_.end();) {
-        if (!wanted.count(it->first)) {
+        if (std::none_of(selected.begin(), selected.end(), [&](const auto& x) { return x.first == it->first; })) {
             delete it->second;
             it = sockets_.erase(it);
         } else {
             ++it;
         }
     }
-    for (auto [fd, armed] : wanted) {
+    for (auto [fd, armed] : selected) {
         auto& n = sockets_[fd];
         if (!n) {
             n = new QSocketNotifier(fd, QSocketNotifier::Read, this);
