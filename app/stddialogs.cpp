@@ -3,16 +3,48 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QRegularExpression>
 
 std::function<QString(QWidget*, const TOpenDialog&)> TOpenDialog::ExecuteHook;
 std::function<bool(QWidget*, TPromoFont&)> TFontDialog::ExecuteHook;
+
+namespace {
+
+// Qt reads a filter's patterns from its last parentheses and splits them at blanks, so a
+// list separated by ";" would be one pattern that matches nothing. Each filter keeps its
+// description as written (the dialog shows only that) and gets the patterns Qt can read
+// appended; "*.*" means every file, also one without a dot.
+QStringList QtNameFilters(const QStringList& filters) {
+    static const QRegularExpression described(QStringLiteral("^(.*)\\(([^()]*)\\)\\s*$"));
+    QStringList result;
+    for (const QString& filter : filters) {
+        const QRegularExpressionMatch m = described.match(filter);
+        QStringList patterns;
+        for (const QString& p : (m.hasMatch() ? m.captured(2) : filter).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString pattern = p.trimmed();
+            if (!pattern.isEmpty())
+                patterns << (pattern == QLatin1String("*.*") ? QStringLiteral("*") : pattern);
+        }
+        result << filter + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return result;
+}
+
+} // namespace
 
 bool TOpenDialog::Execute(QWidget* parent) {
     QString chosen;
     if (ExecuteHook) {
         chosen = ExecuteHook(parent, *this);
     } else {
-        chosen = QFileDialog::getOpenFileName(parent, Title, QString(), Filters.join(QStringLiteral(";;")));
+        QFileDialog dialog(parent, Title);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        // The list shows each description alone, without the patterns appended for Qt.
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
+        dialog.setNameFilters(QtNameFilters(Filters));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            chosen = dialog.selectedFiles().constFirst();
     }
     if (chosen.isEmpty())
         return false;

@@ -15,7 +15,7 @@ class QWidget;
 class TOpenDialog {
 public:
     QString Title;
-    // Each entry "Description (patterns)", in the order shown.
+    // Each entry "Description (patterns)", the patterns separated by ";", in the order shown.
     QStringList Filters;
     // The chosen file's full path after Execute returned true.
     QString FileName;

@@ -1,15 +1,23 @@
 // The content of the text and promotion editors, and how the three editors look.
 #include "TestImages.h"
 #include "EditorTestSupport.h"
+#include "ModalSteps.h"
 #include "filecamp.h"
 #include "jpegcodec.h"
 #include "promocamp.h"
 #include "strings.h"
+#include "sendtodevice.h"
 #include "textcamp.h"
 #include "vyrvCard.h"
+#include "wizard.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QListView>
+#include <QTest>
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
@@ -21,6 +29,54 @@ namespace {
 class ContentEditorsTest : public EditorSuite {};
 
 using tavtest::Gradient;
+
+// What the file dialog that click opens offers in folder: the names its filter list shows and,
+// for each filter it was handed, the files its own view lists. A picture of it goes to shot.
+struct TOfferedFiles {
+    QStringList names;
+    QList<QStringList> perFilter;
+};
+TOfferedFiles OfferedFiles(const std::function<void()>& click, const QString& folder, const QString& shot) {
+    TOfferedFiles offered;
+    tavtest::ModalSteps steps;
+    steps.Then<QFileDialog>([&](QFileDialog& d) {
+        if (auto* types = d.findChild<QComboBox*>("fileTypeCombo"))
+            for (int i = 0; i < types->count(); ++i)
+                offered.names << types->itemText(i);
+        auto* model = d.findChild<QFileSystemModel*>();
+        auto* view = d.findChild<QListView*>("listView");
+        if (!model || !view) {
+            ADD_FAILURE() << "not the widget dialog";
+            return d.reject();
+        }
+        // The model reads folders on a thread of its own and applies a filter on its next turn.
+        bool loaded = false;
+        int layouts = 0;
+        QObject::connect(model, &QFileSystemModel::directoryLoaded, &d, [&] { loaded = true; });
+        QObject::connect(model, &QAbstractItemModel::layoutChanged, &d, [&] { ++layouts; });
+        d.setDirectory(folder);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return loaded; }, 10000));
+        auto choose = [&](const QString& filter) {
+            const int before = layouts;
+            d.selectNameFilter(filter);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return layouts > before; }, 10000));
+        };
+        for (const QString& filter : d.nameFilters()) {
+            choose(filter);
+            QStringList listed;
+            for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+                listed << view->model()->index(r, 0, view->rootIndex()).data().toString();
+            listed.sort();
+            offered.perFilter << listed;
+        }
+        choose(d.nameFilters().value(0));
+        d.grab().save(shot);
+        d.reject();
+    });
+    click();
+    EXPECT_TRUE(steps.Done());
+    return offered;
+}
 
 } // namespace
 
@@ -218,5 +274,52 @@ TEST_F(ContentEditorsTest, EditorsRenderOffscreen) {
         EXPECT_GE(shot.width(), 514) << name;
         EXPECT_TRUE(shot.save(out.arg(name))) << name;
         dialog->hide();
+    }
+}
+
+TEST_F(ContentEditorsTest, FileDialogsOfferTheFilesOfEachFilter) {
+    QTemporaryDir folder;
+    // A folder per dialog: a dialog starts where the last one was, and a folder is read once.
+    auto filled = [&folder](const char* place) {
+        const QString path = folder.filePath(place);
+        QDir().mkpath(path);
+        for (const char* name : {"clip.3gp", "photo.jpg", "photo2.jpeg", "logo.bmp", "notes.txt", "readme"}) {
+            QFile f(path + "/" + name);
+            EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        }
+        return path;
+    };
+    const QString shot = QStringLiteral(TAVLIN_TEST_FIREBIRD_LOCK "/../open-dialog-%1.png");
+    const QStringList media{"clip.3gp", "logo.bmp", "notes.txt", "photo.jpg", "photo2.jpeg"};
+    const QStringList images{"logo.bmp", "photo.jpg", "photo2.jpeg"};
+    const QStringList jpegs{"photo.jpg", "photo2.jpeg"};
+    const QList<QStringList> campaignFiles{media,         images, {"clip.3gp"}, {},
+                                           {"notes.txt"}, {},     {},           media + QStringList{"readme"}};
+    const QList<QStringList> pictures{images, jpegs, {"logo.bmp"}};
+    const QStringList pictureNames{"All (*.jpg;*.jpeg;*.bmp)", "JPEG Image File (*.jpg;*.jpeg)", "Bitmaps (*.bmp)"};
+
+    TfmFileCamp file(conn_);
+    TfmPromoCamp promo(conn_);
+    TfmWizard wizard(conn_);
+    TfmSendToDevice send;
+    const std::tuple<const char*, QToolButton*, bool> places[] = {{"file", file.sbLoad, true},
+                                                                  {"promo", promo.sbSelectFile, false},
+                                                                  {"wizard-file", wizard.sbLoad, true},
+                                                                  {"wizard-picture", wizard.sbSelectFile, false},
+                                                                  {"send", send.sbLoad, true}};
+    for (const auto& [place, button, anyFile] : places) {
+        const TOfferedFiles offered =
+            OfferedFiles([button = button] { button->click(); }, filled(place), shot.arg(place));
+        if (anyFile) {
+            ASSERT_EQ(offered.names.size(), 8) << place;
+            EXPECT_EQ(offered.names.first(),
+                      "All Media Files (*.jpg;*.jpeg;*.gif;*.bmp;*.3gp;*.avi;*.mp4;*.vcf;*.txt;*.mid;*.midi;*.mp3;"
+                      "*.wav;*.amr;*.jar;*.jad;*.sys)")
+                << place;
+            EXPECT_EQ(offered.names.last(), "All Files (*.*)") << place;
+        } else {
+            EXPECT_EQ(offered.names, pictureNames) << place;
+        }
+        EXPECT_EQ(offered.perFilter, anyFile ? campaignFiles : pictures) << place;
     }
 }
