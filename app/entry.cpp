@@ -4,14 +4,19 @@
 #include "splash.h"
 
 #include <QApplication>
-#include <QThread>
+#include <QEventLoop>
+#include <QTimer>
 
 int RunStation(int splashMilliseconds, const std::function<void(TfmMain&)>& created) {
     fmSplash = new TfmSplash(nullptr);
     fmSplash->show();
     fmSplash->repaint();
-    QApplication::processEvents();
-    QThread::msleep(static_cast<unsigned long>(splashMilliseconds));
+    // A window manager may map the window only later: it is painted when it is exposed, so
+    // its time is spent serving the window's events rather than asleep. Input waits until
+    // the main window is up.
+    QEventLoop shown;
+    QTimer::singleShot(splashMilliseconds, &shown, &QEventLoop::quit);
+    shown.exec(QEventLoop::ExcludeUserInputEvents);
 
     auto* window = new TfmMain();
     if (created)

@@ -164,6 +164,34 @@ TEST_F(MainWindowTest, StartWithoutDatabaseEndsWithoutShowingTheWindow) {
     EXPECT_EQ(Texts(questions), QStringList{ConfigQuestion});
 }
 
+TEST_F(MainWindowTest, SplashPaintsWhatIsAskedDuringItsTime) {
+    // A window manager that maps the splash late asks for its picture only after show(): a
+    // paint asked for 100 ms into the splash's time, before the main window exists.
+    DeleteSettings();
+    questions.Answer(TMsgResult::No);
+    struct TPaints : QObject {
+        bool asked = false;
+        int painted = 0;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            if (asked && o == fmSplash && e->type() == QEvent::Paint)
+                ++painted;
+            return false;
+        }
+    } paints;
+    QApplication::instance()->installEventFilter(&paints);
+    QTimer::singleShot(100, &paints, [&] {
+        if (fmSplash && !fmMain) {
+            paints.asked = true;
+            fmSplash->update();
+        }
+    });
+    int paintedWhileUp = 0;
+    RunStation(400, [&](TfmMain&) { paintedWhileUp = paints.painted; });
+    QApplication::instance()->removeEventFilter(&paints);
+    EXPECT_TRUE(paints.asked);
+    EXPECT_GE(paintedWhileUp, 1);
+}
+
 TEST_F(MainWindowTest, CreationFillsInterfacesFoldersAndStatus) {
     // A folder that already exists keeps what it holds.
     ASSERT_TRUE(QDir().mkpath(WorkBase() + "/2"));
