@@ -1,6 +1,7 @@
 #include "checkcoupon.h"
 #include "transactionguard.h"
 
+#include "listlook.h"
 #include "msgbox.h"
 #include "promopicture.h"
 #include "strings.h"
@@ -69,6 +70,7 @@ TfmCheckCoupon::TfmCheckCoupon(ibx::TIBDatabase* db, QWidget* parent)
     ListView = ui_->ListView;
     ListView->setColumnWidth(0, 180);
     ListView->setColumnWidth(1, 180);
+    SetReportListLook(ListView);
 
     IBTransaction.SetName(u"IBTransaction");
     IBTransaction.SetDefaultDatabase(db);

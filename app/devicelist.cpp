@@ -1,6 +1,7 @@
 #include "devicelist.h"
 #include "transactionguard.h"
 
+#include "listlook.h"
 #include "msgbox.h"
 #include "strings.h"
 #include "translation.h"
@@ -54,10 +55,7 @@ TfmDeviceList::TfmDeviceList(const TDeviceListKind& kind, ibx::TIBDatabase* db, 
     const int widths[] = {180, 180, 60};
     for (int i = 0; i < 3; ++i)
         ListView->header()->resizeSection(i, widths[i]);
-    // Grid lines; the selection stays visible when the list loses focus.
-    ListView->setStyleSheet(QStringLiteral(
-        "QTreeWidget::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid palette(midlight); }"
-        "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
+    SetReportListLook(ListView);
 
     connect(acAdd, &QAction::triggered, this, [this] { Guarded(&TfmDeviceList::acAddExecute); });
     connect(acEdit, &QAction::triggered, this, [this] { Guarded(&TfmDeviceList::acEditExecute); });

@@ -9,6 +9,7 @@
 #include "devicelist.h"
 #include "history.h"
 #include "ignored.h"
+#include "listlook.h"
 #include "msgbox.h"
 #include "rejected.h"
 #include "sendtodevice.h"
@@ -21,12 +22,14 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QStyle>
+#include <QToolBar>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -39,6 +42,25 @@ namespace {
 
 const QString ProductName = QStringLiteral("Tavlin");
 const char* const SuffixProperty = "captionSuffix";
+
+// Puts an item with a caption of its own in place of action on bar: it runs the action and
+// follows its icon, hints and enabled state, while its caption stays the item's. It has no
+// name and no menu, so the language file neither numbers nor renames it.
+void ShowWithCaption(QWidget* bar, QAction* action, const QString& caption) {
+    auto* item = new QAction(caption, bar);
+    auto follow = [item, action] {
+        item->setIcon(action->icon());
+        item->setToolTip(action->toolTip());
+        item->setStatusTip(action->statusTip());
+        item->setEnabled(action->isEnabled());
+        item->setVisible(action->isVisible());
+    };
+    follow();
+    QObject::connect(action, &QAction::changed, item, follow);
+    QObject::connect(item, &QAction::triggered, action, &QAction::trigger);
+    bar->insertAction(action, item);
+    bar->removeAction(action);
+}
 
 } // namespace
 
@@ -158,11 +180,7 @@ void TfmMain::SetUpLists() {
         list->header()->setSectionsMovable(false);
         for (int i = 0; i < columns.size(); ++i)
             list->header()->resizeSection(i, columns[i]);
-        // Report-style grid lines; the selection stays visible when the list loses focus.
-        list->setStyleSheet(QStringLiteral(
-            "QTreeWidget::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid "
-            "palette(midlight); }"
-            "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
+        SetReportListLook(list);
     }
     connect(lvCampaigns, &QTreeWidget::itemDoubleClicked, this, [this] {
         UpdateActions();
@@ -216,6 +234,11 @@ void TfmMain::SetUpActions() {
     };
     for (const auto& [action, pixmap] : images)
         action->setIcon(style()->standardIcon(pixmap));
+    // Where the menu or the tool bar names an action its own way.
+    ShowWithCaption(ui_->mmAdd, acAddWizard, QStringLiteral("&Wizard..."));
+    ShowWithCaption(ui_->mmReports, acReportsChart, QStringLiteral("&Chart"));
+    ShowWithCaption(ui_->ActionToolBar, acAddWizard, QStringLiteral("W&izard..."));
+    ShowWithCaption(ui_->ActionToolBar, acCampaignsDelete, QStringLiteral("De&lete"));
 
     Bind(acSenderStart, &TfmMain::acSenderStartExecute);
     Bind(acSenderStop, &TfmMain::acSenderStopExecute);
@@ -272,6 +295,7 @@ void TfmMain::SetUpPopupMenu() {
 void TfmMain::FormCreate() {
     HelpFile = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Tavlin Help.chm"));
     setWindowTitle(ProductName + QStringLiteral(" - Bluetooth Proximity Marketing"));
+    QGuiApplication::setApplicationDisplayName(windowTitle());
     Connected = false;
     LanguageName = QStringLiteral("English");
 

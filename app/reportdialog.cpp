@@ -1,5 +1,6 @@
 #include "reportdialog.h"
 
+#include "listlook.h"
 #include "main.h"
 #include "msgbox.h"
 #include "promopicture.h"
@@ -102,9 +103,7 @@ TReportDialog::TReportDialog(const TReportSpec& spec, ibx::TIBDatabase* db, QWid
         ListView->header()->resizeSection(i, spec.columns[size_t(i)].width);
         width += spec.columns[size_t(i)].width;
     }
-    ListView->setStyleSheet(QStringLiteral(
-        "QTreeWidget::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid palette(midlight); }"
-        "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
+    SetReportListLook(ListView);
     resize(width + 40, 420);
 
     PopupMenu = new QMenu(this);

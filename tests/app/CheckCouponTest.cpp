@@ -5,6 +5,7 @@
 #include "promopicture.h"
 #include "strings.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -102,6 +103,16 @@ TEST_F(CheckCouponTest, FoundCouponShowsItsTransferAndValidity) {
     EXPECT_EQ(d.ListView->topLevelItem(0)->text(0), Str(STR_CAMPAING_NAME));
     EXPECT_EQ(d.ListView->topLevelItem(3)->text(0), Str(STR_SEND_TIME));
     EXPECT_EQ(d.ListView->topLevelItem(4)->text(0), Str(STR_VALID_TILL));
+    { // Grid lines, as the other lists have: the line under a row is not the row's background.
+        d.show();
+        const QImage shot = d.ListView->viewport()->grab().toImage();
+        const QRect row = d.ListView->visualItemRect(d.ListView->topLevelItem(0));
+        EXPECT_NE(shot.pixel(170, row.bottom()), shot.pixel(170, row.center().y()));
+        const QString dir = QCoreApplication::applicationDirPath() + "/../screenshots";
+        QDir().mkpath(dir);
+        EXPECT_TRUE(d.grab().save(dir + "/fmCheckCoupon-result.png"));
+        d.hide();
+    }
     EXPECT_EQ(d.CouponRecordId, 7001);
     EXPECT_TRUE(d.btUse->isEnabled());
     EXPECT_TRUE(DateTimeText(At(16, 10, 0)).endsWith("10:00:00"));

@@ -13,6 +13,7 @@
 #include "msgbox.h"
 #include "splash.h"
 #include "translation.h"
+#include "wizard.h"
 #include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
 #include "sim/air/Air.h"
@@ -23,6 +24,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -222,6 +225,7 @@ TEST_F(MainWindowTest, CreationFillsInterfacesFoldersAndStatus) {
     EXPECT_FALSE(w.Running);
     EXPECT_EQ(w.LanguageName, "English");
     EXPECT_EQ(w.windowTitle(), "Tavlin - Bluetooth Proximity Marketing");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), w.windowTitle());
     EXPECT_EQ(w.HelpFile, QCoreApplication::applicationDirPath() + "/Tavlin Help.chm");
 
     // A second start keeps the folders and their content.
@@ -386,6 +390,25 @@ TEST_F(MainWindowTest, MenusToolBarPopupAndHelp) {
     ASSERT_NE(tools, nullptr);
     EXPECT_EQ(tools->actions().size(), 20);
     EXPECT_EQ(tools->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    // Where the menu or the tool bar names an action its own way, the item runs the action and
+    // follows its state.
+    EXPECT_EQ(titles(w.findChild<QMenu*>("mmAdd")->actions()),
+              (QStringList{"&File based..", "&vCard based...", "&Promotion...", "&Wizard..."}));
+    EXPECT_EQ(titles(w.findChild<QMenu*>("mmReports")->actions()).last(), "&Chart");
+    QAction* toolWizard = tools->actions()[9];
+    QAction* toolDelete = tools->actions()[12];
+    EXPECT_EQ(toolWizard->text(), "W&izard...");
+    EXPECT_EQ(toolDelete->text(), "De&lete");
+    EXPECT_EQ(toolWizard->toolTip(), "Add new campaign with using  New Campaign Wizard");
+    w.UpdateActions();
+    EXPECT_FALSE(toolDelete->isEnabled());
+    w.acCampaignsDelete->setEnabled(true);
+    EXPECT_TRUE(toolDelete->isEnabled());
+    int wizards = 0;
+    w.CampaignList->ShowWizardHook = [&](TfmWizard&) { return ++wizards, int(QDialog::Rejected); };
+    toolWizard->trigger();
+    w.findChild<QMenu*>("mmAdd")->actions().last()->trigger();
+    EXPECT_EQ(wizards, 2);
     EXPECT_EQ(titles(w.PopupMenu->actions()),
               (QStringList{"Add", "-", "&Edit", "&Delete", "-", "&Refresh", "-", "Reports"}));
     EXPECT_EQ(w.Reports1->actions().size(), 5);
@@ -454,6 +477,7 @@ TEST_F(MainWindowTest, CaptionsComeFromTheLanguageFileByComponentName) {
         {u"fmMain_acSenderStart_Hint", u"Senden starten"},
         {u"fmMain_lvCampaigns_0", u"Kampagne"},
         {u"fmMain_ActionManager_0", u"&Sender (de)"},
+        {u"fmMain_acAddWizard", u"&Assistent..."},
         {u"STR_SENDER_STOPPED", u"Sender ist angehalten"},
         {u"STR_NOT_DETECTED", u"Nicht erkannt"},
         {u"STR_CLOSE_APP", u"Anwendung wirklich beenden?"},
@@ -468,6 +492,9 @@ TEST_F(MainWindowTest, CaptionsComeFromTheLanguageFileByComponentName) {
     EXPECT_EQ(w.acSenderStart->statusTip(), "Senden starten");
     EXPECT_EQ(w.lvCampaigns->headerItem()->text(0), "Kampagne");
     EXPECT_EQ(w.findChild<QMenuBar*>("ActionMainMenuBar")->actions()[0]->text(), "&Sender (de)");
+    // An item's own caption is its own: the language file renames the action, not the item.
+    EXPECT_EQ(w.acAddWizard->text(), "&Assistent...");
+    EXPECT_EQ(w.findChild<QMenu*>("mmAdd")->actions().last()->text(), "&Wizard...");
     EXPECT_EQ(w.StatusPanelText(1), "Sender ist angehalten");
     EXPECT_EQ(w.lvAPIs->topLevelItem(0)->text(1), "Nicht erkannt");
     // Untranslated keys fall back to English and fill the new section for a translator.
@@ -476,6 +503,45 @@ TEST_F(MainWindowTest, CaptionsComeFromTheLanguageFileByComponentName) {
     questions.Answer(TMsgResult::No);
     w.close();
     EXPECT_EQ(Texts(questions), QStringList{"Anwendung wirklich beenden?"});
+}
+
+TEST_F(MainWindowTest, OnlyTheSelectedCampaignShowsHighlighted) {
+    {
+        auto db = testDb->Connect();
+        ibx::TIBTransaction tr;
+        tr.SetDefaultDatabase(db.get());
+        tr.StartTransaction();
+        for (const char* row : {"1, 'Summer sale', 2", "2, 'Welcome card', 1"})
+            tavlin::test::ExecCommitted(tr, std::string("insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, "
+                                                        "CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, CAMPAIGNS_ENABLED) "
+                                                        "values (") +
+                                                row + ", 0, 1)");
+        tr.Commit();
+    }
+    TfmMain w;
+    w.show();
+    w.activateWindow();
+    w.lvCampaigns->setFocus();
+    QApplication::processEvents();
+    w.UpdateActions();
+    ASSERT_EQ(w.lvCampaigns->topLevelItemCount(), 2);
+    EXPECT_FALSE(w.acCampaignsEdit->isEnabled());
+    // The shade of each row, right of its name.
+    auto shades = [&] {
+        const QImage shot = w.lvCampaigns->viewport()->grab().toImage();
+        QList<QRgb> out;
+        for (int i = 0; i < 2; ++i)
+            out << shot.pixel(200, w.lvCampaigns->visualItemRect(w.lvCampaigns->topLevelItem(i)).center().y());
+        return out;
+    };
+    const QList<QRgb> none = shades();
+    EXPECT_EQ(none[0], none[1]);
+    w.lvCampaigns->topLevelItem(1)->setSelected(true);
+    const QList<QRgb> second = shades();
+    EXPECT_EQ(second[0], none[0]);
+    EXPECT_NE(second[1], none[1]);
+    questions.Answer(TMsgResult::Yes);
+    w.close();
 }
 
 TEST_F(MainWindowTest, RendersToPicture) {
