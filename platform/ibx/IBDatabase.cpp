@@ -1,6 +1,5 @@
 #include "ibx/IBDatabase.h"
 
-#include "ibx/IBCharset.h"
 #include "ibx/IBSQL.h"
 
 #include <ibase.h>
@@ -149,8 +148,11 @@ void TIBDatabase::Open() {
     dpb += static_cast<char>(4);
     const int d = dialect_;
     dpb.append(reinterpret_cast<const char*>(&d), 4);
+    // Names are UTF-8 (the system's file names), whatever the process's locale says.
+    dpb += static_cast<char>(isc_dpb_utf8_filename);
+    dpb += '\0';
 
-    const std::string fileName = Utf8ToWin1251(name_);
+    const std::string& fileName = name_;
     ISC_STATUS_ARRAY status{};
     isc_db_handle h = 0;
     isc_attach_database(status, static_cast<short>(fileName.size()), fileName.c_str(), &h,

@@ -60,7 +60,7 @@ TestDatabase::~TestDatabase() {
 std::unique_ptr<ibx::TIBDatabase> TestDatabase::Connect() const {
     auto db = std::make_unique<ibx::TIBDatabase>();
     db->SetDatabaseName(path_);
-    db->SetParams({"user_name=SYSDBA", "password=", "lc_ctype=win1251"});
+    db->SetParams({"user_name=SYSDBA", "password=", "lc_ctype=UTF8"});
     db->Open();
     return db;
 }

@@ -25,7 +25,7 @@ public:
 
     const std::string& Path() const { return path_; }
     const std::string& Folder() const { return dir_; }
-    // A new connection (user SYSDBA, win1251), open.
+    // A new connection (user SYSDBA, UTF8), open.
     std::unique_ptr<ibx::TIBDatabase> Connect() const;
 
     // db/schema.sql of the source tree ($TAVLIN_SOURCE_DIR, else the build's source folder).
