@@ -171,10 +171,7 @@ void CreateDatabase(const std::string& name, const std::string& user, const std:
     addInt(isc_dpb_sql_dialect, 3);
     addInt(isc_dpb_page_size, 8192);
     addInt(isc_dpb_force_write, forcedWrites ? 1 : 0);
-    // The file name and the strings above are UTF-8, whatever the process's locale says.
-    dpb += static_cast<char>(isc_dpb_utf8_filename);
-    dpb += '\0';
-
+    // The name goes as it is: file names are UTF-8 bytes on this system.
     const std::string& fileName = name;
     ISC_STATUS_ARRAY status{};
     isc_db_handle h = 0;

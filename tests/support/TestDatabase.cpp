@@ -42,14 +42,14 @@ std::string TestDatabase::SchemaPath() {
     return root + "/db/schema.sql";
 }
 
-TestDatabase::TestDatabase() {
+TestDatabase::TestDatabase(const std::string& schemaPath) {
     char pattern[] = "/tmp/tavlin-db-XXXXXX";
     const char* d = mkdtemp(pattern);
     if (!d)
         throw std::runtime_error("Cannot create a temporary folder");
     dir_ = d;
     path_ = dir_ + "/test.fdb";
-    fs::copy_file(TemplateFor(SchemaPath()), path_);
+    fs::copy_file(TemplateFor(schemaPath), path_);
 }
 
 TestDatabase::~TestDatabase() {

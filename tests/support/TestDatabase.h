@@ -18,7 +18,8 @@ namespace tavlin::test {
 
 class TestDatabase {
 public:
-    TestDatabase();
+    // A database made from that schema script (db/schema.sql unless given).
+    explicit TestDatabase(const std::string& schemaPath = SchemaPath());
     ~TestDatabase();
     TestDatabase(const TestDatabase&) = delete;
     TestDatabase& operator=(const TestDatabase&) = delete;
