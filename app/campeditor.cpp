@@ -392,19 +392,23 @@ bool TCampEditor::SaveCampaign() {
     else
         Param(sp, "campaigns_id").SetAsInteger(CampaignId);
     bool stored = true;
+    bool unstorableText = false;
     {
         // Reading and storing a large content takes seconds.
         TBusyCursor busy;
         FillContent(sp, adding);
         try {
             sp.ExecProc();
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             sp.Close();
             stored = false;
+            unstorableText = IsUnstorableText(e);
         }
     }
     if (!stored) {
-        ErrorOK(this, TranslateText(adding ? STR_UNABLE_ADD_CMPAIGN : STR_UNABLE_UPD_CMPAIGN));
+        ErrorOK(this, TranslateText(unstorableText ? STR_UNSTORABLE_TEXT
+                                    : adding       ? STR_UNABLE_ADD_CMPAIGN
+                                                   : STR_UNABLE_UPD_CMPAIGN));
         return false;
     }
     if (adding) {

@@ -320,7 +320,7 @@ void TfmMain::ConnectDatabase() {
         Translator().SetLanguageName(LanguageName);
         IBDatabase.SetDatabaseName(settings.DatabaseName().toStdString());
         IBDatabase.SetParams({"user_name=" + settings.userName.toStdString(),
-                              "password=" + settings.password.toStdString(), "lc_ctype=win1251"});
+                              "password=" + settings.password.toStdString(), "lc_ctype=UTF8"});
         try {
             IBDatabase.Open();
         } catch (const std::exception&) {

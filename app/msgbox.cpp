@@ -1,5 +1,8 @@
 #include "msgbox.h"
 
+#include "ibx/IBError.h"
+#include "translation.h"
+
 #include <QMessageBox>
 
 namespace {
@@ -75,7 +78,14 @@ void InformationOK(QWidget* parent, const QString& text) {
 }
 
 void ShowException(QWidget* parent, const std::exception& e) {
-    ErrorOK(parent, QString::fromUtf8(e.what()));
+    // The engine's own words for it ("Cannot transliterate character between character
+    // sets") tell an operator nothing.
+    ErrorOK(parent, IsUnstorableText(e) ? TranslateText(STR_UNSTORABLE_TEXT) : QString::fromUtf8(e.what()));
+}
+
+bool IsUnstorableText(const std::exception& e) {
+    const auto* db = dynamic_cast<const ibx::EIBError*>(&e);
+    return db && db->CannotTransliterate();
 }
 
 TMessageBoxScript::TMessageBoxScript() : previous_(currentScript) {

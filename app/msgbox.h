@@ -36,8 +36,11 @@ void WarningOK(QWidget* parent, const QString& text);
 // Failures of the hardware, the library or a save.
 void ErrorOK(QWidget* parent, const QString& text);
 void InformationOK(QWidget* parent, const QString& text);
-// The application's display of an exception: an error box with its message.
+// The application's display of an exception: an error box with its message, or with
+// STR_UNSTORABLE_TEXT when the database refused characters it cannot hold.
 void ShowException(QWidget* parent, const std::exception& e);
+// Whether the database refused a text because it cannot hold some of its characters.
+bool IsUnstorableText(const std::exception& e);
 
 class TMessageBoxScript {
 public:

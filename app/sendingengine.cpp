@@ -516,7 +516,16 @@ void TSendingEngine::vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::T
         spCheckDevice.ParamByName("MANUFACTURER").SetAsString("");
         spCheckDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(slot.CampaignId);
         spCheckDevice.ParamByName("DONGLE_MAC").SetAsWideString(slot.DongleMac.toStdU16String());
-        spCheckDevice.ExecProc();
+        try {
+            spCheckDevice.ExecProc();
+        } catch (const ibx::EIBError& e) {
+            // A database made for one code page cannot hold every phone's name: the phone is
+            // still served, recorded without a name rather than with an altered one.
+            if (!e.CannotTransliterate())
+                throw;
+            spCheckDevice.ParamByName("NAME").SetAsString("");
+            spCheckDevice.ExecProc();
+        }
         status = spCheckDevice.ParamByName("STATUS").AsInteger();
         transaction_->CommitRetaining();
     });

@@ -63,6 +63,7 @@ const std::array<StrKey, STR_KEY_COUNT>& AllStrKeys() {
         STR_UNABLE_SEND,
         STR_UNABLE_START,
         STR_UNABLE_UPD_CMPAIGN,
+        STR_UNSTORABLE_TEXT,
         STR_UNSUPPORTED_CAMP_TYPE,
         STR_USED,
         STR_VALID_TILL,

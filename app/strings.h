@@ -86,12 +86,15 @@ inline constexpr StrKey STR_UNABLE_SEND{"STR_UNABLE_SEND", "Unable to send a fil
 inline constexpr StrKey STR_UNABLE_START{"STR_UNABLE_START", "Unable to start sender."};
 inline constexpr StrKey STR_UNABLE_UPD_CMPAIGN{"STR_UNABLE_UPD_CMPAIGN",
                                                "Unable to update campaign. Check campaign settings."};
+inline constexpr StrKey STR_UNSTORABLE_TEXT{
+    "STR_UNSTORABLE_TEXT", "The database cannot store some of the characters entered: it was created for one code "
+                           "page only. Remove those characters, or use a database created by this version."};
 inline constexpr StrKey STR_UNSUPPORTED_CAMP_TYPE{"STR_UNSUPPORTED_CAMP_TYPE", "Unknown or unsupported campaign type."};
 inline constexpr StrKey STR_USED{"STR_USED", "Already used"};
 inline constexpr StrKey STR_VALID_TILL{"STR_VALID_TILL", "Valid till"};
 
 // Every text key above, in alphabetical order.
-inline constexpr std::size_t STR_KEY_COUNT = 64;
+inline constexpr std::size_t STR_KEY_COUNT = 65;
 const std::array<StrKey, STR_KEY_COUNT>& AllStrKeys();
 
 // "Yes" for true, "No" for false; these two words are not translated.

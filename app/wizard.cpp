@@ -438,12 +438,12 @@ void TfmWizard::CreateCampaign() {
         // The content may be large; it is not kept past the call.
         sp.ParamByName("campaigns_data").Clear();
         IBTransaction->Commit();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // Nothing was stored: the id of a rolled-back row must not reach the campaign list.
         CampaignId = 0;
         sp.Close();
         RollbackQuietly(*IBTransaction);
-        ErrorOK(this, TranslateText(STR_UNABLE_ADD_CMPAIGN));
+        ErrorOK(this, TranslateText(IsUnstorableText(e) ? STR_UNSTORABLE_TEXT : STR_UNABLE_ADD_CMPAIGN));
         return;
     }
     done(QDialog::Accepted);

@@ -1,6 +1,5 @@
 #include "ibx/IBDatabase.h"
 
-#include "ibx/IBCharset.h"
 #include "ibx/IBSQL.h"
 
 #include <ibase.h>
@@ -10,7 +9,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <clocale>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <type_traits>
 
@@ -69,6 +70,12 @@ bool UsableLockDir(const std::string& dir) {
 void PrepareClientEnvironment() {
     static std::once_flag once;
     std::call_once(once, [] {
+        // The client library reads file names in the locale's code page. A process that never
+        // chose one runs in "C", which knows no character above 127, and a database path with
+        // one could not be opened: file names here are UTF-8.
+        const char* ctype = std::setlocale(LC_CTYPE, nullptr);
+        if (!ctype || std::strcmp(ctype, "C") == 0 || std::strcmp(ctype, "POSIX") == 0)
+            std::setlocale(LC_CTYPE, "C.UTF-8");
         const char* lock = std::getenv("FIREBIRD_LOCK");
         if (lock && *lock)
             return;
@@ -149,8 +156,10 @@ void TIBDatabase::Open() {
     dpb += static_cast<char>(4);
     const int d = dialect_;
     dpb.append(reinterpret_cast<const char*>(&d), 4);
-
-    const std::string fileName = Utf8ToWin1251(name_);
+    // The name goes as it is: file names are UTF-8 bytes on this system. (Flagging it as
+    // UTF-8 would make the engine convert it to the locale's code page, which fails in a
+    // process that never set its locale.)
+    const std::string& fileName = name_;
     ISC_STATUS_ARRAY status{};
     isc_db_handle h = 0;
     isc_attach_database(status, static_cast<short>(fileName.size()), fileName.c_str(), &h,

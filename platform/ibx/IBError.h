@@ -24,6 +24,9 @@ public:
     // Every status code of the vector, in order.
     const std::vector<long>& GDSCodes() const { return gdsCodes_; }
     bool HasGDSCode(long code) const;
+    // The database refused a text holding a character its column or parameter cannot
+    // hold (a column of a one-byte code page reached through a UTF8 connection).
+    bool CannotTransliterate() const { return HasGDSCode(335544565L); } // isc_transliteration_failed
     // The name of the database exception raised by a procedure or trigger, upper case
     // as the database stores it ("E_CAMPAIGNS_BUSY"); empty for any other error.
     const std::string& ExceptionName() const { return exceptionName_; }

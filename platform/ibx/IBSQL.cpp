@@ -23,6 +23,23 @@ std::string Upper(std::string_view s) {
     return out;
 }
 
+// A CHAR(n) value of a multi-byte character set arrives padded with blanks to n times
+// the set's widest character; its own length is its first n characters.
+size_t FixedTextLength(const char* data, size_t bytes, int charset) {
+    const size_t widest = charset == 4 ? 4 : charset == 3 ? 3 : 1; // UTF8, UNICODE_FSS
+    if (widest == 1)
+        return bytes;
+    size_t chars = bytes / widest;
+    size_t i = 0;
+    while (i < bytes && chars > 0) {
+        ++i;
+        while (i < bytes && (static_cast<unsigned char>(data[i]) & 0xC0) == 0x80)
+            ++i;
+        --chars;
+    }
+    return i;
+}
+
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
@@ -633,7 +650,7 @@ void TIBSQL::ReadRow(TIBTransaction& tr) {
             break;
         }
         case SQL_TEXT:
-            text(p, static_cast<size_t>(v.sqllen));
+            text(p, FixedTextLength(p, static_cast<size_t>(v.sqllen), v.sqlsubtype & 0xFF));
             break;
         case SQL_VARYING: {
             unsigned short n;

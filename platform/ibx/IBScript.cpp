@@ -166,13 +166,13 @@ void CreateDatabase(const std::string& name, const std::string& user, const std:
         add(isc_dpb_user_name, user);
     if (!password.empty())
         add(isc_dpb_password, password);
-    add(isc_dpb_lc_ctype, "WIN1251");
-    add(isc_dpb_set_db_charset, "WIN1251");
+    add(isc_dpb_lc_ctype, "UTF8");
+    add(isc_dpb_set_db_charset, "UTF8");
     addInt(isc_dpb_sql_dialect, 3);
     addInt(isc_dpb_page_size, 8192);
     addInt(isc_dpb_force_write, forcedWrites ? 1 : 0);
-
-    const std::string fileName = Utf8ToWin1251(name);
+    // The name goes as it is: file names are UTF-8 bytes on this system.
+    const std::string& fileName = name;
     ISC_STATUS_ARRAY status{};
     isc_db_handle h = 0;
     isc_create_database(status, static_cast<unsigned short>(fileName.size()), fileName.c_str(), &h,
@@ -193,7 +193,7 @@ void CreateDatabaseFromScript(const std::string& name, const std::string& script
     try {
         TIBDatabase db;
         db.SetDatabaseName(name);
-        db.SetParams({"user_name=" + user, "password=" + password, "lc_ctype=win1251"});
+        db.SetParams({"user_name=" + user, "password=" + password, "lc_ctype=UTF8"});
         db.Open();
         ExecuteScript(db, text.str());
         db.Close();

@@ -22,7 +22,7 @@ std::vector<std::string> SplitScript(std::string_view script);
 void ExecuteScript(TIBDatabase& db, std::string_view script);
 
 // Creates a new database (a plain path makes a file through the embedded engine)
-// with the win1251 default character set and dialect 3. Forced writes may be
+// with the UTF8 default character set and dialect 3. Forced writes may be
 // turned off for throw-away databases (tests, benchmarks). Fails if it exists.
 void CreateDatabase(const std::string& name, const std::string& user = "SYSDBA", const std::string& password = "",
                     bool forcedWrites = true);

@@ -258,10 +258,10 @@ TEST_F(CampEditorTest, ChecksComeInOrderAndKeepTheDialogOpen) {
 }
 
 TEST_F(CampEditorTest, FailingProcedureKeepsDialogAndTransactionOpen) {
-    // A name of blanks passes the editor's check and is refused by the database.
+    RefuseCampaignName("Refused");
     TfmTextCamp ed(conn_);
     ed.show();
-    ed.edCampaignName->setText("   ");
+    ed.edCampaignName->setText("Refused");
     ed.accept();
     EXPECT_EQ(Shown(), QStringList{Str(STR_UNABLE_ADD_CMPAIGN)});
     EXPECT_TRUE(ed.isVisible());
@@ -292,6 +292,28 @@ TEST_F(CampEditorTest, FailingProcedureKeepsDialogAndTransactionOpen) {
     upd.accept();
     EXPECT_FALSE(upd.isVisible());
     EXPECT_EQ(Text("select CAMPAIGNS_NAME from CAMPAIGNS where CAMPAIGNS_ID = " + std::to_string(id)), "Card 2");
+}
+
+TEST_F(CampEditorTest, ANameOfBlanksIsStoredAsTyped) {
+    // The editor refuses only an empty name, and so does the database.
+    TfmTextCamp ed(conn_);
+    ed.show();
+    ed.edCampaignName->setText("   ");
+    ed.accept();
+    EXPECT_TRUE(Shown().isEmpty());
+    EXPECT_FALSE(ed.isVisible());
+    const int id = ed.CampaignId;
+    ASSERT_GT(id, 0);
+    const std::string name = "select CAMPAIGNS_NAME from CAMPAIGNS where CAMPAIGNS_ID = " + std::to_string(id);
+    EXPECT_EQ(Text(name), "   ");
+    TfmTextCamp upd(conn_);
+    upd.LoadCampaign(id);
+    upd.show();
+    upd.edCampaignName->setText(" ");
+    upd.accept();
+    EXPECT_TRUE(Shown().isEmpty());
+    EXPECT_FALSE(upd.isVisible());
+    EXPECT_EQ(Text(name), " ");
 }
 
 TEST_F(CampEditorTest, CancelAlwaysAsksAndYesRollsBack) {

@@ -59,6 +59,13 @@ protected:
         const ibx::TBytes b = v.AsBytes();
         return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()));
     }
+    // From now on the database refuses to store a campaign of that name, as it refuses any
+    // value it cannot take.
+    static void RefuseCampaignName(const std::string& name) {
+        Exec("create or alter trigger TEST_REFUSED_NAME for CAMPAIGNS before insert or update as begin "
+             "if (new.CAMPAIGNS_NAME = '" +
+             name + "') then exception E_INVALID_CAMPAIGN 'refused'; end");
+    }
     static QString Text(const std::string& sql) {
         const ibx::TValue v = Scalar(sql);
         return v.IsNull() ? QStringLiteral("<null>") : QString::fromStdString(v.AsString());

@@ -135,7 +135,7 @@ TEST_F(MainWindowTest, ConnectLoopRetriesOnlyWhileTheOperatorConfigures) {
     EXPECT_EQ(questions.Asked().size(), 1u);
     EXPECT_EQ(questions.Unexpected(), 0);
     EXPECT_EQ(QString::fromStdString(w.IBDatabase.DatabaseName()), database);
-    EXPECT_EQ(w.IBDatabase.Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=pw", "lc_ctype=win1251"}));
+    EXPECT_EQ(w.IBDatabase.Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=pw", "lc_ctype=UTF8"}));
     EXPECT_EQ(w.LanguageName, "Deutsch");
     EXPECT_EQ(Translator().LanguageName(), "Deutsch");
 }

@@ -319,10 +319,10 @@ TEST_F(WizardTest, StoresEachTypeWithItsContentScheduleAndFont) {
 TEST_F(WizardTest, RefusedCreationKeepsTheWizardAndCancelWritesNothing) {
     const int before = Count();
     {
-        // A name of blanks passes the wizard's check and is refused by the database.
+        RefuseCampaignName("Refused");
         TfmWizard w(conn_);
         w.show();
-        w.edName->setText("   ");
+        w.edName->setText("Refused");
         Choose(w, 0, 1);
         EXPECT_FALSE(Finish(w));
         EXPECT_EQ(Shown(), QStringList{Str(STR_UNABLE_ADD_CMPAIGN)});

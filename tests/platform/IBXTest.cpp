@@ -341,4 +341,51 @@ TEST(IBXDatabase, CreateFromScriptAndFailures) {
     fs::remove_all(dir);
 }
 
+TEST(IBXDatabase, FileNamesAndTextsBeyondOneCodePage) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/tavlin-ibx-XXXXXX";
+    const std::string dir = mkdtemp(pattern);
+    const std::string folder = dir + "/Caf\u00e9 \u5496\u5561";
+    fs::create_directories(folder);
+    const std::string script = dir + "/s.sql";
+    std::ofstream(script) << "create table A (X varchar(10), W varchar(10) character set win1251);\n";
+    CreateDatabaseFromScript(folder + "/a.fdb", script, "SYSDBA", "", false);
+    TIBDatabase db;
+    db.SetDatabaseName(folder + "/a.fdb");
+    db.SetParams({"user_name=SYSDBA", "lc_ctype=UTF8"});
+    db.Open();
+    TIBTransaction tr;
+    tr.SetDefaultDatabase(&db);
+    tr.StartTransaction();
+    TIBQuery q;
+    q.SetTransaction(&tr);
+    // Ten characters of up to four bytes each fit a column of ten.
+    const std::string text = "\u5496\u5561 \u2615\U0001F4F1 Zo\u00eb!";
+    q.SetSQL("insert into A (X, W) values (:x, :w)");
+    q.ParamByName("x").SetAsString(text);
+    q.ParamByName("w").SetAsString("\u043a\u043e\u0444\u0435");
+    q.ExecSQL();
+    // A column of a one-byte code page refuses what it cannot hold, and keeps nothing of it.
+    q.ParamByName("w").SetAsString("Zo\u00eb");
+    try {
+        q.ExecSQL();
+        ADD_FAILURE() << "stored";
+    } catch (const EIBError& e) {
+        EXPECT_TRUE(e.CannotTransliterate()) << e.what();
+    }
+    TIBQuery r;
+    r.SetTransaction(&tr);
+    r.SetSQL("select X, W from A");
+    r.Open();
+    ASSERT_FALSE(r.Eof());
+    EXPECT_EQ(r.Fields(0).AsString(), text);
+    EXPECT_EQ(r.Fields(1).AsString(), "\u043a\u043e\u0444\u0435");
+    r.Next();
+    EXPECT_TRUE(r.Eof());
+    r.Close();
+    tr.Commit();
+    db.Close();
+    fs::remove_all(dir);
+}
+
 } // namespace

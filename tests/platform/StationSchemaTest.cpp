@@ -439,6 +439,45 @@ TEST_F(StationSchema, CampaignsAreValidatedAndUpdateKeepsContentOnNull) {
     tr_->RollbackRetaining();
 }
 
+TEST_F(StationSchema, TextsOfAnyScriptKeepTheirCharactersAndLengthsCountCharacters) {
+    const std::string campaign = "Caf\u00e9 \u00d1and\u00fa \u2013 \u043a\u043e\u0444\u0435 \u2615 \u5496\u5561";
+    const std::string phone = "\u738b\u5c0f\u660e\u7684\u624b\u673a";
+    const std::string entry = "Emoji \U0001F4F1 Phone";
+    std::string wide; // 80 characters of three bytes each
+    for (int i = 0; i < 80; ++i)
+        wide += "\u5496";
+    const int id = AddCampaign(campaign);
+    const int full = AddCampaign(wide);
+    EXPECT_THROW(AddCampaign(wide + "x"), EIBError);
+    tr_->RollbackRetaining();
+    // Only an empty name is no name; blanks are kept as typed.
+    const int blanks = AddCampaign("   ");
+    EXPECT_EQ(Scalar("select CAMPAIGNS_NAME from CAMPAIGNS where CAMPAIGNS_ID = " + std::to_string(id)).AsString(),
+              campaign);
+    EXPECT_EQ(Scalar("select CAMPAIGNS_NAME from CAMPAIGNS where CAMPAIGNS_ID = " + std::to_string(full)).AsString(),
+              wide);
+    EXPECT_EQ(Count("select char_length(CAMPAIGNS_NAME) from CAMPAIGNS where CAMPAIGNS_ID = " + std::to_string(blanks)),
+              3);
+
+    // A phone's name is cut to 80 characters, not bytes.
+    EXPECT_EQ(Check("(00:00:00:00:00:01)", id, kDongleA, phone), 5);
+    EXPECT_EQ(Check("(00:00:00:00:00:02)", id, kDongleA, wide + phone), 5);
+    EXPECT_EQ(Scalar("select DEVICES_NAME from DEVICES where DEVICES_MAC = '(00:00:00:00:00:01)'").AsString(), phone);
+    EXPECT_EQ(Scalar("select DEVICES_NAME from DEVICES where DEVICES_MAC = '(00:00:00:00:00:02)'").AsString(), wide);
+    Call("WHITE_LIST_ADD", {{"MAC", "(00:00:00:00:00:03)"}, {"NAME", entry}, {"ENABLED", 1}});
+    EXPECT_EQ(Scalar("select WHITE_LIST_NAME from WHITE_LIST").AsString(), entry);
+
+    // Every text column and procedure parameter is UTF8 by name.
+    EXPECT_EQ(Count("select count(*) from RDB$RELATION_FIELDS r join RDB$FIELDS f on f.RDB$FIELD_NAME = "
+                    "r.RDB$FIELD_SOURCE where coalesce(r.RDB$SYSTEM_FLAG, 0) = 0 and f.RDB$FIELD_TYPE in (14, 37) "
+                    "and f.RDB$CHARACTER_SET_ID <> 4"),
+              0);
+    EXPECT_EQ(Count("select count(*) from RDB$PROCEDURE_PARAMETERS p join RDB$FIELDS f on f.RDB$FIELD_NAME = "
+                    "p.RDB$FIELD_SOURCE where coalesce(p.RDB$SYSTEM_FLAG, 0) = 0 and f.RDB$FIELD_TYPE in (14, 37) "
+                    "and f.RDB$CHARACTER_SET_ID <> 4"),
+              0);
+}
+
 TEST_F(StationSchema, ListsAndTheSettingsRow) {
     const int id = Call("WHITE_LIST_ADD", {{"MAC", "(00:00:00:00:00:01)"}, {"NAME", "a"}, {"ENABLED", 1}})
                        .ParamByName("ID")

@@ -126,7 +126,7 @@ PrivateServer::~PrivateServer() {
 std::unique_ptr<ibx::TIBDatabase> PrivateServer::Connect() const {
     auto db = std::make_unique<ibx::TIBDatabase>();
     db->SetDatabaseName(Server() + ":" + path_);
-    db->SetParams({"user_name=SYSDBA", std::string("password=") + Password(), "lc_ctype=win1251"});
+    db->SetParams({"user_name=SYSDBA", std::string("password=") + Password(), "lc_ctype=UTF8"});
     db->Open();
     return db;
 }

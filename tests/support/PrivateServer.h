@@ -23,7 +23,7 @@ public:
     std::string Server() const { return "localhost/" + std::to_string(port_); }
     const std::string& Path() const { return path_; }
     static const char* Password() { return "quandorel"; }
-    // A new connection through the server (user SYSDBA, win1251), open.
+    // A new connection through the server (user SYSDBA, UTF8), open.
     std::unique_ptr<ibx::TIBDatabase> Connect() const;
 
 private:

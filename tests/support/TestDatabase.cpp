@@ -42,14 +42,14 @@ std::string TestDatabase::SchemaPath() {
     return root + "/db/schema.sql";
 }
 
-TestDatabase::TestDatabase() {
+TestDatabase::TestDatabase(const std::string& schemaPath) {
     char pattern[] = "/tmp/tavlin-db-XXXXXX";
     const char* d = mkdtemp(pattern);
     if (!d)
         throw std::runtime_error("Cannot create a temporary folder");
     dir_ = d;
     path_ = dir_ + "/test.fdb";
-    fs::copy_file(TemplateFor(SchemaPath()), path_);
+    fs::copy_file(TemplateFor(schemaPath), path_);
 }
 
 TestDatabase::~TestDatabase() {
@@ -60,7 +60,7 @@ TestDatabase::~TestDatabase() {
 std::unique_ptr<ibx::TIBDatabase> TestDatabase::Connect() const {
     auto db = std::make_unique<ibx::TIBDatabase>();
     db->SetDatabaseName(path_);
-    db->SetParams({"user_name=SYSDBA", "password=", "lc_ctype=win1251"});
+    db->SetParams({"user_name=SYSDBA", "password=", "lc_ctype=UTF8"});
     db->Open();
     return db;
 }

@@ -18,14 +18,15 @@ namespace tavlin::test {
 
 class TestDatabase {
 public:
-    TestDatabase();
+    // A database made from that schema script (db/schema.sql unless given).
+    explicit TestDatabase(const std::string& schemaPath = SchemaPath());
     ~TestDatabase();
     TestDatabase(const TestDatabase&) = delete;
     TestDatabase& operator=(const TestDatabase&) = delete;
 
     const std::string& Path() const { return path_; }
     const std::string& Folder() const { return dir_; }
-    // A new connection (user SYSDBA, win1251), open.
+    // A new connection (user SYSDBA, UTF8), open.
     std::unique_ptr<ibx::TIBDatabase> Connect() const;
 
     // db/schema.sql of the source tree ($TAVLIN_SOURCE_DIR, else the build's source folder).
