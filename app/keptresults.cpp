@@ -23,9 +23,11 @@ QString TKeptResults::Line(const TResult& r) {
 }
 
 bool TKeptResults::Parse(const QString& line, TResult& result) {
-    const QStringList fields = line.split(QLatin1Char('\t'));
+    QStringList fields = line.split(QLatin1Char('\t'));
     if (fields.size() != 4)
         return false;
+    for (QString& f : fields)
+        f = f.trimmed();
     bool idOk = false, resultOk = false;
     const int campaignId = fields[1].toInt(&idOk);
     const int code = fields[2].toInt(&resultOk);
@@ -49,8 +51,11 @@ QString TKeptResults::Load() {
     int number = 0;
     for (const QByteArray& raw : data.split('\n')) {
         ++number;
-        const QString line = QString::fromUtf8(raw).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+        // Trailing tabs carry an empty radio address: only the line's end is cut.
+        QString line = QString::fromUtf8(raw);
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (line.trimmed().isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         TResult r;
         if (Parse(line, r))

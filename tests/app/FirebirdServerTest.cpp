@@ -3,7 +3,13 @@
 #include "AirPhones.h"
 #include "PrivateServer.h"
 #include "QtTestApp.h"
+#include "StationHome.h"
+#include "StationSettings.h"
 #include "TestDatabase.h"
+#include "main.h"
+#include "msgbox.h"
+#include "qt/MessageBridge.h"
+#include "sim/air/Air.h"
 
 #include "ibx/IBQuery.h"
 #include "ibx/IBStoredProc.h"
@@ -18,7 +24,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <iostream>
 #include <map>
 #include <memory>
 #include <set>
@@ -434,7 +439,6 @@ TEST_F(FirebirdServer, StationRidesOutAServerOutageAndRecordsEveryPush) {
     RecordProperty("resumed_ms", int(resumedMs));
     RecordProperty("boxes", boxes);
     RecordProperty("kept", int(kept.size()));
-    std::cout << a.Output();
 }
 
 TEST_F(FirebirdServer, ResultsKeptByAClosedStationAreRecordedAtItsNextStart) {
@@ -471,4 +475,50 @@ TEST_F(FirebirdServer, ResultsKeptByAClosedStationAreRecordedAtItsNextStart) {
     EXPECT_EQ(b.Count("error"), 0) << b.Output();
     RecordProperty("kept", int(kept.size()));
     RecordProperty("boxes_before_close", a.Count("error"));
+}
+
+TEST_F(FirebirdServer, StartAttachesAgainOnceTheServerIsBack) {
+    // A station in this process, stopped while the server goes away.
+    tavtest::StationHome station;
+    ASSERT_TRUE(
+        tavtest::WriteDbSettings(QString::fromStdString(server->Path()), QString::fromStdString(server->Server())));
+    vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey(SettingsKeyPath().toStdU16String(), false));
+    reg.WriteString(u"Password", u"quandorel");
+    reg.CloseKey();
+    win::MessageBridge::Install();
+    air::Air::Instance().Clear();
+    tavtest::PlugRadio(1, 0x51);
+    TMessageBoxScript boxes;
+    {
+        TfmMain w;
+        ASSERT_TRUE(w.Connected);
+        // Only the operator's Start attaches again here.
+        w.Engine->SetReattachInterval(std::chrono::hours(1));
+        StopServer();
+
+        // The first Start meets the lost connection: one box, nothing starts.
+        w.acSenderStart->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(w.Running);
+        EXPECT_TRUE(w.Engine->ConnectionLost());
+        EXPECT_EQ(w.StatusPanelText(1), "Database connection lost, reconnecting");
+        // Another Start while it is still away says so.
+        w.acSenderStart->trigger();
+        EXPECT_FALSE(w.Running);
+
+        StartServer();
+        w.acSenderStart->trigger();
+        EXPECT_TRUE(w.Running);
+        EXPECT_TRUE(w.AnySenderActive());
+        EXPECT_FALSE(w.Engine->ConnectionLost());
+        EXPECT_EQ(w.StatusPanelText(1), "Sender is running");
+        w.acSenderStop->trigger();
+    }
+    air::Air::Instance().Clear();
+    ASSERT_EQ(boxes.Asked().size(), 2u);
+    EXPECT_TRUE(boxes.Asked()[0].text.startsWith("The connection to the database was lost: "))
+        << boxes.Asked()[0].text.toStdString();
+    EXPECT_TRUE(boxes.Asked()[1].text.startsWith("The database cannot be reached: "))
+        << boxes.Asked()[1].text.toStdString();
 }
