@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -840,8 +841,10 @@ void TSendingEngine::Drain(int tag) {
     std::vector<TCampaignContent::TPreparedFile> files = CampaignContent.SentFiles();
     for (const auto& f : files)
         if (f.Tag == tag && !putting_[size_t(tag)].contains(f.Address)) {
-            withdrawn_[size_t(tag)].append(f.Address);
             CampaignContent.DeleteDeviceFile(tag, f.Address);
+            // A file that stays goes out after all, and its result is kept like the others.
+            if (!QFileInfo::exists(f.Path))
+                withdrawn_[size_t(tag)].append(f.Address);
         }
     draining_[size_t(tag)] = true;
     StopIfDrained(tag);

@@ -10,6 +10,7 @@
 #include "msgbox.h"
 #include "qt/MessageBridge.h"
 #include "sim/air/Air.h"
+#include "sim/win32/Testing.h"
 
 #include "ibx/IBQuery.h"
 #include "ibx/IBStoredProc.h"
@@ -513,8 +514,29 @@ TEST_F(FirebirdServer, StartAttachesAgainOnceTheServerIsBack) {
         EXPECT_TRUE(w.AnySenderActive());
         EXPECT_FALSE(w.Engine->ConnectionLost());
         EXPECT_EQ(w.StatusPanelText(1), "Sender is running");
+
+        // While it sends, the server goes again, so soon that no second box says so; the
+        // operator stops sending meanwhile.
+        air::Air::Instance().SetTimeScale(0.02);
+        win::test::SetTimeScale(50);
+        StopServer();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return w.Engine->ConnectionLost() && !w.AnySenderActive(); }, 20000));
         w.acSenderStop->trigger();
+        EXPECT_EQ(w.StatusPanelText(1), "Database connection lost, reconnecting");
+        // Back, the locks the radio held through the outage go, and sending stays off.
+        StartServer();
+        Exec("insert into DEVICE_LOCKS (DEVICE_LOCKS_DEVICE_MAC, DEVICE_LOCKS_DONGLE_MAC, DEVICE_LOCKS_CAMPAIGNS_ID, "
+             "DEVICE_LOCKS_LOCK_TIME) values ('" +
+             SharedPhone(1) + "', '(00:11:22:33:44:51)', " + std::to_string(kCampaign) + ", current_timestamp)");
+        EXPECT_TRUE(w.Engine->Reattach());
+        EXPECT_FALSE(w.Running);
+        EXPECT_FALSE(w.AnySenderActive());
+        EXPECT_EQ(w.StatusPanelText(1), "Sender is stopped");
+        EXPECT_EQ(Count("select count(*) from DEVICE_LOCKS"), 0);
+        EXPECT_EQ(Count("select count(*) from CAMPAIGN_LOCKS"), 0);
     }
+    win::test::SetTimeScale(1);
+    air::Air::Instance().SetTimeScale(1);
     air::Air::Instance().Clear();
     ASSERT_EQ(boxes.Asked().size(), 2u);
     EXPECT_TRUE(boxes.Asked()[0].text.startsWith("The connection to the database was lost: "))
