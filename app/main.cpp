@@ -310,6 +310,8 @@ void TfmMain::FormCreate() {
     CreateWorkFolders();
     Running = false;
     SetStatusPanelText(1, TranslateText(STR_SENDER_STOPPED));
+    // Results an earlier run could not record go in before any cycle checks those phones again.
+    Engine->WriteKeptResults();
 }
 
 void TfmMain::ConnectDatabase() {
@@ -364,6 +366,7 @@ void TfmMain::CreateWorkFolders() {
         SenderFolders[size_t(i)] = folder + QLatin1Char('/');
         Engine->CampaignContent.SetSenderFolder(i, SenderFolders[size_t(i)]);
     }
+    Engine->SetDataFolder(base);
 }
 
 void TfmMain::FormShow() {

@@ -6,6 +6,8 @@
 #include "translation.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -47,6 +49,20 @@ private:
 // Tries for a device's name and class of device; the stack may need a moment for either.
 constexpr int DevicePolls = 10;
 
+// A connection lost again this soon after it came back is not announced a second time: a
+// server that comes and goes would otherwise raise a box per try.
+constexpr std::chrono::seconds QuietAfterReattach{60};
+
+// Rolls back to the last commit-retaining point; a transaction that cannot says nothing new.
+void RollbackRetainingQuietly(ibx::TIBTransaction& tr) {
+    try {
+        if (tr.InTransaction())
+            tr.RollbackRetaining();
+    } catch (const std::exception& e) {
+        qWarning("Rolling back after a sender's database step: %s", e.what());
+    }
+}
+
 } // namespace
 
 TSendingEngine::TSendingEngine(ibx::TIBDatabase* database, ibx::TIBTransaction* transaction, TSendingView* view,
@@ -54,6 +70,8 @@ TSendingEngine::TSendingEngine(ibx::TIBDatabase* database, ibx::TIBTransaction* 
     : QObject(parent), CampaignContent(transaction), database_(database), transaction_(transaction), view_(view) {
     SetUpDatabaseComponents();
     SetUpSenders();
+    reattachTimer_.setInterval(std::chrono::seconds(3));
+    connect(&reattachTimer_, &QTimer::timeout, this, [this] { Reattach(); });
 }
 
 TSendingEngine::~TSendingEngine() {
@@ -68,6 +86,7 @@ TSendingEngine::~TSendingEngine() {
         sender.OnAcceptDevice = nullptr;
         sender.OnGetFiles = nullptr;
         sender.OnSendStarted = nullptr;
+        sender.OnFileSendStarted = nullptr;
         sender.OnSendComplete = nullptr;
         s->reset();
     }
@@ -121,6 +140,9 @@ void TSendingEngine::SetUpSenders() {
         s->OnDiscoveryComplete = [this](vcl::TObject* o) { vyrProximitySenderDiscoveryComplete(o); };
         s->OnSendStarted = [this](vcl::TObject* o, vyr::TvyrBluetoothDevice* d) {
             vyrProximitySenderSendStarted(o, d);
+        };
+        s->OnFileSendStarted = [this](vcl::TObject* o, vyr::TvyrBluetoothDevice* d, const std::u16string&) {
+            vyrProximitySenderFileSendStarted(o, d);
         };
         s->OnSendComplete = [this](vcl::TObject* o, vyr::TvyrBluetoothDevice* d, int error) {
             vyrProximitySenderSendComplete(o, d, error);
@@ -224,31 +246,41 @@ void TSendingEngine::ReportSenderError(const QString& text) {
 }
 
 template <typename Step> bool TSendingEngine::SenderStep(Step&& step) {
+    if (connectionLost_)
+        return false;
     QString message;
+    bool lost = false;
     try {
         step();
         return true;
     } catch (const std::exception& e) {
         message = QString::fromUtf8(e.what());
+        lost = ibx::IsConnectionLost(e);
     } catch (...) {
         message = QStringLiteral("Unknown error");
     }
-    try {
-        if (transaction_->InTransaction())
-            transaction_->RollbackRetaining();
-    } catch (const std::exception& e) {
-        qWarning("Rolling back after a sender's database step: %s", e.what());
+    if (lost) {
+        // Nothing more can be said to the database: not even the rollback.
+        LoseConnection(message);
+        return false;
     }
+    RollbackRetainingQuietly(*transaction_);
     ReportSenderError(message);
     return false;
 }
 
 void TSendingEngine::RenewTransaction() {
+    if (connectionLost_)
+        return;
     DatabaseClock clock(SenderDatabaseTime);
     try {
         if (transaction_->InTransaction())
             transaction_->Commit();
     } catch (const std::exception& e) {
+        if (ibx::IsConnectionLost(e)) {
+            LoseConnection(QString::fromUtf8(e.what()));
+            return;
+        }
         ReportSenderError(QString::fromUtf8(e.what()));
         RollbackQuietly(*transaction_);
     }
@@ -256,7 +288,10 @@ void TSendingEngine::RenewTransaction() {
         if (!transaction_->InTransaction())
             transaction_->StartTransaction();
     } catch (const std::exception& e) {
-        ReportSenderError(QString::fromUtf8(e.what()));
+        if (ibx::IsConnectionLost(e))
+            LoseConnection(QString::fromUtf8(e.what()));
+        else
+            ReportSenderError(QString::fromUtf8(e.what()));
     }
 }
 
@@ -320,6 +355,35 @@ void TSendingEngine::ConfigureSender(vyr::TvyrProximitySender* sender) {
 // ---- start, stop and the radios ----
 
 void TSendingEngine::Start() {
+    if (connectionLost_ && !Reattach()) {
+        ErrorOK(view_->MessageOwner(), FormatText(TranslateText(STR_DB_UNREACHABLE), lostMessage_));
+        return;
+    }
+    StartSenders();
+}
+
+bool TSendingEngine::ConfigureForStart(vyr::TvyrProximitySender* sender) {
+    for (bool retried = false;; retried = true) {
+        try {
+            ConfigureSender(sender);
+            return true;
+        } catch (const std::exception& e) {
+            if (!ibx::IsConnectionLost(e)) {
+                // A sender that cannot be configured stays idle; the others still start, so
+                // whatever runs can be stopped again.
+                ShowException(view_->MessageOwner(), e);
+                return false;
+            }
+            // The connection went while nothing used it: one quiet try to attach again.
+            if (!retried && !connectionLost_ && Attach())
+                continue;
+            LoseConnection(QString::fromUtf8(e.what()));
+            return false;
+        }
+    }
+}
+
+void TSendingEngine::StartSenders() {
     vyr::TvyrBluetoothRadios radios;
     if (vyrBluetoothDiscovery.EnumRadios(&radios) != 0) {
         ErrorOK(view_->MessageOwner(), TranslateText(STR_ENUM_RADIOS_ERROR));
@@ -335,12 +399,9 @@ void TSendingEngine::Start() {
             continue;
         s->SetSendRadio(radios[i]);
         s->SetDiscoveryRadio(radios[i]);
-        // A sender that cannot be configured stays idle; the others still start, so
-        // whatever runs can be stopped again.
-        try {
-            ConfigureSender(s);
-        } catch (const std::exception& e) {
-            ShowException(view_->MessageOwner(), e);
+        if (!ConfigureForStart(s)) {
+            if (connectionLost_)
+                break;
             continue;
         }
         s->Start();
@@ -348,15 +409,18 @@ void TSendingEngine::Start() {
     if (AnySenderActive()) {
         Running = true;
         view_->ShowSendingState(TranslateText(STR_SENDER_RUNNING));
-    } else {
+    } else if (!connectionLost_) {
+        Running = false;
+        view_->ShowSendingState(TranslateText(STR_SENDER_STOPPED));
         ErrorOK(view_->MessageOwner(), TranslateText(STR_UNABLE_START));
     }
+    // With the connection lost, Running stays as it was: sending that was on comes back with it.
 }
 
 void TSendingEngine::Stop() {
     StopAllSenders();
     Running = false;
-    view_->ShowSendingState(TranslateText(STR_SENDER_STOPPED));
+    view_->ShowSendingState(TranslateText(connectionLost_ ? STR_DB_LOST : STR_SENDER_STOPPED));
 }
 
 void TSendingEngine::UpdateInterfaces() {
@@ -378,7 +442,8 @@ void TSendingEngine::UpdateInterfaces() {
         if (s->Active() && !RadioInList(s->SendRadio(), radios))
             s->Stop();
     }
-    if (!Running)
+    // No sender starts while the connection is lost; they all start when it is back.
+    if (!Running || connectionLost_)
         return;
     vyr::TvyrBluetoothRadios taken;
     for (int tag = 0; tag < 4; ++tag)
@@ -398,6 +463,10 @@ void TSendingEngine::UpdateInterfaces() {
         try {
             ConfigureSender(s);
         } catch (const std::exception& e) {
+            if (ibx::IsConnectionLost(e)) {
+                LoseConnection(QString::fromUtf8(e.what()));
+                break;
+            }
             ReportSenderError(QString::fromUtf8(e.what()));
             continue;
         }
@@ -441,26 +510,36 @@ void TSendingEngine::vyrProximitySenderDiscoveryStarted(vcl::TObject* sender) {
         return;
     TSenderSlot& slot = SenderSlots[size_t(tag)];
     slot.AcceptedCount = 0;
+    const int prevId = slot.CampaignId;
+    vyr::TvyrProximitySender* s = Sender(tag);
+    // Without a connection the cycle runs without a campaign: every device is refused.
+    slot.LockId = 0;
+    slot.CampaignId = 0;
     try {
-        DatabaseClock clock(SenderDatabaseTime);
-        spLockCampaign.ParamByName("PREV_ID").SetAsInteger(slot.CampaignId);
-        spLockCampaign.ParamByName("MAC").SetAsWideString(slot.DongleMac.toStdU16String());
-        spLockCampaign.ExecProc();
-        const int lockId = spLockCampaign.ParamByName("ID").AsInteger();
-        const int campaignId = spLockCampaign.ParamByName("CAMP_ID").AsInteger();
-        transaction_->CommitRetaining();
-        slot.LockId = lockId;
-        slot.CampaignId = campaignId;
-    } catch (const std::exception&) {
-        // This cycle runs without a campaign: every device is refused.
-        slot.LockId = 0;
-        slot.CampaignId = 0;
-        try {
-            transaction_->RollbackRetaining();
-        } catch (const std::exception&) {
+        if (!connectionLost_) {
+            DatabaseClock clock(SenderDatabaseTime);
+            spLockCampaign.ParamByName("PREV_ID").SetAsInteger(prevId);
+            spLockCampaign.ParamByName("MAC").SetAsWideString(slot.DongleMac.toStdU16String());
+            spLockCampaign.ExecProc();
+            const int lockId = spLockCampaign.ParamByName("ID").AsInteger();
+            const int campaignId = spLockCampaign.ParamByName("CAMP_ID").AsInteger();
+            transaction_->CommitRetaining();
+            slot.LockId = lockId;
+            slot.CampaignId = campaignId;
+        }
+    } catch (const std::exception& e) {
+        // So does a cycle whose campaign could not be locked.
+        if (ibx::IsConnectionLost(e)) {
+            LoseConnection(QString::fromUtf8(e.what()));
+            if (!s->Active())
+                return;
+        } else {
+            try {
+                transaction_->RollbackRetaining();
+            } catch (const std::exception&) {
+            }
         }
     }
-    vyr::TvyrProximitySender* s = Sender(tag);
     SetSenderAction(s, TranslateText(STR_DISCOVERING));
     if (s->SendRadio())
         view_->ClearProcessList(int(s->SendRadio()->Api()));
@@ -633,11 +712,28 @@ void TSendingEngine::vyrProximitySenderSendStarted(vcl::TObject* sender, vyr::Tv
                             int(Sender(tag)->SendRadio()->Api()));
 }
 
+void TSendingEngine::vyrProximitySenderFileSendStarted(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device) {
+    const int tag = SenderTag(sender);
+    if (tag < 0 || !device)
+        return;
+    // From here the phone may have the content before the push ends: such a push is not cut.
+    const QString address = DeviceAddress(*device);
+    if (!withdrawn_[size_t(tag)].contains(address) && !putting_[size_t(tag)].contains(address))
+        putting_[size_t(tag)].append(address);
+}
+
 void TSendingEngine::vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, int error) {
     const int tag = SenderTag(sender);
     if (tag < 0 || !device)
         return;
     const QString address = DeviceAddress(*device);
+    putting_[size_t(tag)].removeAll(address);
+    if (withdrawn_[size_t(tag)].removeAll(address) > 0) {
+        // Its content was taken back before any of it went out: nothing reached the phone and
+        // nothing is recorded; its lock goes with the radio's.
+        StopIfDrained(tag);
+        return;
+    }
     const int result = SendResult(error);
     if (const vyr::TvyrBluetoothRadio* radio = Sender(tag)->SendRadio())
         view_->SetProcessStatus(address,
@@ -645,17 +741,26 @@ void TSendingEngine::vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::T
                                               : result == 2 ? STR_STATUS_REJECTED
                                                             : STR_STATUS_IGNORED),
                                 int(radio->Api()));
-    const TSenderSlot& slot = SenderSlots[size_t(tag)];
-    SenderStep([&] {
+    // Taken before the step: a lost connection stops the sender inside it, which clears the slot.
+    const TKeptResults::TResult record{address, SenderSlots[size_t(tag)].CampaignId, result,
+                                       SenderSlots[size_t(tag)].DongleMac};
+    const bool recorded = SenderStep([&] {
         DatabaseClock clock(SenderDatabaseTime);
-        spSetDevice.ParamByName("MAC").SetAsWideString(device->Address());
-        spSetDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(slot.CampaignId);
-        spSetDevice.ParamByName("RESULT").SetAsInteger(result);
-        spSetDevice.ParamByName("DONGLE").SetAsWideString(slot.DongleMac.toStdU16String());
+        spSetDevice.ParamByName("MAC").SetAsWideString(record.Mac.toStdU16String());
+        spSetDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(record.CampaignId);
+        spSetDevice.ParamByName("RESULT").SetAsInteger(record.Result);
+        spSetDevice.ParamByName("DONGLE").SetAsWideString(record.Dongle.toStdU16String());
         spSetDevice.ExecProc();
         transaction_->CommitRetaining();
     });
+    if (!recorded && connectionLost_) {
+        // The push happened; its result waits for the database.
+        const QString problem = KeptResults.Add(record);
+        if (!problem.isEmpty())
+            ReportSenderError(FormatText(TranslateText(STR_KEEP_FAILED), problem));
+    }
     CampaignContent.DeleteDeviceFile(tag, address);
+    StopIfDrained(tag);
 }
 
 void TSendingEngine::vyrProximitySenderStartSleep(vcl::TObject* sender) {
@@ -692,7 +797,7 @@ void TSendingEngine::vyrProximitySenderStopped(vcl::TObject* sender) {
     ++senderRun_[size_t(tag)];
     SetSenderAction(s, TranslateText(STR_STOPPED));
     TSenderSlot& slot = SenderSlots[size_t(tag)];
-    SenderStep([&] {
+    const bool released = SenderStep([&] {
         DatabaseClock clock(SenderDatabaseTime);
         spUnlockCampaign.ParamByName("ID").SetAsInteger(slot.LockId);
         spUnlockCampaign.ExecProc();
@@ -700,6 +805,12 @@ void TSendingEngine::vyrProximitySenderStopped(vcl::TObject* sender) {
         spUnlockAllDevices.ExecProc();
         transaction_->CommitRetaining();
     });
+    // Released once the connection is back, after the kept results (which need the devices' locks).
+    if (!released && connectionLost_ && !slot.DongleMac.isEmpty() && !leftLocks_.contains(slot.DongleMac))
+        leftLocks_.append(slot.DongleMac);
+    putting_[size_t(tag)].clear();
+    withdrawn_[size_t(tag)].clear();
+    draining_[size_t(tag)] = false;
     // The local clean-up happens whatever the database said, so the radio can be given out again.
     slot = TSenderSlot();
     if (s->SendRadio())
@@ -711,4 +822,155 @@ void TSendingEngine::vyrProximitySenderStopped(vcl::TObject* sender) {
     } catch (const std::exception& e) {
         ReportSenderError(QString::fromUtf8(e.what()));
     }
+}
+
+// ---- a lost connection ----
+
+void TSendingEngine::LoseConnection(const QString& message) {
+    if (connectionLost_)
+        return;
+    connectionLost_ = true;
+    lostMessage_ = message;
+    view_->ShowSendingState(TranslateText(STR_DB_LOST));
+    const auto now = std::chrono::steady_clock::now();
+    if (reattachedAt_ == std::chrono::steady_clock::time_point() || now - reattachedAt_ >= QuietAfterReattach)
+        ReportSenderError(FormatText(TranslateText(STR_DB_LOST_INFO), message));
+    for (int tag = 0; tag < 4; ++tag)
+        Drain(tag);
+    reattachTimer_.start();
+}
+
+void TSendingEngine::Drain(int tag) {
+    vyr::TvyrProximitySender* s = Sender(tag);
+    if (!s || !s->Active())
+        return;
+    // Content not yet going out is taken back, so those pushes end without reaching the phone;
+    // a push whose content is going out may already have reached it, so it ends as it will and
+    // its result is kept.
+    std::vector<TCampaignContent::TPreparedFile> files = CampaignContent.SentFiles();
+    for (const auto& f : files)
+        if (f.Tag == tag && !putting_[size_t(tag)].contains(f.Address)) {
+            CampaignContent.DeleteDeviceFile(tag, f.Address);
+            // A file that stays goes out after all, and its result is kept like the others.
+            if (!QFileInfo::exists(f.Path))
+                withdrawn_[size_t(tag)].append(f.Address);
+        }
+    draining_[size_t(tag)] = true;
+    StopIfDrained(tag);
+}
+
+void TSendingEngine::StopIfDrained(int tag) {
+    vyr::TvyrProximitySender* s = Sender(tag);
+    if (s && draining_[size_t(tag)] && putting_[size_t(tag)].isEmpty() && s->Active())
+        s->Stop();
+}
+
+bool TSendingEngine::Attach() {
+    // The old connection's handles are given back (quietly: the server has forgotten them).
+    try {
+        database_->Close();
+    } catch (const std::exception&) {
+    }
+    try {
+        database_->Open();
+        transaction_->StartTransaction();
+        return true;
+    } catch (const std::exception& e) {
+        lostMessage_ = QString::fromUtf8(e.what());
+    }
+    try {
+        database_->Close();
+    } catch (const std::exception&) {
+    }
+    return false;
+}
+
+bool TSendingEngine::Reattach() {
+    if (!connectionLost_)
+        return true;
+    // Pushes still going out end first: their results are kept with the others.
+    for (int tag = 0; tag < 4; ++tag)
+        if (draining_[size_t(tag)] && Sender(tag)->Active())
+            return false;
+    if (!Attach())
+        return false;
+    connectionLost_ = false;
+    lostMessage_.clear();
+    reattachTimer_.stop();
+    reattachedAt_ = std::chrono::steady_clock::now();
+    // Before anything else: a new cycle would check the same phones again.
+    if (!WriteKeptResults())
+        return false;
+    ReleaseLeftLocks();
+    if (connectionLost_)
+        return false;
+    if (Running)
+        StartSenders();
+    else
+        view_->ShowSendingState(TranslateText(STR_SENDER_STOPPED));
+    return !connectionLost_;
+}
+
+std::chrono::milliseconds TSendingEngine::ReattachInterval() const {
+    return reattachTimer_.intervalAsDuration();
+}
+
+void TSendingEngine::SetReattachInterval(std::chrono::milliseconds interval) {
+    reattachTimer_.setInterval(interval);
+}
+
+void TSendingEngine::ReleaseLeftLocks() {
+    while (!leftLocks_.isEmpty()) {
+        const QString dongle = leftLocks_.first();
+        const bool released = SenderStep([&] {
+            spUnlockAllDevices.ParamByName("MAC").SetAsWideString(dongle.toStdU16String());
+            spUnlockAllDevices.ExecProc();
+            spUnlockAllCampaigns.ParamByName("MAC").SetAsWideString(dongle.toStdU16String());
+            spUnlockAllCampaigns.ExecProc();
+            transaction_->CommitRetaining();
+        });
+        if (!released && connectionLost_)
+            return;
+        // Refused otherwise: the locks age out as the database decides.
+        leftLocks_.removeFirst();
+    }
+}
+
+void TSendingEngine::SetDataFolder(const QString& folder) {
+    KeptResults.SetFileName(QDir(folder).filePath(QStringLiteral("kept-results.txt")));
+    const QString problem = KeptResults.Load();
+    if (!problem.isEmpty())
+        ReportSenderError(FormatText(TranslateText(STR_KEPT_DAMAGED), problem));
+}
+
+bool TSendingEngine::WriteKeptResults() {
+    QStringList refused;
+    while (!KeptResults.Empty()) {
+        if (connectionLost_)
+            return false;
+        const TKeptResults::TResult r = KeptResults.Results().front();
+        try {
+            spSetDevice.ParamByName("MAC").SetAsWideString(r.Mac.toStdU16String());
+            spSetDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(r.CampaignId);
+            spSetDevice.ParamByName("RESULT").SetAsInteger(r.Result);
+            spSetDevice.ParamByName("DONGLE").SetAsWideString(r.Dongle.toStdU16String());
+            spSetDevice.ExecProc();
+            transaction_->CommitRetaining();
+        } catch (const std::exception& e) {
+            if (ibx::IsConnectionLost(e)) {
+                LoseConnection(QString::fromUtf8(e.what()));
+                return false;
+            }
+            // The database will never take it (its campaign is gone, say): said, and dropped.
+            RollbackRetainingQuietly(*transaction_);
+            refused << TKeptResults::Line(r).replace(QLatin1Char('\t'), QLatin1Char(' ')) + QStringLiteral(": ") +
+                           QString::fromUtf8(e.what());
+        }
+        const QString problem = KeptResults.RemoveFirst();
+        if (!problem.isEmpty())
+            ReportSenderError(FormatText(TranslateText(STR_KEEP_FAILED), problem));
+    }
+    if (!refused.isEmpty())
+        ReportSenderError(FormatText(TranslateText(STR_KEPT_REFUSED), refused.join(QLatin1Char('\n'))));
+    return true;
 }

@@ -7,14 +7,17 @@
 #include "ibx/IBQuery.h"
 #include "ibx/IBStoredProc.h"
 #include "campaigncontent.h"
+#include "keptresults.h"
 #include "vyrBluetoothDiscovery.h"
 #include "vyrProximitySender.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -69,6 +72,8 @@ public:
         vyrProximitySender4;
     // The content of the pushes, on the station's transaction.
     TCampaignContent CampaignContent;
+    // Results of pushes that ended while the database could not be reached.
+    TKeptResults KeptResults;
 
     bool Running = false;
     int MaxPerDongle = 0;
@@ -83,6 +88,7 @@ public:
     TDatabaseTime* SenderDatabaseTime = nullptr;
 
     // Gives each radio found an idle sender and starts it; says so when none could start.
+    // When the connection was lost, attaches again first.
     void Start();
     // Stops every sender.
     void Stop();
@@ -109,6 +115,26 @@ public:
     // sender's event would run the senders' events inside it.
     void ReportSenderError(const QString& text);
 
+    // The station's data folder: results kept while the database was away live there. Reads
+    // what an earlier run kept (saying so when the file is damaged).
+    void SetDataFolder(const QString& folder);
+    // Records the kept results, each once, and forgets them; false when the connection went
+    // on the way (the rest stays kept).
+    bool WriteKeptResults();
+
+    // The connection to the database was lost and is not back yet.
+    bool ConnectionLost() const { return connectionLost_; }
+    // A database step met a lost connection: no push starts any more (pushes already under way
+    // end, and their results are kept), the operator is told once, and the station attaches
+    // again by itself. `message` is the database's.
+    void LoseConnection(const QString& message);
+    // One quiet try to attach again; on success the kept results are recorded, the locks the
+    // station left are released and, when sending was on, the senders start again.
+    bool Reattach();
+    // How often the station tries to attach again while the connection is lost.
+    std::chrono::milliseconds ReattachInterval() const;
+    void SetReattachInterval(std::chrono::milliseconds interval);
+
     // The sender events.
     void vyrProximitySenderStarted(vcl::TObject* sender);
     void vyrProximitySenderDiscoveryStarted(vcl::TObject* sender);
@@ -116,6 +142,7 @@ public:
     void vyrProximitySenderGetFiles(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, vyr::TvyrFileList& files);
     void vyrProximitySenderDiscoveryComplete(vcl::TObject* sender);
     void vyrProximitySenderSendStarted(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device);
+    void vyrProximitySenderFileSendStarted(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device);
     void vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::TvyrBluetoothDevice* device, int error);
     void vyrProximitySenderStartSleep(vcl::TObject* sender);
     void vyrProximitySenderStopSleep(vcl::TObject* sender);
@@ -126,8 +153,23 @@ private:
     void SetUpSenders();
     void SetSenderAction(vyr::TvyrProximitySender* sender, const QString& text);
     // Runs a database step of a sender's event: on failure it rolls back to the last
-    // commit-retaining point, reports the error and returns false.
+    // commit-retaining point, reports the error (or the lost connection) and returns false.
+    // While the connection is lost it does nothing and returns false.
     template <typename Step> bool SenderStep(Step&& step);
+    // The Start loop: gives the radios idle senders and starts them.
+    void StartSenders();
+    // Configures a sender for Start; a lost connection is attached again once. False when
+    // the sender is not to be started.
+    bool ConfigureForStart(vyr::TvyrProximitySender* sender);
+    // Stops the sender as soon as no content of its is going out; what has not started
+    // going out is withdrawn.
+    void Drain(int tag);
+    void StopIfDrained(int tag);
+    // Closes what is left of the connection and opens it again, with the station's
+    // transaction; false (quietly) when the database cannot be reached.
+    bool Attach();
+    // Frees the campaigns and devices the radios kept locked through the outage.
+    void ReleaseLeftLocks();
     int SenderTag(vcl::TObject* sender) const;
     // Frees a device the sender accepted but gives nothing to push; records no result.
     void ReleaseDeviceLock(int tag, const QString& deviceAddress);
@@ -141,4 +183,19 @@ private:
     // its sender is still in the same run before it goes on.
     std::array<unsigned, 4> senderRun_{};
     QStringList pendingErrors_;
+
+    bool connectionLost_ = false;
+    QString lostMessage_;
+    QTimer reattachTimer_;
+    // When the connection last came back: a loss soon after is not announced again.
+    std::chrono::steady_clock::time_point reattachedAt_{};
+    bool announcedLoss_ = false;
+    // Per sender: devices whose content is going out (from its first byte to the push's end),
+    // devices whose content was withdrawn before it went out, and whether the sender is to
+    // stop once the former are done.
+    std::array<QStringList, 4> putting_;
+    std::array<QStringList, 4> withdrawn_;
+    std::array<bool, 4> draining_{};
+    // Radios whose locks could not be released while the connection was lost.
+    QStringList leftLocks_;
 };

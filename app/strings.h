@@ -97,6 +97,23 @@ inline constexpr StrKey STR_VALID_TILL{"STR_VALID_TILL", "Valid till"};
 inline constexpr std::size_t STR_KEY_COUNT = 65;
 const std::array<StrKey, STR_KEY_COUNT>& AllStrKeys();
 
+// Texts of the station's own beyond the list above, which stays as the language files
+// already in use know it.
+inline constexpr StrKey STR_DB_LOST{"STR_DB_LOST", "Database connection lost, reconnecting"};
+inline constexpr StrKey STR_DB_LOST_INFO{
+    "STR_DB_LOST_INFO",
+    "The connection to the database was lost: %s\n\nNo new pushes start. The station reconnects by itself, records "
+    "the results of the pushes that ended meanwhile and, if sending was on, starts sending again."};
+inline constexpr StrKey STR_DB_UNREACHABLE{"STR_DB_UNREACHABLE", "The database cannot be reached: %s"};
+inline constexpr StrKey STR_KEPT_DAMAGED{"STR_KEPT_DAMAGED",
+                                         "Some kept push results could not be read (%s). The readable ones are "
+                                         "recorded."};
+inline constexpr StrKey STR_KEPT_REFUSED{"STR_KEPT_REFUSED",
+                                         "The database refused these kept push results, which are dropped:\n%s"};
+inline constexpr StrKey STR_KEEP_FAILED{"STR_KEEP_FAILED",
+                                        "A push result could not be kept on disk (%s); it is kept until the program "
+                                        "closes."};
+
 // "Yes" for true, "No" for false; these two words are not translated.
 QString BoolToYesNo(bool value);
 // True exactly for "Yes" (case-sensitive).

@@ -5,11 +5,25 @@
 #include <ibase.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace ibx {
 
 bool EIBError::HasGDSCode(long code) const {
     return std::find(gdsCodes_.begin(), gdsCodes_.end(), code) != gdsCodes_.end();
+}
+
+bool EIBError::ConnectionLost() const {
+    // By code, never by text: texts follow the client's language and version.
+    static constexpr long lost[] = {isc_network_error, isc_net_read_err,   isc_net_write_err, isc_lost_db_connection,
+                                    isc_conn_lost,     isc_shutdown,       isc_att_shutdown,  isc_net_server_shutdown,
+                                    isc_shutinprog,    isc_net_connect_err};
+    return std::any_of(std::begin(lost), std::end(lost), [this](long code) { return HasGDSCode(code); });
+}
+
+bool IsConnectionLost(const std::exception& e) {
+    const auto* error = dynamic_cast<const EIBError*>(&e);
+    return error && error->ConnectionLost();
 }
 
 void CheckStatus(const intptr_t* status, bool utf8Connection) {

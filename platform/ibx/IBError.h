@@ -5,6 +5,7 @@
 #include "vcl/SysUtils.h"
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ public:
     // The name of the database exception raised by a procedure or trigger, upper case
     // as the database stores it ("E_CAMPAIGNS_BUSY"); empty for any other error.
     const std::string& ExceptionName() const { return exceptionName_; }
+    // The connection itself is gone (the network, the server or its shutdown): nothing sent
+    // on it any more gets an answer, and only attaching again helps.
+    bool ConnectionLost() const;
 
 private:
     int sqlCode_;
@@ -43,6 +47,9 @@ class EIBClientError : public EIBError {
 public:
     explicit EIBClientError(const std::string& message) : EIBError(message, 0, 0) {}
 };
+
+// Whether `e` is an EIBError that says the connection is gone.
+bool IsConnectionLost(const std::exception& e);
 
 // Raises EIBError from a status vector when it holds an error. `utf8Connection`
 // tells how the database's texts (exception messages) are encoded.

@@ -3,7 +3,14 @@
 #include "AirPhones.h"
 #include "PrivateServer.h"
 #include "QtTestApp.h"
+#include "StationHome.h"
+#include "StationSettings.h"
 #include "TestDatabase.h"
+#include "main.h"
+#include "msgbox.h"
+#include "qt/MessageBridge.h"
+#include "sim/air/Air.h"
+#include "sim/win32/Testing.h"
 
 #include "ibx/IBQuery.h"
 #include "ibx/IBStoredProc.h"
@@ -11,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,7 +50,7 @@ std::string OwnPhone(int radio, int i) {
 class Station {
 public:
     Station(const tavlin::test::PrivateServer& server, const QString& home, int radio, int own, int delayMs)
-        : radio_(radio), inbox_(home + "/inbox") {
+        : radio_(radio), home_(home), inbox_(home + "/inbox") {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         // Its own registry, work folders and virtual ports, as on a machine of its own.
         for (const char* name : {"TAVLIN_REGISTRY_DIR", "XDG_DATA_HOME", "TAVLIN_COM_DIR"}) {
@@ -69,11 +78,20 @@ public:
             lines_.push_back(proc_.readLine().trimmed().toStdString());
         return lines_;
     }
-    int Count(const std::string& prefix) {
+    int Count(const std::string& prefix, size_t from = 0) {
         int n = 0;
-        for (const auto& l : Lines())
-            n += l.rfind(prefix, 0) == 0;
+        const auto& lines = Lines();
+        for (size_t i = from; i < lines.size(); ++i)
+            n += lines[i].rfind(prefix, 0) == 0;
         return n;
+    }
+    // The index of the first line at or after `from` that starts with prefix; the line count when none.
+    size_t Find(const std::string& prefix, size_t from = 0) {
+        const auto& lines = Lines();
+        for (size_t i = from; i < lines.size(); ++i)
+            if (lines[i].rfind(prefix, 0) == 0)
+                return i;
+        return lines.size();
     }
     bool Said(const std::string& line) {
         for (const auto& l : Lines())
@@ -110,6 +128,8 @@ public:
         return s.str();
     }
     int Radio() const { return radio_; }
+    // The file a station keeps the results in that the database could not take.
+    QString KeptFile() const { return home_ + "/XDG_DATA_HOME/Tavlin/kept-results.txt"; }
     std::string Dongle() const {
         char s[32];
         std::snprintf(s, sizeof s, "(00:11:22:33:44:%02X)", radio_);
@@ -118,6 +138,7 @@ public:
 
 private:
     int radio_;
+    QString home_;
     QString inbox_;
     QProcess proc_;
     std::vector<std::string> lines_;
@@ -158,6 +179,44 @@ protected:
         return *stations.back();
     }
     void Exec(const std::string& sql) { tavlin::test::ExecCommitted(tr, sql); }
+    // The server goes away and comes back; the test's own connection goes and comes with it.
+    void StopServer() {
+        tr.Commit();
+        conn.reset();
+        server->Stop();
+    }
+    void StartServer() {
+        server->Start();
+        conn = server->Connect();
+        tr.SetDefaultDatabase(conn.get());
+        tr.StartTransaction();
+    }
+    // The phones whose push results the station keeps for the database, as its file lists them.
+    static std::set<std::string> KeptPushes(const Station& s) {
+        std::set<std::string> kept;
+        QFile file(s.KeptFile());
+        if (!file.open(QIODevice::ReadOnly))
+            return kept;
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (!line.isEmpty() && !line.startsWith('#'))
+                kept.insert(line.left(line.indexOf('\t')).toStdString());
+        return kept;
+    }
+    // Every shared phone received the campaign exactly once, and exactly that is recorded.
+    void ExpectEveryPhoneServedOnceAndRecorded(const std::vector<Station*>& all) {
+        for (int i = 1; i <= kShared; ++i) {
+            const std::string phone = SharedPhone(i);
+            int received = 0;
+            for (Station* s : all)
+                received += s->Received(phone);
+            EXPECT_EQ(received, 1) << phone;
+            EXPECT_EQ(Processed(phone), received) << phone;
+        }
+        EXPECT_EQ(Count("select count(*) from HISTORY"), kShared);
+        EXPECT_EQ(Count("select count(distinct PROCESSED_COUPON) from PROCESSED"), kShared);
+        EXPECT_EQ(Count("select count(*) from DEVICE_LOCKS"), 0);
+        EXPECT_EQ(Count("select count(*) from CAMPAIGN_LOCKS"), 0);
+    }
     int Count(const std::string& sql) {
         tr.CommitRetaining(); // read what the stations committed since
         ibx::TIBQuery q;
@@ -346,4 +405,142 @@ TEST_F(FirebirdServer, KilledStationsLocksExpireAndTheOtherServesItsPhones) {
     EXPECT_EQ(b.Count("error"), 0) << b.Output();
     EXPECT_EQ(Count("select count(*) from HISTORY where HISTORY_RESULT <> 0"), 0);
     EXPECT_EQ(Count("select count(distinct PROCESSED_COUPON) from PROCESSED"), kShared + 2);
+}
+
+TEST_F(FirebirdServer, StationRidesOutAServerOutageAndRecordsEveryPush) {
+    // Slow phones, so the server goes while pushes are under way.
+    Station& a = StartStation(0xA1, 0, 200);
+    ASSERT_TRUE(WaitFor([&] { return a.Count("sending") >= 2; })) << a.Output();
+    StopServer();
+    QElapsedTimer away;
+    away.start();
+    // The station sees the connection go, lets the pushes under way end and sends no more.
+    ASSERT_TRUE(WaitFor([&] { return a.Said("outage"); }, 15000)) << a.Output();
+    const size_t idle = a.Find("outage");
+    QTest::qWait(int(std::max<qint64>(0, 20000 - away.elapsed())));
+    EXPECT_EQ(a.Count("sending", idle), 0) << a.Output();
+    EXPECT_EQ(a.Count("cycle", idle), 0) << a.Output();
+    const std::set<std::string> kept = KeptPushes(a);
+    EXPECT_FALSE(kept.empty());
+
+    StartServer();
+    QElapsedTimer back;
+    back.start();
+    ASSERT_TRUE(WaitFor([&] { return a.Count("sending", idle) > 0; }, 30000)) << a.Output();
+    const qint64 resumedMs = back.elapsed();
+    EXPECT_LT(resumedMs, 10000) << a.Output();
+    ASSERT_TRUE(WaitFor([&] { return Count("select count(*) from PROCESSED") >= kShared; })) << a.Output();
+    ASSERT_TRUE(a.Stop()) << a.Output();
+
+    ExpectEveryPhoneServedOnceAndRecorded({&a});
+    const int boxes = a.Count("error");
+    EXPECT_GE(boxes, 1) << a.Output();
+    EXPECT_LE(boxes, 2) << a.Output();
+    EXPECT_FALSE(QFile::exists(a.KeptFile()));
+    RecordProperty("resumed_ms", int(resumedMs));
+    RecordProperty("boxes", boxes);
+    RecordProperty("kept", int(kept.size()));
+}
+
+TEST_F(FirebirdServer, ResultsKeptByAClosedStationAreRecordedAtItsNextStart) {
+    Station& a = StartStation(0xA1, 0, 200);
+    ASSERT_TRUE(WaitFor([&] { return a.Count("sending") >= 2; })) << a.Output();
+    StopServer();
+    QElapsedTimer away;
+    away.start();
+    ASSERT_TRUE(WaitFor([&] { return a.Said("outage"); }, 15000)) << a.Output();
+    // The operator closes the program while the server is away.
+    ASSERT_TRUE(a.Stop()) << a.Output();
+    const std::set<std::string> kept = KeptPushes(a);
+    ASSERT_FALSE(kept.empty()) << a.Output();
+    for (const auto& phone : kept)
+        EXPECT_EQ(a.Received(phone), 1) << phone;
+    ASSERT_TRUE(QFile::exists(a.KeptFile()));
+    QTest::qWait(int(std::max<qint64>(0, 20000 - away.elapsed())));
+
+    StartServer();
+    for (const auto& phone : kept)
+        EXPECT_EQ(Processed(phone), 0) << phone;
+    // Started again on the same machine: what it kept is recorded before its first cycle, so
+    // none of those phones is accepted again.
+    Station& b = StartStation(0xA1, 0, 200);
+    ASSERT_TRUE(WaitFor([&] { return Count("select count(*) from PROCESSED") >= kShared; })) << b.Output();
+    ASSERT_TRUE(b.Stop()) << b.Output();
+    for (const auto& phone : kept) {
+        EXPECT_EQ(b.Count("check " + phone + " Accepted"), 0) << phone;
+        EXPECT_EQ(Processed(phone), 1) << phone;
+    }
+    ExpectEveryPhoneServedOnceAndRecorded({&b});
+    EXPECT_FALSE(QFile::exists(b.KeptFile()));
+    EXPECT_LE(a.Count("error"), 2) << a.Output();
+    EXPECT_EQ(b.Count("error"), 0) << b.Output();
+    RecordProperty("kept", int(kept.size()));
+    RecordProperty("boxes_before_close", a.Count("error"));
+}
+
+TEST_F(FirebirdServer, StartAttachesAgainOnceTheServerIsBack) {
+    // A station in this process, stopped while the server goes away.
+    tavtest::StationHome station;
+    ASSERT_TRUE(
+        tavtest::WriteDbSettings(QString::fromStdString(server->Path()), QString::fromStdString(server->Server())));
+    vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey(SettingsKeyPath().toStdU16String(), false));
+    reg.WriteString(u"Password", u"quandorel");
+    reg.CloseKey();
+    win::MessageBridge::Install();
+    air::Air::Instance().Clear();
+    tavtest::PlugRadio(1, 0x51);
+    TMessageBoxScript boxes;
+    {
+        TfmMain w;
+        ASSERT_TRUE(w.Connected);
+        // Only the operator's Start attaches again here.
+        w.Engine->SetReattachInterval(std::chrono::hours(1));
+        StopServer();
+
+        // The first Start meets the lost connection: one box, nothing starts.
+        w.acSenderStart->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(w.Running);
+        EXPECT_TRUE(w.Engine->ConnectionLost());
+        EXPECT_EQ(w.StatusPanelText(1), "Database connection lost, reconnecting");
+        // Another Start while it is still away says so.
+        w.acSenderStart->trigger();
+        EXPECT_FALSE(w.Running);
+
+        StartServer();
+        w.acSenderStart->trigger();
+        EXPECT_TRUE(w.Running);
+        EXPECT_TRUE(w.AnySenderActive());
+        EXPECT_FALSE(w.Engine->ConnectionLost());
+        EXPECT_EQ(w.StatusPanelText(1), "Sender is running");
+
+        // While it sends, the server goes again, so soon that no second box says so; the
+        // operator stops sending meanwhile.
+        air::Air::Instance().SetTimeScale(0.02);
+        win::test::SetTimeScale(50);
+        StopServer();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return w.Engine->ConnectionLost() && !w.AnySenderActive(); }, 20000));
+        w.acSenderStop->trigger();
+        EXPECT_EQ(w.StatusPanelText(1), "Database connection lost, reconnecting");
+        // Back, the locks the radio held through the outage go, and sending stays off.
+        StartServer();
+        Exec("insert into DEVICE_LOCKS (DEVICE_LOCKS_DEVICE_MAC, DEVICE_LOCKS_DONGLE_MAC, DEVICE_LOCKS_CAMPAIGNS_ID, "
+             "DEVICE_LOCKS_LOCK_TIME) values ('" +
+             SharedPhone(1) + "', '(00:11:22:33:44:51)', " + std::to_string(kCampaign) + ", current_timestamp)");
+        EXPECT_TRUE(w.Engine->Reattach());
+        EXPECT_FALSE(w.Running);
+        EXPECT_FALSE(w.AnySenderActive());
+        EXPECT_EQ(w.StatusPanelText(1), "Sender is stopped");
+        EXPECT_EQ(Count("select count(*) from DEVICE_LOCKS"), 0);
+        EXPECT_EQ(Count("select count(*) from CAMPAIGN_LOCKS"), 0);
+    }
+    win::test::SetTimeScale(1);
+    air::Air::Instance().SetTimeScale(1);
+    air::Air::Instance().Clear();
+    ASSERT_EQ(boxes.Asked().size(), 2u);
+    EXPECT_TRUE(boxes.Asked()[0].text.startsWith("The connection to the database was lost: "))
+        << boxes.Asked()[0].text.toStdString();
+    EXPECT_TRUE(boxes.Asked()[1].text.startsWith("The database cannot be reached: "))
+        << boxes.Asked()[1].text.toStdString();
 }

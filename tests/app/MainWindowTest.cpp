@@ -635,3 +635,63 @@ TEST_F(MainWindowTest, ContentGoesToTheSenderWorkFoldersAndAwayAgain) {
     EXPECT_TRUE(w.SentFiles().empty());
     EXPECT_EQ(w.PrepareCampaignFile(7, "(00:11:22:33:44:55)"), "");
 }
+
+TEST_F(MainWindowTest, ResultsKeptByAnEarlierRunAreRecordedOnceAtStart) {
+    {
+        auto conn = testDb->Connect();
+        ibx::TIBTransaction tr;
+        tr.SetDefaultDatabase(conn.get());
+        tr.StartTransaction();
+        tavlin::test::ExecCommitted(tr, "insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, "
+                                        "CAMPAIGNS_SCHEDULE, CAMPAIGNS_FILE_NAME) values (5, 'Card', 1, 0, 'a.vcf')");
+        tr.Commit();
+    }
+    // One result for a campaign deleted since, one line damaged on disk, two good ones.
+    ASSERT_TRUE(QDir().mkpath(WorkBase()));
+    const QString file = WorkBase() + "/kept-results.txt";
+    const QByteArray text = "# kept\n"
+                            "(00:1E:3A:00:00:01)\t5\t0\t(00:11:22:33:44:51)\n"
+                            "(00:1E:3A:00:00:02)\t9\t0\t(00:11:22:33:44:51)\n"
+                            "(00:1E:3A:00:0\xff\n"
+                            "(00:1E:3A:00:00:03)\t5\t2\t\n";
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+    f.close();
+
+    auto processed = [](TfmMain& w, const char* where) {
+        ibx::TIBQuery q;
+        q.SetTransaction(&w.IBTransaction);
+        q.SetSQL(std::string("select count(*) from HISTORY h join DEVICES d on d.DEVICES_ID = h.HISTORY_DEVICES_ID "
+                             "where ") +
+                 where);
+        q.Open();
+        const int n = q.Fields(0).AsInteger();
+        q.Close();
+        return n;
+    };
+    {
+        TfmMain w;
+        ASSERT_TRUE(w.Connected);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(processed(w, "DEVICES_MAC = '(00:1E:3A:00:00:01)' and HISTORY_RESULT = 0"), 1);
+        EXPECT_EQ(processed(w, "DEVICES_MAC = '(00:1E:3A:00:00:03)' and HISTORY_RESULT = 2"), 1);
+        EXPECT_EQ(processed(w, "1 = 1"), 2);
+        EXPECT_TRUE(w.Engine->KeptResults.Empty());
+        // Both troubles said once, each naming what it is about; the damaged file stays for a look.
+        const QStringList boxes = Texts(questions);
+        ASSERT_EQ(boxes.size(), 2) << boxes.join("\n").toStdString();
+        EXPECT_TRUE(boxes.filter("line 4 cannot be read").size() == 1) << boxes.join("\n").toStdString();
+        EXPECT_TRUE(boxes.filter("(00:1E:3A:00:00:02) 9 0").size() == 1) << boxes.join("\n").toStdString();
+        EXPECT_FALSE(QFile::exists(file));
+        QFile aside(file + ".damaged");
+        ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+        EXPECT_EQ(aside.readAll(), text);
+    }
+    // Recorded once: the next start finds nothing to write.
+    questions.Clear();
+    TfmMain again;
+    QCoreApplication::processEvents();
+    EXPECT_EQ(processed(again, "1 = 1"), 2);
+    EXPECT_TRUE(questions.Asked().empty());
+}

@@ -10,8 +10,9 @@
 // standard input, or its end, stops the senders and ends the process.
 //
 // Standard output, one line per event: "connected", "cycle", "check <address> <status text>",
-// "sending <address>", "sent <address> <error>", "error <text>" (every box the station
-// showed), "stopped".
+// "sending <address>", "sent <address> <error>", "state <text>" (the status bar's sender state,
+// when it changes), "outage" (the connection is lost and no sender runs any more), "reattached",
+// "error <text>" (every box the station showed), "stopped".
 #include "AirPhones.h"
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
@@ -25,6 +26,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -146,6 +148,24 @@ int main(int argc, char** argv) {
             QCoreApplication::quit();
         }
     });
+
+    // What the operator sees of the station's state, and what the tests wait for.
+    QString state;
+    bool outage = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (w.StatusPanelText(1) != state) {
+            state = w.StatusPanelText(1);
+            Say("state " + state.toStdString());
+        }
+        const bool idle = w.Engine->ConnectionLost() && !w.AnySenderActive();
+        if (idle && !outage)
+            Say("outage");
+        else if (outage && !w.Engine->ConnectionLost())
+            Say("reattached");
+        outage = w.Engine->ConnectionLost() && (outage || idle);
+    });
+    watch.start(10);
 
     w.acSenderStart->trigger();
     if (!w.Running)

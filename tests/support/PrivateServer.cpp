@@ -123,6 +123,18 @@ PrivateServer::~PrivateServer() {
     std::filesystem::remove_all(dir_, ec);
 }
 
+void PrivateServer::Stop() {
+    std::string output;
+    RunHelper({"stop", QString::fromStdString(dir_)}, output);
+}
+
+void PrivateServer::Start() {
+    // The stations know the server by its port, so it comes back on the same one.
+    std::string output;
+    if (!RunHelper({"start", QString::fromStdString(dir_), QString::number(port_)}, output))
+        throw std::runtime_error("The private database server did not start again:\n" + output);
+}
+
 std::unique_ptr<ibx::TIBDatabase> PrivateServer::Connect() const {
     auto db = std::make_unique<ibx::TIBDatabase>();
     db->SetDatabaseName(Server() + ":" + path_);

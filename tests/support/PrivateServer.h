@@ -26,6 +26,11 @@ public:
     // A new connection through the server (user SYSDBA, UTF8), open.
     std::unique_ptr<ibx::TIBDatabase> Connect() const;
 
+    // Ends the server, as a shop's server that goes down would; its database stays.
+    void Stop();
+    // Starts it again on the same port; throws std::runtime_error when it does not start.
+    void Start();
+
 private:
     std::string dir_;
     std::string path_;
