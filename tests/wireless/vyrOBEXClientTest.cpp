@@ -300,6 +300,36 @@ TEST_F(ObexClient, AbortAndDisconnectEndAPutInTheirOwnWay) {
     EXPECT_EQ(c.opp.Operation(), opIdle);
 }
 
+// A stream that promises more than it gives: its reads stop short after the first bytes.
+class ShortStream : public vcl::TMemoryStream {
+public:
+    std::int64_t Size() override { return 5000; }
+    std::int64_t Read(void* buffer, std::int64_t count) override {
+        if (Position() >= 10)
+            return 0;
+        return TMemoryStream::Read(buffer, count);
+    }
+};
+
+TEST_F(ObexClient, AStreamThatCannotBeReadIsRefusedWithNothingSent) {
+    Client c;
+    ASSERT_EQ(c.Session(), 0);
+    ShortStream bad;
+    bad.WriteBuffer(Pattern(10, 2).data(), 10);
+    c.log.clear();
+    EXPECT_EQ(c.opp.Put(u"short.bin", &bad, u""), VYR_INVALID_ARGUMENT);
+    EXPECT_EQ(c.opp.Operation(), opIdle);
+    EXPECT_FALSE(c.opp.TimerArmed());
+    win::test::PumpUntilIdle(20, 1000);
+    EXPECT_TRUE(c.log.empty());
+    // The session goes on as if nothing had been asked, and a Disconnect owes no put an outcome.
+    ASSERT_EQ(c.Push(u"after.txt", "fine"), 0);
+    EXPECT_EQ(ReadFile(Inbox("after.txt")), "fine");
+    EXPECT_FALSE(fs::exists(Inbox("short.bin")));
+    c.opp.Disconnect();
+    EXPECT_EQ(c.log, (std::vector<std::string>{"put 0", "obex disconnect", "disconnect"}));
+}
+
 TEST_F(ObexClient, PreconditionsAreCheckedInOrder) {
     Client c;
     vcl::TMemoryStream s;
