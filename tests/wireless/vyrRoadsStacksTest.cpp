@@ -3,6 +3,7 @@
 #include "ScopedEnv.h"
 #include "StackFixture.h"
 #include "TestWindow.h"
+#include "Watchdog.h"
 
 #include "sim/air/FarEnd.h"
 #include "vcl/SysUtils.h"
@@ -20,12 +21,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <fstream>
 #include <sstream>
@@ -217,42 +214,11 @@ protected:
 
 } // namespace
 
-namespace {
-
-// Ends the process when its scope is not left in time, so a hang fails the run instead of stopping it.
-class Watchdog {
-public:
-    Watchdog(std::chrono::seconds limit, const char* what)
-        : thread_([this, limit, what] {
-              std::unique_lock lk(mu_);
-              if (!cv_.wait_for(lk, limit, [this] { return done_; })) {
-                  std::fprintf(stderr, "watchdog: %s\n", what);
-                  std::_Exit(3);
-              }
-          }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard lk(mu_);
-            done_ = true;
-        }
-        cv_.notify_one();
-        thread_.join();
-    }
-
-private:
-    std::mutex mu_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    std::thread thread_;
-};
-
-} // namespace
-
 // The library unloaded at varied moments of a connect attempt, on every stack: Unload returns (it never
 // waits for a worker that can be waiting for the library's lock), and each attempt ends once: closed by
 // the unload with no event, or with its one OnConnect (and one OnDisconnect when that was 0).
 TEST_F(StackRoads, UnloadDuringAConnectReturnsAndEachAttemptEndsOnce) {
-    Watchdog watchdog(std::chrono::seconds(100), "Unload during a connect attempt hung");
+    tavtest::Watchdog watchdog(std::chrono::seconds(100), "Unload during a connect attempt hung");
     air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
     double slowest = 0;
     for (TvyrBluetoothApi stack : {baWidComm, baToshiba, baBlueSoleil, baMicrosoft}) {
