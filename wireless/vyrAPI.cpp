@@ -202,37 +202,39 @@ int TvyrAPI::Load() {
 }
 
 int TvyrAPI::Unload() {
-    int result = 0;
     {
         TvyrSyncGuard guard(U().apiLock);
-        if (!loaded_) {
-            result = 12;
-        } else {
-            // The window goes first, so no loader report can arrive once anything is released.
-            DestroyHiddenWindow(wnd_);
-            loaded_ = false;
-            apis_ = {};
-            transports_ = {};
-            // Listeners close what they hold on a stack while every loader still exists.
-            BroadcastToListeners(WM_API_UNLOADED, 0, 0, false);
-            Free(TvyrLoaderKind::IrDA);
-            Free(TvyrLoaderKind::Microsoft);
-            Free(TvyrLoaderKind::WidComm);
-            Free(TvyrLoaderKind::Toshiba);
-            Free(TvyrLoaderKind::BlueSoleil);
-            Free(TvyrLoaderKind::WiFi);
-            Free(TvyrLoaderKind::Rapi);
-            win::WSACleanup();
-            if (comInitialized_)
-                win::CoUninitialize();
-            comInitialized_ = false;
-            U().loadedInstance = nullptr;
-            result = 0;
-        }
+        if (!loaded_)
+            return 12;
+        // The window goes first, so no loader report can arrive once anything is released. The instance
+        // stays the loaded one until the loaders are gone, so no other can load meanwhile.
+        DestroyHiddenWindow(wnd_);
+        loaded_ = false;
+        apis_ = {};
+        transports_ = {};
     }
-    if (result == 0 && AfterUnload)
+    // Listeners close what they hold on a stack while every loader still exists. They join their workers,
+    // and a worker may be asking for availability right now: the broadcast therefore goes out with the
+    // lock let go, and the worker gets its answer (nothing is available) instead of waiting for good.
+    BroadcastToListeners(WM_API_UNLOADED, 0, 0, false);
+    {
+        TvyrSyncGuard guard(U().apiLock);
+        Free(TvyrLoaderKind::IrDA);
+        Free(TvyrLoaderKind::Microsoft);
+        Free(TvyrLoaderKind::WidComm);
+        Free(TvyrLoaderKind::Toshiba);
+        Free(TvyrLoaderKind::BlueSoleil);
+        Free(TvyrLoaderKind::WiFi);
+        Free(TvyrLoaderKind::Rapi);
+        win::WSACleanup();
+        if (comInitialized_)
+            win::CoUninitialize();
+        comInitialized_ = false;
+        U().loadedInstance = nullptr;
+    }
+    if (AfterUnload)
         AfterUnload(this);
-    return result;
+    return 0;
 }
 
 void TvyrAPI::HiddenWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {

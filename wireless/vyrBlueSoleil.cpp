@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <exception>
 #include <memory>
+#include <mutex>
 
 namespace vyr {
 namespace bs = stackabi::bs;
@@ -84,6 +86,18 @@ void StackCallback(std::uint32_t, std::uint32_t value, std::uint8_t event) {
     }
 }
 
+// The detached stack calls still running.
+struct DetachedCalls {
+    std::mutex mu;
+    std::condition_variable ended;
+    int running = 0;
+};
+
+DetachedCalls& Detached() {
+    static auto* calls = new DetachedCalls; // threads may still end while the process ends
+    return *calls;
+}
+
 std::unique_ptr<TvyrBlueSoleilLoader>& Singleton() {
     static std::unique_ptr<TvyrBlueSoleilLoader> loader;
     return loader;
@@ -147,6 +161,12 @@ TvyrBlueSoleilLoader::TvyrBlueSoleilLoader(win::HWND apiWindow) {
 TvyrBlueSoleilLoader::~TvyrBlueSoleilLoader() {
     if (!poller_)
         return; // loading failed and released everything already
+    {
+        // Bounded by the stack's own call (a connect gives up on a silent phone by itself); such a call may
+        // still need the stack to take down the link it made too late.
+        std::unique_lock lk(Detached().mu);
+        Detached().ended.wait(lk, [] { return Detached().running == 0; });
+    }
     vyr::BT_UnregisterCallback(bsold::BT_CALLBACK_KIND_CONNECTION);
     vyr::BT_UnregisterCallback(bsold::BT_CALLBACK_KIND_SPPEX);
     owner_ = nullptr;
@@ -193,6 +213,17 @@ bool BlueSoleilLoaderPresent(win::HWND apiWindow) {
 
 void FreeBlueSoleilLoader() {
     Singleton().reset();
+}
+
+void BeginDetachedBlueSoleilCall() {
+    std::lock_guard lk(Detached().mu);
+    ++Detached().running;
+}
+
+void EndDetachedBlueSoleilCall() {
+    std::lock_guard lk(Detached().mu);
+    if (--Detached().running == 0)
+        Detached().ended.notify_all();
 }
 
 bool BlueSoleilUsesNewerInterface() {

@@ -54,6 +54,10 @@ private:
 // Probe and free (see vyrLoaders.h); the probe answers the ready flag.
 bool BlueSoleilLoaderPresent(win::HWND apiWindow);
 void FreeBlueSoleilLoader();
+// A stack call made on a thread that nobody joins (an abandoned connect) is bracketed by these: the
+// loader closes the stack only once every such call has come back, so none runs in a library that is gone.
+void BeginDetachedBlueSoleilCall();
+void EndDetachedBlueSoleilCall();
 // True while a loader exists and uses the newer interface.
 bool BlueSoleilUsesNewerInterface();
 // The stack's handle of the device with this address text, adding the device when the stack does not

@@ -142,12 +142,16 @@ int TvyrCustomConnection::StartWorker(std::function<void(win::HANDLE terminate)>
     if (!terminate_)
         return VYR_OUT_OF_RESOURCES;
     win::HANDLE terminate = terminate_;
-    worker_ = win::CreateThread([routine = std::move(routine), terminate]() -> win::DWORD {
+    const win::HWND window = wnd_;
+    worker_ = win::CreateThread([routine = std::move(routine), terminate, window]() -> win::DWORD {
         try {
             routine(terminate);
         } catch (...) {
-            // A road's worker must never take the process down; its connection sees no outcome and
-            // ends by its own timer or by Disconnect.
+            // A road's worker must never take the process down, nor leave its connection waiting for a
+            // report that cannot come: an attempt still gets its one outcome (2), an established link
+            // ends. Whichever does not apply is ignored (the state has moved on) or finds the window gone.
+            win::PostMessageW(window, WM_CONNECT_RESULT, VYR_INTERNAL_ERROR, 0);
+            win::PostMessageW(window, WM_LINK_LOST, 0, 0);
         }
         return 0;
     });

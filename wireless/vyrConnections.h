@@ -260,7 +260,8 @@ protected:
     void DeliverData();
 
     // Starts the worker with a fresh manual-reset terminate event: 0, or 1 when the event or the thread
-    // cannot be created. The routine gets the terminate event.
+    // cannot be created. The routine gets the terminate event. A routine that throws ends the attempt
+    // with 2, or an established link as lost.
     int StartWorker(std::function<void(win::HANDLE terminate)> routine);
     // Sets the terminate event, waits for the worker to end and closes both handles.
     void StopWorker();

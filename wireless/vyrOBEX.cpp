@@ -250,13 +250,30 @@ int TvyrCustomOBEXClient::Put(const std::u16string& name, vcl::TStream* stream, 
         return check;
     if ((name.empty() && type.empty()) || IsReservedName(name) || !stream)
         return VYR_INVALID_ARGUMENT;
-    std::int64_t size = stream->Size();
+    // The caller's stream may fail to give what it promises: that is a bad argument, and the put never
+    // starts (nothing is sent, nothing is owed an outcome). Running out of memory stays 1.
+    std::int64_t size = 0;
+    try {
+        size = stream->Size();
+    } catch (const std::bad_alloc&) {
+        return VYR_OUT_OF_RESOURCES;
+    } catch (...) {
+        return VYR_INVALID_ARGUMENT;
+    }
     // The Length header and the progress counts are 32-bit.
     if (size <= 0 || size > 0xFFFFFFFFll)
         return VYR_INVALID_ARGUMENT;
-    return StartRequest(opPut, [&](TvyrOBEXPacket& p) {
+    return StartRequest(opPut, [&](TvyrOBEXPacket& p) -> int {
         dataStream_.Clear();
-        dataStream_.CopyFrom(stream, 0);
+        try {
+            dataStream_.CopyFrom(stream, 0);
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::length_error&) {
+            throw;
+        } catch (...) {
+            return VYR_INVALID_ARGUMENT;
+        }
         dataStream_.SetPosition(0);
         return OBEXBuildPutFirst(connectionId_, name, type, obexParams_->WhoHeader(),
                                  static_cast<std::uint64_t>(dataStream_.Size()), p);

@@ -124,7 +124,12 @@ private:
         if (!spp->done)
             return VYR_OUT_OF_RESOURCES;
         spp->authenticate = a.authenticate;
+        // Nobody joins this thread: the stack stays open until its call has come back.
+        BeginDetachedBlueSoleilCall();
         win::HANDLE thread = win::CreateThread([spp]() -> win::DWORD {
+            struct Ended {
+                ~Ended() { EndDetachedBlueSoleilCall(); }
+            } ended;
             std::uint32_t h = 0, r = 0;
             // The stack's connect takes no security request: an authenticated link is one to a bonded
             // phone, so the bond comes first, the stack asking for the PIN itself as the platform's own
@@ -142,8 +147,10 @@ private:
             win::SetEvent(spp->done);
             return 0;
         });
-        if (!thread)
+        if (!thread) {
+            EndDetachedBlueSoleilCall();
             return VYR_OUT_OF_RESOURCES;
+        }
         win::CloseHandle(thread); // it ends on its own
         win::HANDLE handles[2] = {spp->done, terminate};
         win::DWORD w = win::WaitForMultipleObjects(2, handles, win::FALSE, a.timeout);

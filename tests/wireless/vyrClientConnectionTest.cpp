@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct RoadScript {
     std::string written;
     std::vector<win::UINT> messages; // the window messages left to the road
     bool workerRunning = false;
+    win::HANDLE workerDies = nullptr; // once set, the worker throws
 };
 RoadScript script;
 
@@ -53,7 +55,12 @@ public:
             ArmLinkTimer();
         return StartWorker([](win::HANDLE terminate) {
             script.workerRunning = true;
-            win::WaitForSingleObject(terminate, win::INFINITE);
+            win::HANDLE wait[2] = {terminate, script.workerDies};
+            if (win::WaitForMultipleObjects(script.workerDies ? 2 : 1, wait, win::FALSE, win::INFINITE) ==
+                win::WAIT_OBJECT_0 + 1) {
+                script.workerRunning = false;
+                throw std::runtime_error("the worker failed");
+            }
             script.workerRunning = false;
         });
     }
@@ -270,6 +277,26 @@ TEST_F(ClientConnection, FailedOutcomeArrivesClosedSoTheHandlerMayRetry) {
     EXPECT_EQ(script.log, (std::vector<std::string>{"open", "close", "open"}));
     Settle();
     EXPECT_EQ(events.disconnects, 0);
+}
+
+TEST_F(ClientConnection, AWorkerThatDiesStillEndsItsConnectionOnce) {
+    script.workerDies = win::CreateEventW(nullptr, win::TRUE, win::TRUE, nullptr);
+    // While connecting: the attempt fails with 2.
+    ASSERT_EQ(conn.Connect(), 0);
+    ASSERT_TRUE(PumpUntil([&] { return conn.IsClosed(); }, 3000));
+    Settle();
+    EXPECT_EQ(events.list, (std::vector<std::string>{"connect 2"}));
+
+    // Established: the link ends with its one OnDisconnect.
+    win::ResetEvent(script.workerDies);
+    events.list.clear();
+    Connected();
+    win::SetEvent(script.workerDies);
+    ASSERT_TRUE(PumpUntil([&] { return conn.IsClosed(); }, 3000));
+    Settle();
+    EXPECT_EQ(events.list, (std::vector<std::string>{"connect 0", "disconnect"}));
+    win::CloseHandle(script.workerDies);
+    script.workerDies = nullptr;
 }
 
 TEST_F(ClientConnection, TimersGiveTimeoutAndLostLinkByTheirOwnIds) {

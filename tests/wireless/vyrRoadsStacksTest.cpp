@@ -3,6 +3,7 @@
 #include "ScopedEnv.h"
 #include "StackFixture.h"
 #include "TestWindow.h"
+#include "Watchdog.h"
 
 #include "sim/air/FarEnd.h"
 #include "vcl/SysUtils.h"
@@ -18,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -142,7 +144,7 @@ protected:
         notice();
         const std::string last = "the phone's last words";
         ASSERT_EQ(conn.Write(last.data(), static_cast<win::DWORD>(last.size())), 0);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(100);
         while (!arrived() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_TRUE(arrived());
@@ -211,6 +213,44 @@ protected:
 };
 
 } // namespace
+
+// The library unloaded at varied moments of a connect attempt, on every stack: Unload returns (it never
+// waits for a worker that can be waiting for the library's lock), and each attempt ends once: closed by
+// the unload with no event, or with its one OnConnect (and one OnDisconnect when that was 0).
+TEST_F(StackRoads, UnloadDuringAConnectReturnsAndEachAttemptEndsOnce) {
+    tavtest::Watchdog watchdog(std::chrono::seconds(100), "Unload during a connect attempt hung");
+    air::SetRfcommFarEnd(kPhone, 3, {air::FarEndMode::Echo});
+    double slowest = 0;
+    for (TvyrBluetoothApi stack : {baWidComm, baToshiba, baBlueSoleil, baMicrosoft}) {
+        for (int i = 0; i < 30; ++i) {
+            SCOPED_TRACE(testing::Message() << "stack " << int(stack) << " try " << i);
+            if (!api.IsLoaded()) {
+                ASSERT_EQ(api.Load(), 0);
+            }
+            TvyrCustomClientConnection c;
+            Events e;
+            e.Bind(c);
+            Use(stack, c);
+            if (stack == baToshiba)
+                c.BluetoothParams()->SetChannel(0); // the road looks the channel up on a thread of its own
+            ASSERT_EQ(c.Connect(), 0);
+            std::this_thread::sleep_for(std::chrono::microseconds(i * 2000 / 29));
+            if (i % 2)
+                win::test::PumpMessages(); // lets a reported outcome through now and then
+            const auto start = std::chrono::steady_clock::now();
+            ASSERT_EQ(api.Unload(), 0);
+            slowest =
+                std::max(slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            EXPECT_TRUE(c.IsClosed());
+            win::test::PumpUntilIdle(20, 1000);
+            ASSERT_LE(e.connects.size(), 1u);
+            EXPECT_EQ(e.disconnects, e.connects == std::vector<int>{0} ? 1 : 0);
+        }
+    }
+    // Some milliseconds when it works; the margin is for a busy machine.
+    EXPECT_LT(slowest, 2.0);
+    std::printf("slowest Unload: %.3f s\n", slowest);
+}
 
 TEST_F(StackRoads, WidCommCarriesBurstsBothWaysAndEndsOnALostLinkOnce) {
     EchoBothWays(baWidComm);
