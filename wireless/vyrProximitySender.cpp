@@ -92,20 +92,16 @@ void TvyrProximitySender::SetRadio(std::unique_ptr<TvyrBluetoothRadio>& slot, co
     auto fresh = value ? std::make_unique<TvyrBluetoothRadio>() : nullptr;
     if (fresh)
         fresh->Assign(value); // may raise: nothing has changed yet
-    if (slot) {
-        std::unique_ptr<TvyrBluetoothRadio> leaving = std::move(slot);
-        if (active_)
-            ReleaseStack(leaving.get());
-    }
+    if (slot && active_)
+        ReleaseStack(slot.get(), &slot == &sendRadio_ ? discoveryRadio_.get() : sendRadio_.get());
     slot = std::move(fresh);
     if (slot && active_)
         stacksInUse.Include(slot->Api());
 }
 
-void TvyrProximitySender::ReleaseStack(const TvyrBluetoothRadio* leaving) {
-    // The other radio may drive the same stack; the stack stays taken while it does.
-    const TvyrBluetoothRadio* other = leaving == sendRadio_.get() ? discoveryRadio_.get() : sendRadio_.get();
-    if (other && other != leaving && other->Api() == leaving->Api())
+void TvyrProximitySender::ReleaseStack(const TvyrBluetoothRadio* leaving, const TvyrBluetoothRadio* staying) {
+    // The radio that stays may drive the same stack; the stack stays taken while it does.
+    if (staying && staying->Api() == leaving->Api())
         return;
     stacksInUse.Exclude(leaving->Api());
 }

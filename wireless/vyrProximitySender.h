@@ -181,7 +181,8 @@ private:
     using DevicePtr = std::shared_ptr<TvyrProximityDevice>;
 
     void SetRadio(std::unique_ptr<TvyrBluetoothRadio>& slot, const TvyrBluetoothRadio* value);
-    void ReleaseStack(const TvyrBluetoothRadio* leaving);
+    // A running sender's radio leaves its slot; staying is the radio of the other slot.
+    void ReleaseStack(const TvyrBluetoothRadio* leaving, const TvyrBluetoothRadio* staying);
     void HiddenWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) override;
 
     void StartDiscovery();

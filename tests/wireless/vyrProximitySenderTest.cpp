@@ -459,6 +459,16 @@ TEST_F(ProximitySender, StartChecksPropertiesAndTheApiUnloading) {
     // Replacing one of two radios on one stack keeps the stack taken.
     sender_->SetSendRadio(&ms);
     EXPECT_EQ(other.Start(), VYR_PROXIMITY_RUNNING);
+    // So does replacing either of them by a radio of another stack; putting it back frees that stack.
+    TvyrBluetoothRadio wc(baWidComm);
+    for (auto set : {&TvyrProximitySender::SetSendRadio, &TvyrProximitySender::SetDiscoveryRadio}) {
+        (sender_.get()->*set)(&wc);
+        EXPECT_TRUE(TvyrProximitySender::StacksInUse().Contains(baMicrosoft));
+        EXPECT_TRUE(TvyrProximitySender::StacksInUse().Contains(baWidComm));
+        EXPECT_EQ(other.Start(), VYR_PROXIMITY_RUNNING);
+        (sender_.get()->*set)(&ms);
+        EXPECT_FALSE(TvyrProximitySender::StacksInUse().Contains(baWidComm));
+    }
 
     // The library unloads: the sender stops by itself and frees the stack.
     roads_->Api().Unload();
