@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -354,6 +355,76 @@ TEST_F(ProximitySender, EveryDeviceEndsOnceWithItsCode) {
     EXPECT_EQ(Count("file complete " + PhoneText(6) + " picture.jpg 117"), 1u);
     EXPECT_EQ(Inbox(7, "picture.jpg").size(), 20000u);
     EXPECT_EQ(log_.back(), "start sleep");
+}
+
+TEST_F(ProximitySender, FullPushIsReportedAsItsDisconnectGoesOutAndItsLinkStaysCounted) {
+    // Phone 1 never answers DISCONNECT; phone 2 answers everything late. One link at a time.
+    World(baMicrosoft, 2, [](air::Phone& p) {
+        if (p.address[5] == 1) {
+            p.obex.mode = air::ObexMode::SilentAfter;
+            p.obex.after = 4; // CONNECT and the small file's three PUT packets
+        } else {
+            p.obex.delayMs = 100;
+        }
+    });
+    sender_->SetMaxConnections(1);
+    auto client = [&](int i) -> TvyrOPPClient* {
+        for (int d = 0; d < sender_->DeviceCount(); ++d)
+            if (Text(sender_->Devices(d)->Device()->Address()) == PhoneText(i))
+                return sender_->Devices(d)->Client();
+        return nullptr;
+    };
+    std::map<std::string, TvyrConnectionState> linkAtResult;
+    TvyrConnectionState firstLinkAtSecondStart = csConnected;
+    std::chrono::steady_clock::time_point finalReply, result, secondStart;
+    auto logFile = sender_->OnFileSendComplete;
+    sender_->OnFileSendComplete = [&, logFile](vcl::TObject* o, TvyrBluetoothDevice* d, const std::u16string& f,
+                                               int e) {
+        logFile(o, d, f, e);
+        finalReply = std::chrono::steady_clock::now();
+    };
+    auto logResult = sender_->OnSendComplete;
+    sender_->OnSendComplete = [&, logResult](vcl::TObject* o, TvyrBluetoothDevice* d, int e) {
+        logResult(o, d, e);
+        result = std::chrono::steady_clock::now();
+        for (int i = 1; i <= 2; ++i)
+            if (Text(d->Address()) == PhoneText(i))
+                linkAtResult[Text(d->Address())] = client(i)->State();
+    };
+    auto logStart = sender_->OnSendStarted;
+    sender_->OnSendStarted = [&, logStart](vcl::TObject* o, TvyrBluetoothDevice* d) {
+        logStart(o, d);
+        if (Text(d->Address()) == PhoneText(2)) {
+            firstLinkAtSecondStart = client(1)->State();
+            secondStart = std::chrono::steady_clock::now();
+        }
+    };
+    ASSERT_EQ(sender_->Start(), 0);
+
+    // The silent phone's success comes with its DISCONNECT, not after the time-out; its link still counts.
+    ASSERT_TRUE(PumpUntil([&] { return results_.count(PhoneText(1)) > 0; }, 10000));
+    EXPECT_LT(result - finalReply, std::chrono::seconds(1));
+    EXPECT_EQ(results_[PhoneText(1)], std::vector<int>{0});
+    EXPECT_EQ(linkAtResult[PhoneText(1)], csConnected);
+    EXPECT_EQ(*(std::find(log_.begin(), log_.end(), "send complete " + PhoneText(1) + " 0") - 1),
+              "file complete " + PhoneText(1) + " promo.txt 0");
+    EXPECT_EQ(Count("send started"), 1u);
+
+    // Only the time-out (255 s, 1.3 real seconds) frees that link for phone 2, whose result also comes
+    // before its DISCONNECT reply.
+    const auto firstResult = result;
+    ASSERT_TRUE(PumpUntil([&] { return results_.count(PhoneText(2)) > 0; }, 10000));
+    EXPECT_EQ(firstLinkAtSecondStart, csClosed);
+    EXPECT_GT(secondStart - firstResult, std::chrono::seconds(1));
+    EXPECT_EQ(linkAtResult[PhoneText(2)], csConnected);
+    // Stopped before that reply: the link is closed and the phone unpaired, nothing is reported again.
+    sender_->Stop();
+    EXPECT_EQ(client(2)->State(), csClosed);
+    EXPECT_FALSE(Paired(1));
+    EXPECT_FALSE(Paired(2));
+    EXPECT_EQ(log_.back(), "stopped");
+    EXPECT_EQ(results_, (std::map<std::string, std::vector<int>>{{PhoneText(1), {0}}, {PhoneText(2), {0}}}));
+    EXPECT_EQ(Count("start sleep"), 0u);
 }
 
 TEST_F(ProximitySender, StopFromEveryStateAndFromInsideEvents) {
