@@ -65,19 +65,33 @@ int TvyrProximityDevice::Start() {
 }
 
 void TvyrProximityDevice::Stop() {
-    if (!busy_)
-        return;
-    busy_ = false;
     Alive alive = alive_;
-    client_->Disconnect();
-    if (alive.expired())
+    if (busy_) {
+        busy_ = false;
+        client_->Disconnect();
+        if (alive.expired())
+            return;
+        Complete();
         return;
-    Complete();
+    }
+    if (!closing_)
+        return;
+    // Reported already; only the link is left.
+    client_->Disconnect();
+    if (!alive.expired() && closing_ && client_->IsClosed())
+        LinkClosed();
+}
+
+void TvyrProximityDevice::LinkClosed() {
+    closing_ = false;
+    if (OnLinkClosed) {
+        auto call = OnLinkClosed;
+        call(this);
+    }
 }
 
 bool TvyrProximityDevice::Complete() {
     busy_ = false;
-    closing_ = false;
     if (!OnSendComplete)
         return true;
     Alive alive = alive_;
@@ -130,11 +144,16 @@ void TvyrProximityDevice::ClientConnect(int error) {
 }
 
 void TvyrProximityDevice::ClientDisconnect() {
+    if (closing_) {
+        // Every file was acknowledged: the push reports success as its DISCONNECT goes out (also when
+        // that fails and the link is closed at once), and the link is given back after the report.
+        if (!busy_)
+            LinkClosed();
+        return;
+    }
     if (!busy_)
         return;
-    // Once every file is out the push has succeeded, however the link ends.
-    if (!closing_)
-        error_ = VYR_CONNECTION_REJECTED;
+    error_ = VYR_CONNECTION_REJECTED;
     Complete();
 }
 
@@ -179,8 +198,8 @@ void TvyrProximityDevice::ClientOBEXDisconnect() {
     client_->Disconnect();
     if (alive.expired())
         return;
-    if (busy_ && closing_ && client_->IsClosed())
-        Complete();
+    if (!busy_ && closing_ && client_->IsClosed())
+        LinkClosed();
 }
 
 void TvyrProximityDevice::SendNextFile() {
@@ -207,16 +226,20 @@ void TvyrProximityDevice::SendNextFile() {
             Fail(result, true);
         return;
     }
-    // Every file is out. The device completes once the link is down, so the connection it held is
-    // free before the sender hands it to the next device.
+    // Every file was acknowledged: the push has succeeded whatever the link does next, so it is
+    // reported now, not after a DISCONNECT reply that a phone may never send. The link stays held
+    // until it is down; OnLinkClosed tells the sender when its connection is free again.
     closing_ = true;
+    error_ = VYR_SUCCESS;
     if (client_->OBEXDisconnect() != VYR_SUCCESS) {
         client_->Disconnect();
         if (alive.expired())
             return;
     }
-    if (busy_ && closing_ && client_->IsClosed())
-        Complete();
+    if (!Complete())
+        return;
+    if (closing_ && client_->IsClosed())
+        LinkClosed();
 }
 
 } // namespace vyr

@@ -37,8 +37,14 @@ TvyrProximitySender::~TvyrProximitySender() {
     Release(); // an owner that deleted the sender inside one of Stop's own events cut Stop short
     discovery_->OnDiscoveryStarted = nullptr;
     discovery_->OnDiscoveryComplete = nullptr;
-    for (auto& d : devices_)
+    ForgetDevices();
+}
+
+void TvyrProximitySender::ForgetDevices() {
+    for (auto& d : devices_) {
         d->OnSendComplete = nullptr;
+        d->OnLinkClosed = nullptr;
+    }
     devices_.clear();
 }
 
@@ -92,20 +98,16 @@ void TvyrProximitySender::SetRadio(std::unique_ptr<TvyrBluetoothRadio>& slot, co
     auto fresh = value ? std::make_unique<TvyrBluetoothRadio>() : nullptr;
     if (fresh)
         fresh->Assign(value); // may raise: nothing has changed yet
-    if (slot) {
-        std::unique_ptr<TvyrBluetoothRadio> leaving = std::move(slot);
-        if (active_)
-            ReleaseStack(leaving.get());
-    }
+    if (slot && active_)
+        ReleaseStack(slot.get(), &slot == &sendRadio_ ? discoveryRadio_.get() : sendRadio_.get());
     slot = std::move(fresh);
     if (slot && active_)
         stacksInUse.Include(slot->Api());
 }
 
-void TvyrProximitySender::ReleaseStack(const TvyrBluetoothRadio* leaving) {
-    // The other radio may drive the same stack; the stack stays taken while it does.
-    const TvyrBluetoothRadio* other = leaving == sendRadio_.get() ? discoveryRadio_.get() : sendRadio_.get();
-    if (other && other != leaving && other->Api() == leaving->Api())
+void TvyrProximitySender::ReleaseStack(const TvyrBluetoothRadio* leaving, const TvyrBluetoothRadio* staying) {
+    // The radio that stays may drive the same stack; the stack stays taken while it does.
+    if (staying && staying->Api() == leaving->Api())
         return;
     stacksInUse.Exclude(leaving->Api());
 }
@@ -207,9 +209,7 @@ void TvyrProximitySender::DiscoveryComplete(TvyrBluetoothDevices* found) {
         return;
     Alive alive = alive_;
     const unsigned run = run_;
-    for (auto& d : devices_)
-        d->OnSendComplete = nullptr; // the previous cycle is over
-    devices_.clear();
+    ForgetDevices(); // the previous cycle is over
 
     if (found) {
         if (OnDevicesFound) {
@@ -372,32 +372,50 @@ void TvyrProximitySender::Bind(TvyrProximityDevice& device) {
     device.OnSendComplete = [this](vcl::TObject* sender, TvyrBluetoothDevice*, int error) {
         DeviceComplete(static_cast<TvyrProximityDevice*>(sender), error);
     };
+    device.OnLinkClosed = [this](vcl::TObject* sender) { DeviceLinkClosed(static_cast<TvyrProximityDevice*>(sender)); };
+}
+
+TvyrProximitySender::DevicePtr TvyrProximitySender::Keep(TvyrProximityDevice* device) const {
+    for (auto& d : devices_)
+        if (d.get() == device)
+            return d;
+    return nullptr;
 }
 
 void TvyrProximitySender::DeviceComplete(TvyrProximityDevice* device, int error) {
     // Keep the device alive through the owner's event, which may end this cycle and free the list.
-    DevicePtr keep;
-    for (auto& d : devices_)
-        if (d.get() == device)
-            keep = d;
+    DevicePtr keep = Keep(device);
     TvyrBluetoothDevice remote;
     remote.Assign(device->Device());
+    // A push that went out in full is reported while its link closes; the link counts against
+    // MaxConnections until it is down (DeviceLinkClosed, perhaps already during the owner's event).
+    const bool linkHeld = device->HoldsLink();
     Alive alive = alive_;
     const unsigned run = run_;
-    if (active_) {
-        if (OnSendComplete) {
-            auto call = OnSendComplete;
-            call(this, device->Device(), error);
-            if (alive.expired())
-                return;
-        }
-        if (Running(alive, run)) {
-            if (activeConnections_ > 0)
-                --activeConnections_;
-            Pump(); // sleeps once the last device is done
-            if (alive.expired())
-                return;
-        }
+    if (active_ && OnSendComplete) {
+        auto call = OnSendComplete;
+        call(this, device->Device(), error);
+        if (alive.expired())
+            return;
+    }
+    if (!linkHeld)
+        ConnectionFree(remote, alive, run);
+}
+
+void TvyrProximitySender::DeviceLinkClosed(TvyrProximityDevice* device) {
+    DevicePtr keep = Keep(device);
+    TvyrBluetoothDevice remote;
+    remote.Assign(device->Device());
+    ConnectionFree(remote, alive_, run_);
+}
+
+void TvyrProximitySender::ConnectionFree(const TvyrBluetoothDevice& remote, const Alive& alive, unsigned run) {
+    if (Running(alive, run)) {
+        if (activeConnections_ > 0)
+            --activeConnections_;
+        Pump(); // sleeps once the last device is done
+        if (alive.expired())
+            return;
     }
     // Bonds made for the push are not left behind, also for a device interrupted by Stop.
     if (sendRadio_)

@@ -45,8 +45,10 @@ using TvyrProximityCompleteEvent = std::function<void(vcl::TObject* sender, Tvyr
 //
 // Each Start that returns 0 is followed by exactly one OnSendComplete: 0 when every file went out,
 // 404 a file could not be opened, 5 an empty file, 46 the link dropped before any PUT, 47 it dropped
-// during a PUT, else the connect, OBEX CONNECT or PUT code. The device completes once its link is
-// closed, so a finished device never holds a connection the sender has given to another.
+// during a PUT, else the connect, OBEX CONNECT or PUT code. Once every file was acknowledged the push
+// has succeeded, whatever the link does next: the device completes with 0 as the DISCONNECT goes out,
+// and its link may stay up until the phone answers or the OBEX time-out ends it. OnLinkClosed then
+// tells that the link is down, so the sender can keep counting it until it really is free.
 class TvyrProximityDevice : public vcl::TObject {
 public:
     // Copies device and files; the client gets the radio, the device's address, Authentication = secure
@@ -59,10 +61,13 @@ public:
 
     // 400 while busy; else the client's Connect result (0: OnSendStarted has fired).
     int Start();
-    // While busy: closes the link and completes with the current Error.
+    // While busy: closes the link and completes with the current Error. After a completion whose link
+    // is still up: closes it, with OnLinkClosed.
     void Stop();
 
     bool Busy() const { return busy_; }
+    // Completed, and the link is still closing.
+    bool HoldsLink() const { return closing_; }
     TvyrBluetoothDevice* Device() const { return device_.get(); }
     int Error() const { return error_; }
     int FileIndex() const { return fileIndex_; }
@@ -78,6 +83,7 @@ public:
     TvyrProximityFileProgressEvent OnProgress;
     TvyrProximityCompleteEvent OnSendComplete;
     TvyrProximityDeviceEvent OnSendStarted;
+    vcl::TNotifyEvent OnLinkClosed; // the link of a device that completed with it still up is down
 
 private:
     using Alive = std::weak_ptr<bool>;
@@ -93,10 +99,12 @@ private:
     bool Complete();
     // Ends with error: closes the link, reports the file when one was under way, then completes.
     void Fail(int error, bool reportFile);
+    // The link held after the completion is down.
+    void LinkClosed();
     std::u16string CurrentFileName() const;
 
     bool busy_ = false;
-    bool closing_ = false; // every file is out; waiting for the link to close
+    bool closing_ = false; // every file was acknowledged; the link is still up
     std::unique_ptr<TvyrBluetoothDevice> device_;
     int error_ = 0;
     int fileIndex_ = 0;
@@ -181,7 +189,8 @@ private:
     using DevicePtr = std::shared_ptr<TvyrProximityDevice>;
 
     void SetRadio(std::unique_ptr<TvyrBluetoothRadio>& slot, const TvyrBluetoothRadio* value);
-    void ReleaseStack(const TvyrBluetoothRadio* leaving);
+    // A running sender's radio leaves its slot; staying is the radio of the other slot.
+    void ReleaseStack(const TvyrBluetoothRadio* leaving, const TvyrBluetoothRadio* staying);
     void HiddenWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) override;
 
     void StartDiscovery();
@@ -196,6 +205,12 @@ private:
     bool AttemptRunning() const; // a device of this cycle is still connecting
     void Bind(TvyrProximityDevice& device);
     void DeviceComplete(TvyrProximityDevice* device, int error);
+    void DeviceLinkClosed(TvyrProximityDevice* device);
+    // A device's connection is free: the next device may start; the device is unpaired.
+    void ConnectionFree(const TvyrBluetoothDevice& remote, const Alive& alive, unsigned run);
+    DevicePtr Keep(TvyrProximityDevice* device) const;
+    // Drops the cycle's devices, which report nothing more.
+    void ForgetDevices();
 
     // Fires a plain notification; false when the sender was deleted by the handler.
     bool Notify(const vcl::TNotifyEvent& event);

@@ -45,6 +45,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <set>
@@ -450,6 +451,68 @@ TEST_F(SendingEngineTest, StopInTheMiddleLeavesNoLockAndNoFile) {
     const int history = Count("select count(*) from HISTORY");
     QTest::qWait(100);
     EXPECT_EQ(Count("select count(*) from HISTORY"), history);
+    EXPECT_TRUE(boxes.Asked().empty());
+}
+
+TEST_F(SendingEngineTest, StopRightAfterAPushKeepsItsResultAndTheNextStartDoesNotPushAgain) {
+    // One campaign. Good1 never answers DISCONNECT; Good2 answers it, later than the operator's stop.
+    air::Air::Instance().UpdatePhone(PhoneAddress(Good1), [](air::Phone& p) {
+        p.obex.mode = air::ObexMode::SilentAfter;
+        p.obex.after = 4; // CONNECT and the file's three PUT packets
+    });
+    air::Air::Instance().UpdatePhone(PhoneAddress(Good2), [](air::Phone& p) { p.obex.delayMs = 30; });
+    TSendingEngine& e = CreateEngine();
+    Exec("update CAMPAIGNS set CAMPAIGNS_ENABLED = 0 where CAMPAIGNS_ID <> 1");
+    // The operator stops right after a phone's final PUT reply.
+    bool stopAfterReply = true;
+    int pushes = 0;
+    std::map<std::string, std::chrono::steady_clock::time_point> finalReply, result;
+    for (auto* s : {e.vyrProximitySender1.get(), e.vyrProximitySender2.get()}) {
+        s->OnFileSendComplete = [&](vcl::TObject*, vyr::TvyrBluetoothDevice* d, const std::u16string&, int error) {
+            finalReply[vcl::Utf16ToUtf8(d->Address())] = std::chrono::steady_clock::now();
+            if (error == 0 && stopAfterReply)
+                QTimer::singleShot(0, [&e] { e.Stop(); });
+        };
+        auto started = s->OnSendStarted;
+        s->OnSendStarted = [started, &pushes](vcl::TObject* o, vyr::TvyrBluetoothDevice* d) {
+            started(o, d);
+            ++pushes;
+        };
+        auto complete = s->OnSendComplete;
+        s->OnSendComplete = [complete, &result](vcl::TObject* o, vyr::TvyrBluetoothDevice* d, int error) {
+            result[vcl::Utf16ToUtf8(d->Address())] = std::chrono::steady_clock::now();
+            complete(o, d, error);
+        };
+    }
+    for (int phone : {Good1, Good2}) {
+        SCOPED_TRACE(phone);
+        OnlyInRange({phone});
+        e.Start();
+        ASSERT_TRUE(WaitFor([&] { return !e.Running; }, 10000));
+        EXPECT_EQ(Received(phone), QStringList{"prices.txt"});
+        EXPECT_EQ(History()[PhoneText(phone)], std::multiset<std::string>{"1:0"});
+        EXPECT_EQ(Count("select count(*) from PROCESSED p join DEVICES d on d.DEVICES_ID = p.PROCESSED_DEVICES_ID "
+                        "where d.DEVICES_MAC = '" +
+                        PhoneText(phone) + "'"),
+                  1);
+        const std::string mac = PhoneText(phone);
+        EXPECT_LT(result.count(mac) ? result[mac] - finalReply[mac] : std::chrono::steady_clock::duration::max(),
+                  std::chrono::seconds(1));
+    }
+    EXPECT_EQ(pushes, 2);
+
+    // Started again with both in range: the database has them as served, nothing goes out again.
+    stopAfterReply = false;
+    OnlyInRange({Good1, Good2});
+    int sleeps = 0;
+    CountSleeps(e.vyrProximitySender1.get(), sleeps);
+    e.Start();
+    ASSERT_TRUE(WaitFor([&] { return sleeps >= 2; }));
+    e.Stop();
+    EXPECT_EQ(pushes, 2);
+    EXPECT_EQ(Count("select count(*) from HISTORY"), 2);
+    EXPECT_EQ(OurLocks(), 0);
+    EXPECT_TRUE(WorkFoldersEmpty());
     EXPECT_TRUE(boxes.Asked().empty());
 }
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -356,6 +357,58 @@ TEST_F(ProximitySender, EveryDeviceEndsOnceWithItsCode) {
     EXPECT_EQ(log_.back(), "start sleep");
 }
 
+TEST_F(ProximitySender, FullPushIsReportedAsItsDisconnectGoesOutAndItsLinkStaysCounted) {
+    // Phone 1 never answers DISCONNECT; phone 2 answers everything late. One link at a time.
+    World(baMicrosoft, 2, [](air::Phone& p) {
+        p.obex.mode = p.address[5] == 1 ? air::ObexMode::SilentAfter : air::ObexMode::Accept;
+        p.obex.after = 4; // CONNECT and the small file's three PUT packets
+        p.obex.delayMs = p.address[5] == 1 ? 0 : 100;
+    });
+    sender_->SetMaxConnections(1);
+    auto link = [&](int i) {
+        for (int d = 0; d < sender_->DeviceCount(); ++d)
+            if (Text(sender_->Devices(d)->Device()->Address()) == PhoneText(i))
+                return int(sender_->Devices(d)->Client()->State());
+        return int(csClosed);
+    };
+    // Each phone's link as its result comes, phone 1's link as phone 2 starts, and how long that took.
+    std::vector<int> links;
+    std::chrono::steady_clock::time_point firstResult, secondStart;
+    auto logResult = sender_->OnSendComplete;
+    sender_->OnSendComplete = [&, logResult](vcl::TObject* o, TvyrBluetoothDevice* d, int e) {
+        logResult(o, d, e);
+        links.push_back(link(Text(d->Address()) == PhoneText(1) ? 1 : 2));
+        firstResult = std::chrono::steady_clock::now();
+    };
+    auto logStart = sender_->OnSendStarted;
+    sender_->OnSendStarted = [&, logStart](vcl::TObject* o, TvyrBluetoothDevice* d) {
+        logStart(o, d);
+        links.push_back(link(1));
+        secondStart = std::chrono::steady_clock::now();
+    };
+    ASSERT_EQ(sender_->Start(), 0);
+
+    // Phone 1's success comes with its final reply, while its DISCONNECT is unanswered; the link still counts.
+    ASSERT_TRUE(PumpUntil([&] { return results_.count(PhoneText(1)) > 0; }, 10000));
+    const auto reported = firstResult;
+    EXPECT_EQ(*(std::find(log_.begin(), log_.end(), "send complete " + PhoneText(1) + " 0") - 1),
+              "file complete " + PhoneText(1) + " promo.txt 0");
+    // Only the time-out (255 s, 1.3 real seconds) frees that link for phone 2, whose result also comes
+    // before its DISCONNECT reply.
+    ASSERT_TRUE(PumpUntil([&] { return results_.count(PhoneText(2)) > 0; }, 10000));
+    EXPECT_GT(secondStart - reported, std::chrono::seconds(1));
+    // Stopped before that reply: the link is closed and the phone unpaired, nothing is reported again.
+    sender_->Stop();
+    EXPECT_EQ(link(2), csClosed);
+    EXPECT_FALSE(Paired(1));
+    EXPECT_FALSE(Paired(2));
+    EXPECT_EQ(log_.back(), "stopped");
+    EXPECT_EQ(Count("start sleep"), 0u);
+    EXPECT_EQ(results_, (std::map<std::string, std::vector<int>>{{PhoneText(1), {0}}, {PhoneText(2), {0}}}));
+    // Started: phone 1 connecting; its result: connected; phone 2 started: phone 1 closed; phone 2's result.
+    EXPECT_EQ(links, (std::vector<int>{csConnecting, csConnected, csClosed, csConnected}));
+}
+
 TEST_F(ProximitySender, StopFromEveryStateAndFromInsideEvents) {
     World(baMicrosoft, 2, [](air::Phone& p) { p.obex.delayMs = 200; });
     files_ = [&](const std::string&) { return TvyrFileList{large_}; };
@@ -459,6 +512,16 @@ TEST_F(ProximitySender, StartChecksPropertiesAndTheApiUnloading) {
     // Replacing one of two radios on one stack keeps the stack taken.
     sender_->SetSendRadio(&ms);
     EXPECT_EQ(other.Start(), VYR_PROXIMITY_RUNNING);
+    // So does replacing either of them by a radio of another stack; putting it back frees that stack.
+    TvyrBluetoothRadio wc(baWidComm);
+    for (auto set : {&TvyrProximitySender::SetSendRadio, &TvyrProximitySender::SetDiscoveryRadio}) {
+        (sender_.get()->*set)(&wc);
+        EXPECT_TRUE(TvyrProximitySender::StacksInUse().Contains(baMicrosoft));
+        EXPECT_TRUE(TvyrProximitySender::StacksInUse().Contains(baWidComm));
+        EXPECT_EQ(other.Start(), VYR_PROXIMITY_RUNNING);
+        (sender_.get()->*set)(&ms);
+        EXPECT_FALSE(TvyrProximitySender::StacksInUse().Contains(baWidComm));
+    }
 
     // The library unloads: the sender stops by itself and frees the stack.
     roads_->Api().Unload();
