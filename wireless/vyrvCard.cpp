@@ -46,13 +46,17 @@ bool IsTrimChar(char c) {
     return static_cast<unsigned char>(c) <= 0x20;
 }
 
-std::string TrimA(std::string_view s) {
+std::string_view TrimView(std::string_view s) {
     size_t b = 0, e = s.size();
     while (b < e && IsTrimChar(s[b]))
         ++b;
     while (e > b && IsTrimChar(s[e - 1]))
         --e;
-    return std::string(s.substr(b, e - b));
+    return s.substr(b, e - b);
+}
+
+std::string TrimA(std::string_view s) {
+    return std::string(TrimView(s));
 }
 
 int HexDigit(char c) {
@@ -282,7 +286,7 @@ void TvyrPropertyParser::Parse(std::u16string_view Name) {
             const std::string& line = lines[next++];
             if (line[0] == ' ' || line[0] == '\t') {
                 text += ' ';
-                text += TrimA(line);
+                text += TrimView(line);
             } else {
                 text += line;
             }
@@ -290,7 +294,7 @@ void TvyrPropertyParser::Parse(std::u16string_view Name) {
     } else {
         while (next < lines.size() && !lines[next].empty() && (lines[next][0] == ' ' || lines[next][0] == '\t')) {
             text += ' ';
-            text += TrimA(lines[next++]);
+            text += TrimView(lines[next++]);
         }
     }
     Lines->erase(Lines->begin() + static_cast<std::ptrdiff_t>(idx), Lines->begin() + static_cast<std::ptrdiff_t>(next));
