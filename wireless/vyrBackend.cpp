@@ -56,22 +56,26 @@ bool WaitForStackNotice(win::HWND hwnd, win::UINT msg, win::DWORD limitMs, const
         if (done())
             return true;
         win::MSG m{};
-        if (win::PeekMessageW(&m, nullptr, win::WM_QUIT, win::WM_QUIT, win::PM_REMOVE)) {
-            win::PostQuitMessage(static_cast<int>(m.wParam));
+        const bool got = hwnd ? win::PeekMessageW(&m, hwnd, msg, msg, win::PM_REMOVE)
+                              : win::PeekMessageW(&m, nullptr, 0, 0, win::PM_REMOVE);
+        if (got && m.message == win::WM_QUIT) {
+            win::PostQuitMessage(static_cast<int>(m.wParam)); // for the thread's own loop
+        } else if (got) {
+            win::DispatchMessageW(&m);
+            continue;
+        }
+        // Only when nothing of ours is waiting, as a quit comes after a thread's other messages.
+        if (win::PeekMessageW(&m, nullptr, win::WM_QUIT, win::WM_QUIT, win::PM_NOREMOVE)) {
             if (quit)
                 *quit = true;
             return false;
         }
-        const bool got = hwnd ? win::PeekMessageW(&m, hwnd, msg, msg, win::PM_REMOVE)
-                              : win::PeekMessageW(&m, nullptr, 0, 0, win::PM_REMOVE);
-        if (got) {
-            win::DispatchMessageW(&m);
-            continue;
-        }
         const win::DWORD elapsed = win::GetTickCount() - start;
         if (elapsed >= limitMs)
             return false;
-        win::MsgWaitForMultipleObjects(0, nullptr, win::FALSE, limitMs - elapsed, win::QS_ALLINPUT);
+        // Wakes for new input only: messages of the thread's other windows stay queued meanwhile and must
+        // not turn this wait into a spin.
+        win::MsgWaitForMultipleObjectsEx(0, nullptr, limitMs - elapsed, win::QS_ALLINPUT, 0);
     }
 }
 

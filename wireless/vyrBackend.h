@@ -91,7 +91,7 @@ std::unique_ptr<TvyrBluetoothService> ServiceFromRecord(const TvyrSDPServiceReco
 
 // Waits on the calling thread until done() holds, at most limitMs clock milliseconds. With a window only
 // that window's message `msg` is dispatched; with none, every message of the thread is. A WM_QUIT ends
-// the wait (and is put back for the thread's own loop). True when done() held.
+// the wait and stays in the queue for the thread's own loop (*quit set). True when done() held.
 bool WaitForStackNotice(win::HWND hwnd, win::UINT msg, win::DWORD limitMs, const std::function<bool()>& done,
                         bool* quit = nullptr);
 

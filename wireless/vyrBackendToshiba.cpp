@@ -118,12 +118,13 @@ public:
     }
 };
 
-// Waits for the end notice of one SDP step; false when it failed, ran out of time or the thread quits.
+// Waits for the end notice of one SDP step; false when it failed or ran out of time. A WM_QUIT ends the
+// wait as the end notice does, and stays queued for the thread's own loop.
 bool WaitSdpStep(win::HWND hwnd, win::UINT msg, ToshibaSdpWindow& owner) {
     bool quit = false;
     const bool ended = WaitForStackNotice(
         hwnd, msg, ToshibaServiceWaitMs, [&] { return owner.ended; }, &quit);
-    return ended && !owner.failed;
+    return (ended || quit) && !owner.failed;
 }
 
 win::GUID GuidFromToshibaUuid(const tos::BTUUIDINFO& u) {

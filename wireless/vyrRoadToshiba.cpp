@@ -1,6 +1,8 @@
 // The Toshiba road: a step machine on the connection's window. A lookup thread finds the channel; the
 // stack makes a virtual COM port, connects it to the phone and reports by messages; an inner serial
-// connection on that port then carries the bytes. Everything but the lookup runs on the owner's thread.
+// connection on that port then carries the bytes. Everything but the lookup runs on the owner's thread,
+// and nothing of it blocks that thread: the waits the stack needs are timed steps.
+#include "vyrAPI.h"
 #include "vyrBluetoothDiscovery.h"
 #include "vyrConnections.h"
 #include "vyrErrors.h"
@@ -19,14 +21,14 @@ namespace vyr {
 namespace {
 
 constexpr std::uint32_t kPortReadyEvent = tos::BTEVENT_COMM_PORT_READY;
+// After the stack's connect the port needs a moment before it carries data: two waits of half a second.
+constexpr win::UINT kSettleMs = 500;
+constexpr win::UINT_PTR kSettleTimer = 1;
 
 class TvyrToshibaRoad : public TvyrTransportRoad {
 public:
     using TvyrTransportRoad::TvyrTransportRoad;
-    ~TvyrToshibaRoad() override {
-        *alive_ = false;
-        Teardown();
-    }
+    ~TvyrToshibaRoad() override { Teardown(); }
 
     int Open() override {
         const TvyrClientBluetoothParams* p = Connection().BluetoothParams();
@@ -89,6 +91,19 @@ public:
     }
 
 private:
+    // The settling waits are timed on a window of the road's own, so the connection's messages stay its.
+    class SettleWindow : public TvyrHiddenWindowOwner {
+    public:
+        explicit SettleWindow(TvyrToshibaRoad& road) : road_(road) {}
+        void HiddenWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM) override {
+            if (msg == win::WM_TIMER && wParam == kSettleTimer)
+                road_.SettleTick();
+        }
+
+    private:
+        TvyrToshibaRoad& road_;
+    };
+
     stackabi::Hwnd Hwnd() const { return static_cast<stackabi::Hwnd>(Window()); }
 
     void ChannelFound(win::BYTE channel) {
@@ -158,19 +173,39 @@ private:
             PostConnectResult(VYR_INTERNAL_ERROR);
             return;
         }
-        // The stack needs a moment before its port carries data. Messages handled meanwhile may end this
-        // road (a Disconnect frees it), so nothing of it is touched afterwards unless it is still there.
-        std::shared_ptr<bool> alive = alive_;
-        win::Sleep(500);
-        win::MSG msg;
-        while (win::PeekMessageW(&msg, nullptr, 0, 0, win::PM_REMOVE))
-            win::DispatchMessageW(&msg);
-        if (!*alive)
+        // The stack needs a moment before its port carries data: the first of two waits. The owner's
+        // thread serves its messages meanwhile; one of them may end this road, which ends the waits too.
+        settleWindow_ = CreateHiddenWindow();
+        if (settleWindow_)
+            AttachHiddenWindow(settleWindow_, &settle_);
+        if (!settleWindow_ || !win::SetTimer(settleWindow_, kSettleTimer, kSettleMs, nullptr)) {
+            DestroyHiddenWindow(settleWindow_);
+            PostConnectResult(VYR_OUT_OF_RESOURCES);
             return;
-        win::Sleep(500);
-        if (!*alive || step_ != 3 || !inner_)
+        }
+        settleWaits_ = 2;
+    }
+
+    void SettleTick() {
+        if (--settleWaits_ > 0) {
+            // The second wait runs its whole length from here, however late this tick came.
+            if (win::SetTimer(settleWindow_, kSettleTimer, kSettleMs, nullptr))
+                return;
+            EndSettling();
+            PostConnectResult(VYR_OUT_OF_RESOURCES);
+            return;
+        }
+        EndSettling();
+        if (step_ != 3 || !inner_)
             return;
         PostConnectResult(inner_->Connect());
+    }
+
+    void EndSettling() {
+        if (settleWindow_)
+            win::KillTimer(settleWindow_, kSettleTimer);
+        DestroyHiddenWindow(settleWindow_);
+        settleWaits_ = 0;
     }
 
     void MakeInner() {
@@ -196,6 +231,7 @@ private:
     }
 
     void Teardown() {
+        EndSettling();
         if (lookup_) {
             win::WaitForSingleObject(lookup_, win::INFINITE);
             win::CloseHandle(lookup_);
@@ -226,7 +262,6 @@ private:
         status_ = 0;
     }
 
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     win::HANDLE lookup_ = nullptr;
     std::uint8_t address_[6] = {};
     std::uint32_t security_ = 0;
@@ -238,6 +273,9 @@ private:
     std::uint16_t connection_ = 0;
     tos::BTSTATUS status_ = 0;
     std::unique_ptr<TvyrCustomClientConnection> inner_;
+    SettleWindow settle_{*this};
+    win::HWND settleWindow_ = nullptr;
+    int settleWaits_ = 0;
 };
 
 } // namespace

@@ -46,13 +46,17 @@ bool IsTrimChar(char c) {
     return static_cast<unsigned char>(c) <= 0x20;
 }
 
-std::string TrimA(std::string_view s) {
+std::string_view TrimView(std::string_view s) {
     size_t b = 0, e = s.size();
     while (b < e && IsTrimChar(s[b]))
         ++b;
     while (e > b && IsTrimChar(s[e - 1]))
         --e;
-    return std::string(s.substr(b, e - b));
+    return s.substr(b, e - b);
+}
+
+std::string TrimA(std::string_view s) {
+    return std::string(TrimView(s));
 }
 
 int HexDigit(char c) {
@@ -263,12 +267,11 @@ void TvyrPropertyParser::Parse(std::u16string_view Name) {
     }
     if (idx == Lines->size())
         return;
-    auto take = [&]() {
-        std::string s = std::move((*Lines)[idx]);
-        Lines->erase(Lines->begin() + static_cast<std::ptrdiff_t>(idx));
-        return s;
-    };
-    std::string text = take();
+    // The property's lines are read in place and taken out of Lines in one go at the end: taking them one
+    // by one would move the rest of the list for every continuation line.
+    const auto& lines = *Lines;
+    size_t next = idx + 1;
+    std::string text = std::move((*Lines)[idx]);
 
     if (ContainsNoCase(text, "QUOTED-PRINTABLE")) {
         for (;;) {
@@ -278,18 +281,23 @@ void TvyrPropertyParser::Parse(std::u16string_view Name) {
             if (end == 0 || text[end - 1] != '=')
                 break;
             text.resize(end - 1);
-            if (idx >= Lines->size() || (*Lines)[idx].empty())
+            if (next >= lines.size() || lines[next].empty())
                 break;
-            std::string next = take();
-            if (next[0] == ' ' || next[0] == '\t')
-                text += ' ' + TrimA(next);
-            else
-                text += next;
+            const std::string& line = lines[next++];
+            if (line[0] == ' ' || line[0] == '\t') {
+                text += ' ';
+                text += TrimView(line);
+            } else {
+                text += line;
+            }
         }
     } else {
-        while (idx < Lines->size() && !(*Lines)[idx].empty() && ((*Lines)[idx][0] == ' ' || (*Lines)[idx][0] == '\t'))
-            text += ' ' + TrimA(take());
+        while (next < lines.size() && !lines[next].empty() && (lines[next][0] == ' ' || lines[next][0] == '\t')) {
+            text += ' ';
+            text += TrimView(lines[next++]);
+        }
     }
+    Lines->erase(Lines->begin() + static_cast<std::ptrdiff_t>(idx), Lines->begin() + static_cast<std::ptrdiff_t>(next));
 
     text = TrimA(text);
     if (text.empty())

@@ -130,6 +130,7 @@ inline constexpr DWORD QS_TIMER = 0x0010;
 inline constexpr DWORD QS_SENDMESSAGE = 0x0040;
 inline constexpr DWORD QS_ALLPOSTMESSAGE = 0x0100;
 inline constexpr DWORD QS_ALLINPUT = 0x04FF;
+inline constexpr DWORD MWMO_INPUTAVAILABLE = 0x0004;
 
 // Waits.
 inline constexpr DWORD INFINITE = 0xFFFFFFFF;

@@ -42,6 +42,10 @@ BOOL TranslateMessage(const MSG* msg); // nothing to translate here
 DWORD GetQueueStatus(UINT flags);
 // Returns WAIT_OBJECT_0 + count when a message is waiting in the calling thread's queue.
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD wakeMask);
+// Waits for any one handle. Without MWMO_INPUTAVAILABLE in flags only input that arrived since the thread
+// last looked at its queue (GetMessageW, PeekMessageW) ends the wait, as on Windows: messages seen and left
+// in the queue do not. With it, any waiting message does (as MsgWaitForMultipleObjects here).
+DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD milliseconds, DWORD wakeMask, DWORD flags);
 
 // Per (window, id), periodic until killed. WM_TIMER (wParam = id) is posted to the owner's queue and
 // never piles up: at most one tick per timer waits in the queue. KillTimer drops a waiting tick.

@@ -115,6 +115,7 @@ struct Queue {
     int wakeFd = -1;
     bool quit = false;
     int quitCode = 0;
+    bool fresh = false; // input arrived since the owner last looked at the queue (GetMessageW, PeekMessageW)
 };
 
 struct Window {
@@ -413,6 +414,7 @@ bool PostNoticeLocked(Queue& q, SocketWatch& w) {
     if (!w.armed)
         return false;
     w.armed = false;
+    q.fresh = true;
     const LONG event = (w.events & FD_READ) ? FD_READ : FD_CLOSE;
     q.posted.push_back(MSG{reinterpret_cast<HWND>(w.hwnd),
                            w.msg,
@@ -557,6 +559,7 @@ void TimerThread() {
                                                                static_cast<DWORD>(now),
                                                                {0, 0}});
                         t.queued = true;
+                        w->second->queue->fresh = true;
                         WakeLocked(*w->second->queue);
                     }
                 }
@@ -583,9 +586,15 @@ void EnsureTimerThreadLocked() {
     std::thread(TimerThread).detach();
 }
 
-// Waits for handles (and, with `messages`, for a message in this thread's queue). Incoming sends are
-// served meanwhile whenever the thread has a queue.
-DWORD WaitImpl(DWORD count, const HANDLE* handles, bool waitAll, DWORD ms, bool messages) {
+// What in the calling thread's queue ends a wait: nothing, any message waiting there, or only input that
+// arrived since the thread last looked at its queue.
+enum class QueueWake { None, Waiting, New };
+
+// Waits for handles (and, unless `wake` is None, for its kind of input in this thread's queue). Incoming
+// sends are served meanwhile whenever the thread has a queue.
+
+DWORD WaitImpl(DWORD count, const HANDLE* handles, bool waitAll, DWORD ms, QueueWake wake) {
+    const bool messages = wake != QueueWake::None;
     if (count > MAXIMUM_WAIT_OBJECTS || (count > 0 && !handles)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
@@ -611,8 +620,8 @@ DWORD WaitImpl(DWORD count, const HANDLE* handles, bool waitAll, DWORD ms, bool 
     Waker* cv = q ? &q->cv : &ownCv;
     WaitRegistration registration(cv, deadline.has_value(), &objs);
     for (;;) {
-        if (q)
-            ServeSendsLocked(lk, *q);
+        // A send served here is input too: its procedure may have changed what the waiter waits for.
+        const bool served = q && ServeSendsLocked(lk, *q) > 0;
         if (count > 0) {
             if (waitAll) {
                 if (std::all_of(objs.begin(), objs.end(), [](auto& o) { return o->Signaled(); })) {
@@ -629,7 +638,9 @@ DWORD WaitImpl(DWORD count, const HANDLE* handles, bool waitAll, DWORD ms, bool 
                 }
             }
         }
-        if (messages && (!q->posted.empty() || q->quit))
+        if (wake == QueueWake::Waiting && (!q->posted.empty() || q->quit))
+            return WAIT_OBJECT_0 + count;
+        if (wake == QueueWake::New && (q->fresh || served))
             return WAIT_OBJECT_0 + count;
         if (deadline && NowMs() >= *deadline)
             return WAIT_TIMEOUT;
@@ -959,6 +970,7 @@ BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         q = w->queue;
     }
     q->posted.push_back(MSG{hwnd, msg, wParam, lParam, static_cast<DWORD>(NowMs()), {0, 0}});
+    q->fresh = true;
     wake.SetLocked(std::move(q));
     return TRUE;
 }
@@ -973,6 +985,7 @@ BOOL PostThreadMessageW(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) 
         return FALSE;
     }
     q->posted.push_back(MSG{nullptr, msg, wParam, lParam, static_cast<DWORD>(NowMs()), {0, 0}});
+    q->fresh = true;
     wake.SetLocked(std::move(q));
     return TRUE;
 }
@@ -982,6 +995,7 @@ void PostQuitMessage(int exitCode) {
     auto q = CurrentQueueLocked();
     q->quit = true;
     q->quitCode = exitCode;
+    q->fresh = true;
     WakeLocked(*q);
 }
 
@@ -1022,6 +1036,7 @@ BOOL GetMessageW(MSG* msg, HWND filter, UINT minMsg, UINT maxMsg) {
     auto q = CurrentQueueLocked();
     for (;;) {
         ServeSendsLocked(lk, *q);
+        q->fresh = false;
         if (TakeLocked(*q, msg, filter, minMsg, maxMsg, true))
             return msg->message == WM_QUIT ? FALSE : TRUE;
         q->cv.wait(lk);
@@ -1036,6 +1051,7 @@ BOOL PeekMessageW(MSG* msg, HWND filter, UINT minMsg, UINT maxMsg, UINT removeFl
     std::unique_lock lk(S().mu);
     auto q = CurrentQueueLocked();
     ServeSendsLocked(lk, *q);
+    q->fresh = false;
     return TakeLocked(*q, msg, filter, minMsg, maxMsg, (removeFlags & PM_REMOVE) != 0) ? TRUE : FALSE;
 }
 
@@ -1069,7 +1085,12 @@ DWORD GetQueueStatus(UINT) {
 }
 
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD) {
-    return WaitImpl(count, handles, waitAll != FALSE, milliseconds, true);
+    return WaitImpl(count, handles, waitAll != FALSE, milliseconds, QueueWake::Waiting);
+}
+
+DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD milliseconds, DWORD, DWORD flags) {
+    return WaitImpl(count, handles, false, milliseconds,
+                    (flags & MWMO_INPUTAVAILABLE) ? QueueWake::Waiting : QueueWake::New);
 }
 
 // ---------------------------------------------------------------- timers
@@ -1212,7 +1233,7 @@ BOOL ResetEvent(HANDLE event) {
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    return WaitImpl(1, &handle, false, milliseconds, false);
+    return WaitImpl(1, &handle, false, milliseconds, QueueWake::None);
 }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
@@ -1220,7 +1241,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    return WaitImpl(count, handles, waitAll != FALSE, milliseconds, false);
+    return WaitImpl(count, handles, waitAll != FALSE, milliseconds, QueueWake::None);
 }
 
 static HANDLE StartThread(std::function<DWORD()> routine, bool suspended, DWORD* threadId) {

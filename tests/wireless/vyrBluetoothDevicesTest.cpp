@@ -2,6 +2,7 @@
 #include "StackFixture.h"
 
 #include "sim/air/SdpRecord.h"
+#include "win32/Windows.h"
 #include "vcl/SysUtils.h"
 #include "vyrAPI.h"
 #include "vyrBlueSoleil.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <set>
 
 using namespace vyr;
@@ -380,6 +382,35 @@ TEST_F(Radios, ToshibaSearchFailuresAndSilence) {
     // A failed connect leaves out the disconnect; the search's own buffers are freed either way.
     EXPECT_EQ(win::test::CallCount("BtDisconnectSDP"), 1);
     EXPECT_EQ(win::test::CallCount("BtMemFree"), 2 * 2 + 1);
+}
+
+// The search waits in its thread's own queue. A message for another window left there meanwhile costs no
+// CPU while the stack stays silent, and stays queued; a WM_QUIT ends the wait as the stack's end notice
+// does and stays queued for the thread's own loop.
+TEST_F(Radios, ToshibaSearchWaitsWithoutSpinningAndLeavesQuitQueued) {
+    Load();
+    TvyrBluetoothRadio radio(baToshiba);
+    TvyrBluetoothServices services;
+    win::test::SetTimeScale(15); // the silent stack's 30 s bound passes in 2 s
+    win::test::SetValue("BtConnectSDP:silent", 1);
+    const win::UINT kOther = win::WM_USER + 77;
+    win::PostMessageW(nullptr, kOther, 5, 0);
+    timespec t0{}, t1{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
+    EXPECT_EQ(device.EnumServices(&radio, &services, nullptr), 2);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
+    EXPECT_LT(static_cast<double>(t1.tv_sec - t0.tv_sec) + static_cast<double>(t1.tv_nsec - t0.tv_nsec) / 1e9, 0.25);
+    win::MSG m{};
+    EXPECT_TRUE(win::PeekMessageW(&m, nullptr, kOther, kOther, win::PM_REMOVE));
+
+    win::PostQuitMessage(7);
+    const win::DWORD start = win::GetTickCount();
+    EXPECT_EQ(device.EnumServices(&radio, &services, nullptr), 0);
+    EXPECT_LT(win::GetTickCount() - start, ToshibaServiceWaitMs);
+    EXPECT_EQ(services.Count(), 2);
+    ASSERT_TRUE(win::PeekMessageW(&m, nullptr, 0, 0, win::PM_REMOVE));
+    EXPECT_EQ(m.message, static_cast<win::UINT>(win::WM_QUIT));
+    EXPECT_EQ(m.wParam, 7u);
 }
 
 TEST_F(Radios, WidCommCountIsClampedAndNamesStayInTheirField) {
