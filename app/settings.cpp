@@ -62,7 +62,6 @@ QString CurrentLanguage() {
 
 // The language the Settings key holds, else the running one: a choice waits there for the
 // next start, and offering the running language instead would undo it on the next OK.
-// A saved name the file no longer has gives way to the running one.
 QString ChosenLanguage() {
     const TConnectionSettings saved = ReadConnectionSettings();
     return saved.hasLanguage && !saved.language.trimmed().isEmpty() ? saved.language : CurrentLanguage();
@@ -143,7 +142,7 @@ void TfmSettings::LoadLanguages() {
     if (cbLanguage->count() == 0)
         cbLanguage->addItem(chosen);
     int i = cbLanguage->findText(chosen, Qt::MatchFixedString); // not case-sensitive
-    if (i < 0)
+    if (i < 0) // a saved name the file no longer has gives way to the running one
         i = cbLanguage->findText(CurrentLanguage(), Qt::MatchFixedString);
     cbLanguage->setCurrentIndex(i < 0 ? 0 : i);
 }
