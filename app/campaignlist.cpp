@@ -170,14 +170,32 @@ void TCampaignList::Edit() {
             ErrorOK(owner_, TranslateText(STR_UNSUPPORTED_CAMP_TYPE));
             return;
         }
-        editor->LoadCampaign(RowId(item));
-        if (ShowModal(*editor) != QDialog::Accepted)
+        // Deleted elsewhere (another station, a tool): the row points at nothing, and an
+        // editor would store a new campaign under its name.
+        if (!editor->LoadCampaign(RowId(item))) {
+            ErrorOK(owner_, TranslateText(STR_CAMPAIGN_GONE));
+            RemoveRow(item);
+            return;
+        }
+        const int result = ShowModal(*editor);
+        if (editor->CampaignGone) { // the editor told the user
+            RemoveRow(item);
+            return;
+        }
+        if (result != QDialog::Accepted)
             return;
         SetRow(item, editor->edCampaignName->text(), ScheduleText(editor->cbSchedule->currentIndex()),
                editor->cbEnabled->isChecked());
     } catch (const std::exception& e) {
         ShowException(owner_, e);
     }
+}
+
+void TCampaignList::RemoveRow(QTreeWidgetItem* item) {
+    delete item;
+    // The selection does not move on to a neighbour: a second Edit or Delete must not hit
+    // a campaign the user did not choose.
+    list_->clearSelection();
 }
 
 void TCampaignList::Delete() {
@@ -187,10 +205,7 @@ void TCampaignList::Delete() {
     try {
         quDeleteCamp->ParamByName("ID").SetAsInteger(RowId(item));
         quDeleteCamp->ExecSQL();
-        delete item;
-        // The selection does not move on to a neighbour: a second Delete must not hit
-        // a campaign the user did not choose.
-        list_->clearSelection();
+        RemoveRow(item);
     } catch (const ibx::EIBError& e) {
         if (QString::fromUtf8(e.what()).toLower().contains(QLatin1String("e_campaigns_busy")))
             ErrorOK(owner_, TranslateText(STR_CAMPAIGN_RUNNING));

@@ -42,7 +42,8 @@ public:
     void AddPromotion();
     // Opens the new-campaign wizard and appends the campaign it created at the end.
     void AddWizard();
-    // Opens the selected campaign in its type's editor.
+    // Opens the selected campaign in its type's editor. A campaign deleted elsewhere is
+    // reported and its row taken off the list; nothing is stored.
     void Edit();
     // Deletes the selected campaign after asking; a campaign being sent stays.
     void Delete();
@@ -54,6 +55,7 @@ public:
 private:
     void AddWith(std::unique_ptr<TCampEditor> editor, int type);
     int ShowModal(TCampEditor& editor);
+    void RemoveRow(QTreeWidgetItem* item);
     static void SetRow(QTreeWidgetItem* item, const QString& name, const QString& schedule, bool enabled);
 
     QTreeWidget* list_;

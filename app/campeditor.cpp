@@ -282,7 +282,7 @@ QString TCampEditor::FieldText(const ibx::TIBQuery& q, const char* name) {
     return f.IsNull() ? QString() : QString::fromStdU16String(f.AsWideString());
 }
 
-void TCampEditor::LoadCampaign(int Id) {
+bool TCampEditor::LoadCampaign(int Id) {
     quGetCamp->Close();
     quGetCamp->SetSQL(("select CAMPAIGNS_NAME, CAMPAIGNS_ENABLED, CAMPAIGNS_END_DATE, CAMPAIGNS_END_TIME, "
                        "CAMPAIGNS_FILE_NAME, CAMPAIGNS_SCHEDULE, CAMPAIGNS_START_DATE, CAMPAIGNS_START_TIME, "
@@ -294,7 +294,8 @@ void TCampEditor::LoadCampaign(int Id) {
     quGetCamp->Open();
     quGetCamp->FetchAll();
     quGetCamp->First();
-    if (quGetCamp->RecordCount() > 0) {
+    const bool found = quGetCamp->RecordCount() > 0;
+    if (found) {
         const ibx::TIBQuery& q = *quGetCamp;
         const QSignalBlocker b1(cbSchedule), b2(dtpStartDate), b3(dtpEndDate), b4(dtpStartTime), b5(dtpEndTime),
             b6(dtpStart), b7(dtpEnd);
@@ -328,6 +329,17 @@ void TCampEditor::LoadCampaign(int Id) {
     }
     quGetCamp->Close();
     AfterLoad();
+    return found;
+}
+
+bool TCampEditor::CampaignExists() {
+    quGetCamp->Close();
+    quGetCamp->SetSQL("select CAMPAIGNS_ID from CAMPAIGNS where CAMPAIGNS_ID = :ID");
+    quGetCamp->ParamByName("id").SetAsInteger(CampaignId);
+    quGetCamp->Open();
+    const bool exists = !quGetCamp->Eof();
+    quGetCamp->Close();
+    return exists;
 }
 
 ibx::TIBXSQLVAR& TCampEditor::Param(ibx::TIBStoredProc& sp, const char* name) {
@@ -406,6 +418,13 @@ bool TCampEditor::SaveCampaign() {
         }
     }
     if (!stored) {
+        // Deleted elsewhere while the dialog was open: storing it anew would make a campaign
+        // the user never asked for.
+        if (!adding && !CampaignExists()) {
+            CampaignGone = true;
+            ErrorOK(this, TranslateText(STR_CAMPAIGN_GONE));
+            return false;
+        }
         ErrorOK(this, TranslateText(unstorableText ? STR_UNSTORABLE_TEXT
                                     : adding       ? STR_UNABLE_ADD_CMPAIGN
                                                    : STR_UNABLE_UPD_CMPAIGN));
@@ -423,8 +442,13 @@ bool TCampEditor::SaveCampaign() {
 void TCampEditor::done(int r) {
     if (r == QDialog::Accepted) {
         try {
-            if (!SaveCampaign())
+            if (!SaveCampaign()) {
+                if (CampaignGone) {
+                    RollbackQuietly(*IBTransaction);
+                    QDialog::done(QDialog::Rejected);
+                }
                 return;
+            }
             IBTransaction->Commit();
         } catch (const std::exception& e) {
             ShowException(this, e);

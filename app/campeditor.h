@@ -122,8 +122,12 @@ public:
     // The campaign type this editor stores.
     virtual int CampaignType() const = 0;
 
-    // Loads campaign Id into the dialog; an id without a row leaves a new campaign.
-    void LoadCampaign(int Id);
+    // Loads campaign Id into the dialog; an id without a row leaves a new campaign and
+    // gives false.
+    bool LoadCampaign(int Id);
+    // Set when saving found the loaded campaign deleted elsewhere: the user was told, nothing
+    // was stored and the dialog closed.
+    bool CampaignGone = false;
     // Checks the fields and stores the campaign; false (after telling the user) when
     // a check or the procedure failed. Other errors propagate.
     bool SaveCampaign();
@@ -178,6 +182,8 @@ protected:
 
 private:
     void FillCommon(ibx::TIBStoredProc& sp);
+    // Whether the campaign of CampaignId is still stored.
+    bool CampaignExists();
     TSchedulePickers Pickers() const;
 
     std::unique_ptr<Ui::TCampEditor> ui_;

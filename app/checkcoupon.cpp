@@ -22,17 +22,31 @@ const char* const CheckSql =
     "where (CAMPAIGNS_ID = PROCESSED_CAMPAIGNS_ID) and (devices_id = PROCESSED_DEVICES_ID) and "
     "(PROCESSED_COUPON = :coupon);";
 
-const char* const UseSql = "update processed set processed_valid_to = 0 where processed_id = :id;";
+// Redeems only a coupon still valid at :now, so of two counters redeeming one coupon only
+// the first succeeds. Validity is counted on the clock's readings, as the check counts it.
+const char* const UseSql =
+    "update processed set processed_valid_to = 0 where processed_id = :id and processed_valid_to <> 0 and "
+    "datediff(millisecond from processed_date_time to cast(:now as timestamp)) < processed_valid_to * 3600000;";
+
+// What a coupon the redemption did not take now is.
+const char* const StateSql = "select PROCESSED_VALID_TO, PROCESSED_DATE_TIME from PROCESSED where PROCESSED_ID = :id;";
 
 // Row of the result list that carries the verdict.
 constexpr int VerdictRow = 4;
 
+// The database keeps the clock's readings, without a zone.
 QDateTime FieldDateTime(const ibx::TIBXSQLVAR& f) {
     if (f.IsNull())
         return QDateTime();
     const ibx::TDateTime t = f.AsDateTime();
     return QDateTime(QDate(t.Date.Year, t.Date.Month, t.Date.Day),
-                     QTime(t.Time.Hour, t.Time.Minute, t.Time.Second, t.Time.Fraction / 10));
+                     QTime(t.Time.Hour, t.Time.Minute, t.Time.Second, t.Time.Fraction / 10), Qt::UTC);
+}
+
+ibx::TDateTime ToIb(const QDateTime& reading) {
+    const QDate d = reading.date();
+    const QTime t = reading.time();
+    return ibx::TDateTime{{d.year(), d.month(), d.day()}, {t.hour(), t.minute(), t.second(), t.msec() * 10}};
 }
 
 QString FieldText(const ibx::TIBXSQLVAR& f) {
@@ -55,9 +69,24 @@ QString DateTimeText(const QDateTime& t) {
            t.time().toString(QStringLiteral("HH:mm:ss"));
 }
 
+QDateTime ClockReading(const QDateTime& t) {
+    // UTC only as a zone that never shifts: the date and time stay as the clock showed them.
+    return t.isValid() ? QDateTime(t.date(), t.time(), Qt::UTC) : QDateTime();
+}
+
 QDateTime CouponValidTill(const QDateTime& sent, qint64 validHours) {
-    // Whole hours in seconds: a one-hour coupon lasts one hour.
-    return sent.addSecs(validHours * 3600);
+    // Counted on the clock, not in elapsed time: a day's coupon ends at the hour it was sent,
+    // also across a change to or from summer time. Whole hours, so one hour is not nothing.
+    return ClockReading(sent).addSecs(validHours * 3600);
+}
+
+TCouponState CouponState(const QDateTime& sent, qint64 validHours, const QDateTime& now) {
+    if (validHours == 0)
+        return TCouponState::Used;
+    // Without a send time the validity cannot be told, so it is never offered for use.
+    if (!sent.isValid() || ClockReading(now) >= CouponValidTill(sent, validHours))
+        return TCouponState::Expired;
+    return TCouponState::Valid;
 }
 
 TfmCheckCoupon::TfmCheckCoupon(ibx::TIBDatabase* db, QWidget* parent)
@@ -83,6 +112,10 @@ TfmCheckCoupon::TfmCheckCoupon(ibx::TIBDatabase* db, QWidget* parent)
     quUse.SetDatabase(db);
     quUse.SetTransaction(&IBTransaction);
     quUse.SetSQL(UseSql);
+    quState.SetName(u"quState");
+    quState.SetDatabase(db);
+    quState.SetTransaction(&IBTransaction);
+    quState.SetSQL(StateSql);
 
     connect(btCheck, &QPushButton::clicked, this, &TfmCheckCoupon::btCheckClick);
     connect(btUse, &QPushButton::clicked, this, &TfmCheckCoupon::btUseClick);
@@ -166,18 +199,18 @@ void TfmCheckCoupon::Check() {
     AddRow(TranslateText(STR_DEVICE_MAC), mac);
     AddRow(TranslateText(STR_DEVICE_NAME), name);
     AddRow(TranslateText(STR_SEND_TIME), DateTimeText(sent));
-    if (validHours == 0) {
+    switch (CouponState(sent, validHours, TCouponClock::Now())) {
+    case TCouponState::Used:
         AddRow(TranslateText(STR_VALID_TILL), TranslateText(STR_USED));
-        return;
-    }
-    // Without a send time the validity cannot be told, so it is never offered for use.
-    const QDateTime till = sent.isValid() ? CouponValidTill(sent, validHours) : QDateTime();
-    if (!till.isValid() || TCouponClock::Now() >= till) {
+        break;
+    case TCouponState::Expired:
         AddRow(TranslateText(STR_VALID_TILL), TranslateText(STR_EXPIRED));
-        return;
+        break;
+    case TCouponState::Valid:
+        AddRow(TranslateText(STR_VALID_TILL), DateTimeText(CouponValidTill(sent, validHours)));
+        btUse->setEnabled(true);
+        break;
     }
-    AddRow(TranslateText(STR_VALID_TILL), DateTimeText(till));
-    btUse->setEnabled(true);
 }
 
 void TfmCheckCoupon::btUseClick() {
@@ -191,13 +224,45 @@ void TfmCheckCoupon::btUseClick() {
 void TfmCheckCoupon::Use() {
     if (CouponRecordId <= 0)
         return;
+    const QDateTime now = TCouponClock::Now();
+    bool redeemed = false, gone = false;
+    TCouponState state = TCouponState::Used;
     {
         TTransactionGuard transaction(IBTransaction);
         quUse.ParamByName("id").SetAsInteger(CouponRecordId);
+        quUse.ParamByName("now").SetAsDateTime(ToIb(ClockReading(now)));
         quUse.ExecSQL();
+        redeemed = quUse.RowsAffected() > 0;
+        if (!redeemed) {
+            // Another counter redeemed it, or its time ran out, since the check.
+            quState.ParamByName("id").SetAsInteger(CouponRecordId);
+            quState.Open();
+            gone = quState.Eof();
+            if (!gone)
+                state = CouponState(FieldDateTime(quState.FieldByName("PROCESSED_DATE_TIME")),
+                                    quState.FieldByName("PROCESSED_VALID_TO").AsInt64(), now);
+            quState.Close();
+        }
         transaction.Commit();
     }
     btUse->setEnabled(false);
-    if (QTreeWidgetItem* verdict = ListView->topLevelItem(VerdictRow))
+    if (gone) {
+        // The record was deleted meanwhile: the coupon is no more to be found.
+        CouponRecordId = 0;
+        ListView->clear();
+        WarningOK(this, TranslateText(STR_COUPON_NOT_FOUND));
+        return;
+    }
+    QTreeWidgetItem* verdict = ListView->topLevelItem(VerdictRow);
+    if (!verdict)
+        return;
+    if (redeemed) {
         verdict->setText(1, TranslateText(STR_USED));
+    } else if (state == TCouponState::Valid) {
+        // Changed meanwhile and valid again: offered once more.
+        btUse->setEnabled(true);
+    } else {
+        verdict->setText(1, TranslateText(state == TCouponState::Expired ? STR_EXPIRED : STR_USED));
+        WarningOK(this, TranslateText(STR_COUPON_NOT_REDEEMED));
+    }
 }

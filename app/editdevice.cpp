@@ -1,5 +1,6 @@
 #include "editdevice.h"
 
+#include "fieldcheck.h"
 #include "msgbox.h"
 #include "searchfordevices.h"
 #include "translation.h"
@@ -98,6 +99,9 @@ void TfmEditDevice::Store() {
 
 void TfmEditDevice::done(int r) {
     if (r == QDialog::Accepted) {
+        // The procedures refuse an entry without an address; the field is named here instead.
+        if (!CheckNotEmpty(this, edMAC, FieldCaption(edMAC)))
+            return;
         try {
             Store();
         } catch (const std::exception& e) {

@@ -1,5 +1,6 @@
 #include "promocamp.h"
 
+#include "fieldcheck.h"
 #include "jpegcodec.h"
 #include "msgbox.h"
 #include "strings.h"
@@ -27,6 +28,11 @@ void ShowCouponValidity(bool coupon, QWidget* label, QLineEdit* validIn) {
     label->setEnabled(coupon);
     validIn->setEnabled(coupon);
     validIn->setText(coupon ? QStringLiteral("1") : QString());
+}
+
+bool CheckCouponValidity(QWidget* owner, const QCheckBox* coupon, const QLabel* label, const QLineEdit* validIn) {
+    // 0 hours would mark every coupon handed out as used at once.
+    return !coupon->isChecked() || CheckWholeNumber(owner, validIn, FieldCaption(label), 1, CouponValidityMax);
 }
 
 TOpenDialog PromoPictureDialog() {
@@ -252,7 +258,7 @@ bool TfmPromoCamp::CheckContent() {
         ErrorOK(this, TranslateText(STR_IMAGE));
         return false;
     }
-    return true;
+    return CheckCouponValidity(this, cbEnableCoupon, laValidIn, edValidIn);
 }
 
 void TfmPromoCamp::FillContent(ibx::TIBStoredProc& sp, bool) {

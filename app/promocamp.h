@@ -20,6 +20,11 @@ QString PromoPreviewText(const QString& message, bool coupon);
 // The validity edit and its label follow the coupon box: enabled with "1" when on,
 // disabled and empty when off.
 void ShowCouponValidity(bool coupon, QWidget* label, QLineEdit* validIn);
+// The most hours a coupon's validity can hold (a small integer column).
+inline constexpr int CouponValidityMax = 32767;
+// With the coupon on, the validity must be 1 to CouponValidityMax hours; false after telling the
+// user, naming the field by its label.
+bool CheckCouponValidity(QWidget* owner, const QCheckBox* coupon, const QLabel* label, const QLineEdit* validIn);
 // The dialog a promotion's picture is chosen in.
 TOpenDialog PromoPictureDialog();
 // Reads a chosen picture file (".bmp" as a bitmap, anything else as JPEG) for the

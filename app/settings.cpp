@@ -2,6 +2,7 @@
 #include "transactionguard.h"
 
 #include "dbsettings.h"
+#include "fieldcheck.h"
 #include "main.h"
 #include "msgbox.h"
 #include "strings.h"
@@ -29,30 +30,41 @@ const char* const WriteSql =
     "SETTINGS_MAX_PER_DONGLE = :SETTINGS_MAX_PER_DONGLE, settings_bl_timeout = :settings_bl_timeout, "
     "settings_reject_retry = :settings_reject_retry, settings_ignore_retry = :settings_ignore_retry;";
 
-// One edit: the column it is read from, the parameter it is written to and the value
-// "Restore default" puts back.
+// One edit: the column it is read from, the parameter it is written to, the value
+// "Restore default" puts back, and the range of a number the row takes (none for text).
 struct TSettingField {
     QLineEdit* TfmSettings::*edit;
     const char* column;
     const char* param;
     const char* restored;
+    int min = 0, max = -1;
 };
 
+// The ranges are the row's checks: the sender's timings and connection count fit in a
+// byte, and the counts are small integers that cannot go below zero.
+constexpr int SmallIntMax = 32767;
 const TSettingField Fields[] = {
     {&TfmSettings::edLocalName, "SETTINGS_NAME", "NAME", PRODUCT_NAME},
-    {&TfmSettings::edMaxConnections, "SETTINGS_MAX_CONN", "MAX_CONN", "7"},
-    {&TfmSettings::edMaxPerDongle, "SETTINGS_MAX_PER_DONGLE", "SETTINGS_MAX_PER_DONGLE", "20"},
-    {&TfmSettings::edSleep, "SETTINGS_SLEEP", "SLEEP", "5"},
-    {&TfmSettings::edDiscoveryTimeout, "SETTINGS_DISC_TIMEOUT", "DISC_TIMEOUT", "15"},
-    {&TfmSettings::edConnectTimeout, "SETTINGS_CONNECT_TIMEOUT", "CONNECT_TIMEOUT", "30"},
-    {&TfmSettings::edSendDelay, "SETTINGS_DELAY", "DELAY", "5"},
-    {&TfmSettings::edBlackListTimeout, "settings_bl_timeout", "settings_bl_timeout", "24"},
-    {&TfmSettings::edRejectRetry, "settings_reject_retry", "settings_reject_retry", "3"},
-    {&TfmSettings::edIgnoreRetry, "settings_ignore_retry", "settings_ignore_retry", "3"},
+    {&TfmSettings::edMaxConnections, "SETTINGS_MAX_CONN", "MAX_CONN", "7", 1, 255},
+    {&TfmSettings::edMaxPerDongle, "SETTINGS_MAX_PER_DONGLE", "SETTINGS_MAX_PER_DONGLE", "20", 0, SmallIntMax},
+    {&TfmSettings::edSleep, "SETTINGS_SLEEP", "SLEEP", "5", 1, 255},
+    {&TfmSettings::edDiscoveryTimeout, "SETTINGS_DISC_TIMEOUT", "DISC_TIMEOUT", "15", 0, 255},
+    {&TfmSettings::edConnectTimeout, "SETTINGS_CONNECT_TIMEOUT", "CONNECT_TIMEOUT", "30", 1, 255},
+    {&TfmSettings::edSendDelay, "SETTINGS_DELAY", "DELAY", "5", 1, 255},
+    {&TfmSettings::edBlackListTimeout, "settings_bl_timeout", "settings_bl_timeout", "24", 0, SmallIntMax},
+    {&TfmSettings::edRejectRetry, "settings_reject_retry", "settings_reject_retry", "3", 0, SmallIntMax},
+    {&TfmSettings::edIgnoreRetry, "settings_ignore_retry", "settings_ignore_retry", "3", 0, SmallIntMax},
 };
 
 QString CurrentLanguage() {
     return fmMain ? fmMain->LanguageName : Translator().LanguageName();
+}
+
+// The language the Settings key holds, else the running one: a choice waits there for the
+// next start, and offering the running language instead would undo it on the next OK.
+QString ChosenLanguage() {
+    const TConnectionSettings saved = ReadConnectionSettings();
+    return saved.hasLanguage && !saved.language.trimmed().isEmpty() ? saved.language : CurrentLanguage();
 }
 
 } // namespace
@@ -126,10 +138,12 @@ void TfmSettings::FormCreate() {
 void TfmSettings::LoadLanguages() {
     cbLanguage->clear();
     cbLanguage->addItems(Translator().Languages());
-    const QString current = CurrentLanguage();
+    const QString chosen = ChosenLanguage();
     if (cbLanguage->count() == 0)
-        cbLanguage->addItem(current);
-    const int i = cbLanguage->findText(current, Qt::MatchFixedString); // not case-sensitive
+        cbLanguage->addItem(chosen);
+    int i = cbLanguage->findText(chosen, Qt::MatchFixedString); // not case-sensitive
+    if (i < 0) // a saved name the file no longer has gives way to the running one
+        i = cbLanguage->findText(CurrentLanguage(), Qt::MatchFixedString);
     cbLanguage->setCurrentIndex(i < 0 ? 0 : i);
 }
 
@@ -163,6 +177,10 @@ void TfmSettings::btRestoreDefaultClick() {
 }
 
 bool TfmSettings::SaveSettings() {
+    // What the row would refuse is named here, field and range, before the database is asked.
+    for (const TSettingField& f : Fields)
+        if (f.max >= f.min && !CheckWholeNumber(this, this->*f.edit, FieldCaption(this->*f.edit), f.min, f.max))
+            return false;
     try {
         if (quSetSettings.Active())
             quSetSettings.Close();

@@ -2,6 +2,7 @@
 
 const std::array<StrKey, STR_KEY_COUNT>& AllStrKeys() {
     static const std::array<StrKey, STR_KEY_COUNT> keys{{
+        STR_CAMPAIGN_GONE,
         STR_CAMPAIGN_NAME,
         STR_CAMPAIGN_RUNNING,
         STR_CAMPAING_NAME,
@@ -9,6 +10,7 @@ const std::array<StrKey, STR_KEY_COUNT>& AllStrKeys() {
         STR_CONFIG_DATABASE,
         STR_CONNECTING,
         STR_COUPON_NOT_FOUND,
+        STR_COUPON_NOT_REDEEMED,
         STR_DELETE_CAMPAIGN,
         STR_DELETE_DEVICE,
         STR_DETECTED,
@@ -67,6 +69,8 @@ const std::array<StrKey, STR_KEY_COUNT>& AllStrKeys() {
         STR_UNSUPPORTED_CAMP_TYPE,
         STR_USED,
         STR_VALID_TILL,
+        STR_VALUE_RANGE,
+        STR_VALUE_REQUIRED,
     }};
     return keys;
 }

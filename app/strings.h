@@ -17,6 +17,8 @@ struct StrKey {
 inline constexpr const char* COMPANY_NAME = "Morvek";
 inline constexpr const char* PRODUCT_NAME = "Tavlin";
 
+inline constexpr StrKey STR_CAMPAIGN_GONE{
+    "STR_CAMPAIGN_GONE", "The campaign no longer exists: it was deleted elsewhere. It is taken off the list."};
 inline constexpr StrKey STR_CAMPAIGN_NAME{"STR_CAMPAIGN_NAME", "You must provide a valid campaign name."};
 inline constexpr StrKey STR_CAMPAIGN_RUNNING{"STR_CAMPAIGN_RUNNING", "Campaign is running"};
 inline constexpr StrKey STR_CAMPAING_NAME{"STR_CAMPAING_NAME", "Campaign name"};
@@ -25,6 +27,8 @@ inline constexpr StrKey STR_CONFIG_DATABASE{
     "STR_CONFIG_DATABASE",
     "Unable to connect to the database. Do you want to configure the database connection settings?"};
 inline constexpr StrKey STR_CONNECTING{"STR_CONNECTING", "Connecting"};
+inline constexpr StrKey STR_COUPON_NOT_REDEEMED{
+    "STR_COUPON_NOT_REDEEMED", "The coupon was not redeemed: it has been used or has expired since it was checked."};
 inline constexpr StrKey STR_COUPON_NOT_FOUND{"STR_COUPON_NOT_FOUND", "Counpon was not found."};
 inline constexpr StrKey STR_DELETE_CAMPAIGN{"STR_DELETE_CAMPAIGN", "Are you sure you want to delete campaign?"};
 inline constexpr StrKey STR_DELETE_DEVICE{"STR_DELETE_DEVICE", "Are you sure you want to delete selected device?"};
@@ -92,9 +96,12 @@ inline constexpr StrKey STR_UNSTORABLE_TEXT{
 inline constexpr StrKey STR_UNSUPPORTED_CAMP_TYPE{"STR_UNSUPPORTED_CAMP_TYPE", "Unknown or unsupported campaign type."};
 inline constexpr StrKey STR_USED{"STR_USED", "Already used"};
 inline constexpr StrKey STR_VALID_TILL{"STR_VALID_TILL", "Valid till"};
+// A field's refusal before saving: %s is the field's caption, then its smallest and largest value.
+inline constexpr StrKey STR_VALUE_RANGE{"STR_VALUE_RANGE", "\"%s\" must be a whole number from %d to %d."};
+inline constexpr StrKey STR_VALUE_REQUIRED{"STR_VALUE_REQUIRED", "\"%s\" must not be empty."};
 
 // Every text key above, in alphabetical order.
-inline constexpr std::size_t STR_KEY_COUNT = 65;
+inline constexpr std::size_t STR_KEY_COUNT = 69;
 const std::array<StrKey, STR_KEY_COUNT>& AllStrKeys();
 
 // Texts of the station's own beyond the list above, which stays as the language files

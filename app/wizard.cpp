@@ -390,6 +390,11 @@ void TfmWizard::CreateCampaign() {
         CheckFailed(STR_IMAGE, pgPromo);
         return;
     }
+    if (type == CampTypePromotion && !CheckCouponValidity(this, cbEnableCoupon, laValidIn, edValidIn)) {
+        ShowPage(pgPromo);
+        btNext->setText(TranslateText(STR_NEXT));
+        return;
+    }
 
     // The content is made before the transaction starts: a file that cannot be read or
     // a picture that cannot be encoded leaves nothing open.

@@ -148,3 +148,42 @@ TEST_F(CampaignListTest, DeleteAsksAndKeepsARunningCampaign) {
     EXPECT_EQ(list_->Selected(), nullptr); // nothing left to edit or delete until a row is chosen
     EXPECT_EQ(boxes_->Unexpected(), 0);
 }
+
+TEST_F(CampaignListTest, CampaignDeletedElsewhereIsReportedAndLeavesTheListWithNothingStored) {
+    Exec("insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, "
+         "CAMPAIGNS_FILE_NAME) values (801, 'Alpha', 0, 0, 'a.3gp')");
+    Exec("insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, "
+         "CAMPAIGNS_FILE_NAME) values (802, 'Beta', 1, 0, 'b.vcf')");
+    list_->Refresh();
+    int opened = 0;
+    list_->ShowModalHook = [&](TCampEditor& ed) {
+        ++opened;
+        ed.accept();
+        return ed.result();
+    };
+
+    // Gone before Edit: no editor, the row goes.
+    Exec("delete from CAMPAIGNS where CAMPAIGNS_ID = 801");
+    Select(0);
+    list_->Edit();
+    EXPECT_EQ(opened, 0);
+    EXPECT_EQ(Shown(), QStringList{Str(STR_CAMPAIGN_GONE)});
+    ASSERT_EQ(tree_->topLevelItemCount(), 1);
+    EXPECT_EQ(Row(0)[0], "Beta");
+    EXPECT_EQ(list_->Selected(), nullptr);
+
+    // Gone while its editor is open: OK says so, the editor closes, the row goes.
+    list_->ShowModalHook = [&](TCampEditor& ed) {
+        Exec("delete from CAMPAIGNS where CAMPAIGNS_ID = 802");
+        ed.edCampaignName->setText("Beta 2");
+        ed.accept();
+        EXPECT_FALSE(ed.IBTransaction->InTransaction());
+        return ed.result();
+    };
+    Select(0);
+    list_->Edit();
+    EXPECT_EQ(Shown(), QStringList({Str(STR_CAMPAIGN_GONE), Str(STR_CAMPAIGN_GONE)}));
+    EXPECT_EQ(tree_->topLevelItemCount(), 0);
+    EXPECT_EQ(Scalar("select count(*) from CAMPAIGNS").AsInteger(), 0);
+    EXPECT_EQ(boxes_->Unexpected(), 0);
+}

@@ -1,6 +1,7 @@
 // The coupon check on the embedded database with a fixed clock: which texts are codes,
 // when a coupon runs out, redeeming it, and the dialog after a database error.
 #include "EditorTestSupport.h"
+#include "ScopedEnv.h"
 #include "checkcoupon.h"
 #include "promopicture.h"
 #include "strings.h"
@@ -86,8 +87,8 @@ TEST(CouponCode, OnlyWhatTheStationPrintsIsACode) {
     EXPECT_FALSE(ParseCouponText(QString(1000, QLatin1Char('0')) + "G").has_value());
     EXPECT_EQ(ParseCouponText(QString(1000, QLatin1Char('0')) + "1F"), 31);
 
-    EXPECT_EQ(CouponValidTill(At(15, 10, 0), 1), At(15, 11, 0));
-    EXPECT_EQ(CouponValidTill(At(15, 10, 0), 24), At(16, 10, 0));
+    EXPECT_EQ(CouponValidTill(At(15, 10, 0), 1), ClockReading(At(15, 11, 0)));
+    EXPECT_EQ(CouponValidTill(At(15, 10, 0), 24), ClockReading(At(16, 10, 0)));
 }
 
 TEST_F(CheckCouponTest, FoundCouponShowsItsTransferAndValidity) {
@@ -221,4 +222,57 @@ TEST_F(CheckCouponTest, DatabaseErrorLeavesTheDialogUsable) {
     EXPECT_FALSE(d.btUse->isEnabled());
     EXPECT_EQ(Verdict(d, "ABE"), Str(STR_USED));
     EXPECT_EQ(Text("select PROCESSED_VALID_TO from PROCESSED where PROCESSED_ID = 7006"), "0");
+}
+
+TEST_F(CheckCouponTest, ValidityRunsOnTheLocalClockAcrossSummerTime) {
+    // Sent the day before the clocks go forward, and the day before they go back.
+    Exec("insert into PROCESSED (PROCESSED_ID, PROCESSED_COUPON, PROCESSED_VALID_TO, PROCESSED_CAMPAIGNS_ID, "
+         "PROCESSED_DEVICES_ID, PROCESSED_DATE_TIME) values (7010, 2760, 24, 7001, 7001, '2024-03-30 10:00:00')");
+    Exec("insert into PROCESSED (PROCESSED_ID, PROCESSED_COUPON, PROCESSED_VALID_TO, PROCESSED_CAMPAIGNS_ID, "
+         "PROCESSED_DEVICES_ID, PROCESSED_DATE_TIME) values (7011, 2761, 24, 7001, 7001, '2024-10-26 10:00:00')");
+    const tavtest::ScopedEnv zone("TZ", "Europe/Berlin");
+    TfmCheckCoupon d(conn_);
+    for (const QDate day : {QDate(2024, 3, 31), QDate(2024, 10, 27)}) {
+        const QString code = day.month() == 3 ? "AC8" : "AC9";
+        now_ = QDateTime(day, QTime(9, 59, 59));
+        const QString till = Verdict(d, code);
+        EXPECT_EQ(till, DateTimeText(QDateTime(day, QTime(10, 0)))) << code.toStdString();
+        EXPECT_TRUE(till.endsWith("10:00:00")) << till.toStdString();
+        EXPECT_TRUE(d.btUse->isEnabled());
+        now_ = QDateTime(day, QTime(10, 0));
+        EXPECT_EQ(Verdict(d, code), Str(STR_EXPIRED)) << code.toStdString();
+        EXPECT_FALSE(d.btUse->isEnabled());
+    }
+    // Use counts the same way: a second before the end it still redeems.
+    now_ = QDateTime(QDate(2024, 3, 31), QTime(9, 59, 59));
+    Verdict(d, "AC8");
+    d.btUse->click();
+    EXPECT_EQ(Text("select PROCESSED_VALID_TO from PROCESSED where PROCESSED_ID = 7010"), "0");
+    EXPECT_TRUE(boxes_->Asked().empty());
+}
+
+TEST_F(CheckCouponTest, UseRedeemsOnlyWhatIsStillValid) {
+    Exec("insert into PROCESSED (PROCESSED_ID, PROCESSED_COUPON, PROCESSED_VALID_TO, PROCESSED_CAMPAIGNS_ID, "
+         "PROCESSED_DEVICES_ID, PROCESSED_DATE_TIME) values (7012, 2762, 3, 7001, 7001, '2024-03-15 10:00:00')");
+    // Two counters check the same coupon; the first redeems it, the second is refused.
+    TfmCheckCoupon first(conn_), second(conn_);
+    ASSERT_EQ(Verdict(first, "ACA"), DateTimeText(At(15, 13, 0)));
+    ASSERT_EQ(Verdict(second, "ACA"), DateTimeText(At(15, 13, 0)));
+    first.btUse->click();
+    EXPECT_TRUE(boxes_->Asked().empty());
+    second.btUse->click();
+    EXPECT_EQ(second.ListView->topLevelItem(4)->text(1), Str(STR_USED));
+    EXPECT_FALSE(second.btUse->isEnabled());
+    EXPECT_EQ(Shown(), QStringList{Str(STR_COUPON_NOT_REDEEMED)});
+
+    // Checked while valid, used after its end: nothing changes, and it reads expired.
+    Exec("update PROCESSED set PROCESSED_VALID_TO = 3 where PROCESSED_ID = 7012");
+    now_ = At(15, 12, 59, 59);
+    ASSERT_EQ(Verdict(first, "ACA"), DateTimeText(At(15, 13, 0)));
+    now_ = At(15, 13, 0);
+    first.btUse->click();
+    EXPECT_EQ(first.ListView->topLevelItem(4)->text(1), Str(STR_EXPIRED));
+    EXPECT_FALSE(first.btUse->isEnabled());
+    EXPECT_EQ(Text("select PROCESSED_VALID_TO from PROCESSED where PROCESSED_ID = 7012"), "3");
+    EXPECT_EQ(Shown().size(), 2);
 }

@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QToolButton>
 
 using namespace tavlin::test;
@@ -76,6 +77,11 @@ TOfferedFiles OfferedFiles(const std::function<void()>& click, const QString& fo
     click();
     EXPECT_TRUE(steps.Done());
     return offered;
+}
+
+// The refusal of a coupon validity, naming the field by its label.
+QString ValidityRange() {
+    return FormatText(QString::fromUtf8(STR_VALUE_RANGE.text), QStringLiteral("valid in (hours)"), 1, 32767);
 }
 
 } // namespace
@@ -250,12 +256,37 @@ TEST_F(ContentEditorsTest, PromotionPicturesFontAndSave) {
     EXPECT_EQ(back.edSendAs->text(), "photo");
     EXPECT_EQ(back.imLogo->Picture().size(), QSize(300, 200));
 
-    // A validity the database cannot take fails inside the procedure.
+    // A validity that is no number is refused before the database is asked.
     boxes_->Clear();
     back.edValidIn->setText("soon");
     back.accept();
-    EXPECT_EQ(Shown(), QStringList{QString::fromUtf8(STR_UNABLE_UPD_CMPAIGN.text)});
+    EXPECT_EQ(Shown(), QStringList{ValidityRange()});
     EXPECT_EQ(back.result(), QDialog::Rejected);
+}
+
+TEST_F(ContentEditorsTest, CouponValidityIsRefusedByNameOutsideOneToTheColumnsMost) {
+    TfmPromoCamp ed(conn_);
+    ed.show();
+    ed.imLogo->SetPicture(Gradient(8, 8));
+    const int before = Scalar("select count(*) from CAMPAIGNS").AsInteger();
+    // 0 would mark every coupon used at once; 32768 does not fit the column; blanks and signs are no number.
+    for (const char* bad : {"0", "32768", "99999", "", " 5", "+5", "-1"}) {
+        boxes_->Clear();
+        ed.edValidIn->setText(bad);
+        ed.btOK->click();
+        EXPECT_EQ(Shown(), QStringList{ValidityRange()}) << bad;
+        EXPECT_TRUE(ed.isVisible()) << bad;
+        EXPECT_EQ(ed.CampaignId, 0);
+    }
+    EXPECT_EQ(Scalar("select count(*) from CAMPAIGNS").AsInteger(), before);
+    ed.edValidIn->setText("32767");
+    boxes_->Clear();
+    ed.btOK->click();
+    EXPECT_TRUE(Shown().isEmpty());
+    EXPECT_FALSE(ed.isVisible());
+    EXPECT_EQ(Scalar("select CAMPAIGNS_VALID_IN from CAMPAIGNS where CAMPAIGNS_ID = " + std::to_string(ed.CampaignId))
+                  .AsInteger(),
+              32767);
 }
 
 TEST_F(ContentEditorsTest, EditorsRenderOffscreen) {

@@ -240,14 +240,16 @@ TEST_F(DeviceListTest, FailingProceduresKeepTheirDialogsAndRowsAndShowTheDatabas
     d.acDelete->trigger();
     EXPECT_EQ(Shown(d), QStringList{"(00:00:00:00:00:01)|keep|Yes"});
 
-    // A name longer than the column is refused by the procedure: the entry dialog stays open with
-    // the error, and a corrected name goes through.
+    // An entry the procedure refuses: the entry dialog stays open with the error, and a corrected
+    // name goes through.
+    Exec("create trigger WHITE_LIST_REFUSE for WHITE_LIST before insert as begin "
+         "if (new.WHITE_LIST_NAME = 'refused') then exception E_KEEP; end");
     boxes.Clear();
     tavtest::ModalSteps steps;
     bool stayed = false;
     steps.Then<TfmEditDevice>([&](TfmEditDevice& e) {
         e.edMAC->setText("(00:00:00:00:00:03)");
-        e.edName->setText(QString(200, 'n'));
+        e.edName->setText("refused");
         e.btOK->click();
         stayed = e.isVisible();
         e.edName->setText("short");
@@ -260,6 +262,32 @@ TEST_F(DeviceListTest, FailingProceduresKeepTheirDialogsAndRowsAndShowTheDatabas
     EXPECT_EQ(Shown(d).size(), 2);
     d.btOK->click();
     EXPECT_EQ(Rows("WHITE_LIST"), (QStringList{"(00:00:00:00:00:01)=1", "(00:00:00:00:00:03)=1"}));
+}
+
+TEST_F(DeviceListTest, EntryNameStopsAtEightyAndAnEmptyMacIsRefusedByName) {
+    TfmWhiteList d(conn.get());
+    tavtest::ModalSteps steps;
+    QString typed;
+    bool stayed = false;
+    steps.Then<TfmEditDevice>([&](TfmEditDevice& e) {
+        e.edName->setText(QString(100, QLatin1Char('n')));
+        QTest::keyClicks(e.edName, "x");
+        typed = e.edName->text();
+        e.btOK->click();
+        stayed = e.isVisible();
+        e.edMAC->setText("(00:00:00:00:00:04)");
+        e.btOK->click();
+        if (e.isVisible()) // refused: fail the checks below rather than wait here
+            e.reject();
+    });
+    d.acAdd->trigger();
+    EXPECT_TRUE(steps.Done());
+    EXPECT_EQ(typed, QString(80, QLatin1Char('n')));
+    EXPECT_TRUE(stayed);
+    ASSERT_EQ(boxes.Asked().size(), 1u);
+    EXPECT_EQ(boxes.Asked()[0].text, "\"MAC\" must not be empty.");
+    d.btOK->click();
+    EXPECT_EQ(Rows("WHITE_LIST"), QStringList{"(00:00:00:00:00:04)=1"});
 }
 
 // The station's check of a phone against the lists, on the procedure the senders call.

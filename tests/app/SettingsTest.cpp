@@ -258,6 +258,72 @@ TEST_F(SettingsTest, BadValueIsRefusedUntilCorrected) {
          "values ('Tavlin', 7, 20, 5, 15, 30, 5, 24, 3, 3, 0, 0)");
 }
 
+TEST_F(SettingsTest, ValuesTheRowWouldRefuseAreNamedWithTheirRange) {
+    const QString before = Row();
+    TfmSettings d(conn_);
+    d.show();
+    struct Case {
+        QLineEdit* edit;
+        const char* text;
+        const char* caption;
+        int min, max;
+    };
+    const Case cases[] = {{d.edSleep, "99999", "Sleep interval (sec)", 1, 255},
+                          {d.edMaxConnections, "", "Max. connections", 1, 255},
+                          {d.edSendDelay, "0", "Send delay (sec)", 1, 255},
+                          {d.edDiscoveryTimeout, "256", "Discovering timeout (sec)", 0, 255},
+                          {d.edIgnoreRetry, "32768", "Ignore retry", 0, 32767}};
+    for (const Case& c : cases) {
+        const QString kept = c.edit->text();
+        c.edit->setText(c.text);
+        boxes_->Clear();
+        d.btOK->click();
+        EXPECT_TRUE(d.isVisible()) << c.caption;
+        EXPECT_EQ(Shown(),
+                  QStringList{FormatText(QString::fromUtf8(STR_VALUE_RANGE.text), QString(c.caption), c.min, c.max)});
+        EXPECT_EQ(Row(), before) << c.caption;
+        c.edit->setText(kept);
+    }
+    // The ends of each range are taken.
+    d.edSleep->setText("255");
+    d.edDiscoveryTimeout->setText("0");
+    d.edRejectRetry->setText("32767");
+    boxes_->Clear();
+    d.btOK->click();
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_TRUE(boxes_->Asked().empty());
+    EXPECT_EQ(Row(), "Tavlin|7|20|255|0|30|5|24|32767|3|0|0");
+}
+
+TEST_F(SettingsTest, ReopenedBeforeARestartTheSavedLanguageIsSelected) {
+    WriteLanguages("[English]\n[Deutsch]\n[Zulu]\n");
+    Translator().SetLanguageName("English"); // the running language
+    {
+        TfmSettings d(conn_);
+        EXPECT_EQ(d.cbLanguage->currentText(), "English");
+        d.cbLanguage->setCurrentText("Deutsch");
+        d.show();
+        d.btOK->click();
+    }
+    // Reopened and confirmed, the choice stays.
+    {
+        TfmSettings d(conn_);
+        EXPECT_EQ(d.cbLanguage->currentText(), "Deutsch");
+        d.show();
+        d.btOK->click();
+    }
+    EXPECT_EQ(StoredLanguage(), "Deutsch");
+    // A saved language the file no longer has gives way to the running one.
+    {
+        vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
+        ASSERT_TRUE(reg.OpenKey(SettingsKeyPath().toStdU16String(), false));
+        reg.WriteString(u"Language", u"Klingon");
+        reg.CloseKey();
+    }
+    TfmSettings d(conn_);
+    EXPECT_EQ(d.cbLanguage->currentText(), "English");
+}
+
 TEST_F(SettingsTest, LanguageThatCannotBeStoredIsReportedOnceAfterTheRowIsSaved) {
     // The user's registry file cannot be written: its place is taken by a folder.
     ASSERT_TRUE(QDir().mkpath(dir_.filePath("registry/HKEY_CURRENT_USER.ini")));

@@ -240,7 +240,7 @@ TEST(Strings, KeysAndYesNo) {
         keys.insert(k.key);
     }
     EXPECT_EQ(keys.size(), STR_KEY_COUNT);
-    EXPECT_EQ(keys.size(), 65u);
+    EXPECT_EQ(keys.size(), 69u);
     EXPECT_STREQ(STR_CAMPAING_NAME.text, "Campaign name");
     EXPECT_STREQ(STR_CAMPAIGN_NAME.text, "You must provide a valid campaign name.");
 

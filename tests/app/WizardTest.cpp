@@ -332,18 +332,27 @@ TEST_F(WizardTest, RefusedCreationKeepsTheWizardAndCancelWritesNothing) {
         EXPECT_EQ(w.CampaignId, 0);
         EXPECT_FALSE(w.IBTransaction->InTransaction());
         EXPECT_EQ(Count(), before);
-        // So is a validity that is no number, on the same procedure.
+        // A validity of 0 (every coupon used at once), beyond the column or no number is refused
+        // before the database, by the field's name, on the promotion page.
         w.edName->setText("Retry");
         w.cbPromotion->setChecked(true);
         w.imLogo->SetPicture(Gradient(8, 8));
-        w.edValidIn->setText("soon");
-        boxes_->Clear();
-        EXPECT_FALSE(Finish(w));
-        EXPECT_EQ(Shown(), QStringList{Str(STR_UNABLE_ADD_CMPAIGN)});
-        EXPECT_EQ(Count(), before);
+        for (const char* bad : {"0", "32768", "soon"}) {
+            w.edValidIn->setText(bad);
+            boxes_->Clear();
+            EXPECT_FALSE(Finish(w));
+            EXPECT_EQ(Shown(),
+                      QStringList{FormatText(Str(STR_VALUE_RANGE), QStringLiteral("valid in (hours)"), 1, 32767)})
+                << bad;
+            EXPECT_EQ(w.PageControl->currentIndex(), Page::pgPromo);
+            EXPECT_EQ(w.btNext->text(), "&Next >>");
+            EXPECT_FALSE(w.IBTransaction->InTransaction());
+            EXPECT_EQ(Count(), before);
+        }
         // Corrected, Finish again stores exactly one campaign.
         w.edValidIn->setText("2");
         boxes_->Clear();
+        WalkToFinish(w);
         w.btNext->click();
         EXPECT_EQ(w.result(), QDialog::Accepted);
         EXPECT_FALSE(w.isVisible());
