@@ -191,6 +191,15 @@ protected:
         tr.SetDefaultDatabase(conn.get());
         tr.StartTransaction();
     }
+    // A station with slow phones whose server goes while pushes are under way; away counts from then.
+    Station& StationLosingItsServer(QElapsedTimer& away) {
+        Station& a = StartStation(0xA1, 0, 200);
+        EXPECT_TRUE(WaitFor([&] { return a.Count("sending") >= 2; })) << a.Output();
+        StopServer();
+        away.start();
+        EXPECT_TRUE(WaitFor([&] { return a.Said("outage"); }, 15000)) << a.Output();
+        return a;
+    }
     // The phones whose push results the station keeps for the database, as its file lists them.
     static std::set<std::string> KeptPushes(const Station& s) {
         std::set<std::string> kept;
@@ -408,14 +417,10 @@ TEST_F(FirebirdServer, KilledStationsLocksExpireAndTheOtherServesItsPhones) {
 }
 
 TEST_F(FirebirdServer, StationRidesOutAServerOutageAndRecordsEveryPush) {
-    // Slow phones, so the server goes while pushes are under way.
-    Station& a = StartStation(0xA1, 0, 200);
-    ASSERT_TRUE(WaitFor([&] { return a.Count("sending") >= 2; })) << a.Output();
-    StopServer();
-    QElapsedTimer away;
-    away.start();
     // The station sees the connection go, lets the pushes under way end and sends no more.
-    ASSERT_TRUE(WaitFor([&] { return a.Said("outage"); }, 15000)) << a.Output();
+    QElapsedTimer away;
+    Station& a = StationLosingItsServer(away);
+    ASSERT_TRUE(a.Said("outage")) << a.Output();
     const size_t idle = a.Find("outage");
     QTest::qWait(int(std::max<qint64>(0, 20000 - away.elapsed())));
     EXPECT_EQ(a.Count("sending", idle), 0) << a.Output();
@@ -443,12 +448,9 @@ TEST_F(FirebirdServer, StationRidesOutAServerOutageAndRecordsEveryPush) {
 }
 
 TEST_F(FirebirdServer, ResultsKeptByAClosedStationAreRecordedAtItsNextStart) {
-    Station& a = StartStation(0xA1, 0, 200);
-    ASSERT_TRUE(WaitFor([&] { return a.Count("sending") >= 2; })) << a.Output();
-    StopServer();
     QElapsedTimer away;
-    away.start();
-    ASSERT_TRUE(WaitFor([&] { return a.Said("outage"); }, 15000)) << a.Output();
+    Station& a = StationLosingItsServer(away);
+    ASSERT_TRUE(a.Said("outage")) << a.Output();
     // The operator closes the program while the server is away.
     ASSERT_TRUE(a.Stop()) << a.Output();
     const std::set<std::string> kept = KeptPushes(a);
