@@ -746,12 +746,7 @@ void TSendingEngine::vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::T
                                        SenderSlots[size_t(tag)].DongleMac};
     const bool recorded = SenderStep([&] {
         DatabaseClock clock(SenderDatabaseTime);
-        spSetDevice.ParamByName("MAC").SetAsWideString(record.Mac.toStdU16String());
-        spSetDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(record.CampaignId);
-        spSetDevice.ParamByName("RESULT").SetAsInteger(record.Result);
-        spSetDevice.ParamByName("DONGLE").SetAsWideString(record.Dongle.toStdU16String());
-        spSetDevice.ExecProc();
-        transaction_->CommitRetaining();
+        RecordResult(record);
     });
     if (!recorded && connectionLost_) {
         // The push happened; its result waits for the database.
@@ -943,6 +938,15 @@ void TSendingEngine::SetDataFolder(const QString& folder) {
         ReportSenderError(FormatText(TranslateText(STR_KEPT_DAMAGED), problem));
 }
 
+void TSendingEngine::RecordResult(const TKeptResults::TResult& r) {
+    spSetDevice.ParamByName("MAC").SetAsWideString(r.Mac.toStdU16String());
+    spSetDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(r.CampaignId);
+    spSetDevice.ParamByName("RESULT").SetAsInteger(r.Result);
+    spSetDevice.ParamByName("DONGLE").SetAsWideString(r.Dongle.toStdU16String());
+    spSetDevice.ExecProc();
+    transaction_->CommitRetaining();
+}
+
 bool TSendingEngine::WriteKeptResults() {
     QStringList refused;
     while (!KeptResults.Empty()) {
@@ -950,12 +954,7 @@ bool TSendingEngine::WriteKeptResults() {
             return false;
         const TKeptResults::TResult r = KeptResults.Results().front();
         try {
-            spSetDevice.ParamByName("MAC").SetAsWideString(r.Mac.toStdU16String());
-            spSetDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(r.CampaignId);
-            spSetDevice.ParamByName("RESULT").SetAsInteger(r.Result);
-            spSetDevice.ParamByName("DONGLE").SetAsWideString(r.Dongle.toStdU16String());
-            spSetDevice.ExecProc();
-            transaction_->CommitRetaining();
+            RecordResult(r);
         } catch (const std::exception& e) {
             if (ibx::IsConnectionLost(e)) {
                 LoseConnection(QString::fromUtf8(e.what()));

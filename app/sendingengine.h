@@ -120,6 +120,8 @@ public:
     void SetDataFolder(const QString& folder);
     // Records the kept results, each once, and forgets them; false when the connection went
     // on the way (the rest stays kept).
+    // SET_DEVICE for one push result, committed.
+    void RecordResult(const TKeptResults::TResult& r);
     bool WriteKeptResults();
 
     // The connection to the database was lost and is not back yet.
