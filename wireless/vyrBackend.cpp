@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstring>
+#include <string_view>
 
 namespace vyr {
 
@@ -24,6 +25,34 @@ constexpr std::array<TvyrBackendGetter, 4> Backends = {
     &WidCommBackend,    // baWidComm
 };
 
+// Bytes of the incomplete character that ends `text`: a lead byte with fewer continuation bytes than it
+// announces, each fitting it. 0 when the text ends on a whole character or on bytes no character starts
+// with, which are shown as they are.
+std::size_t IncompleteTail(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const std::size_t n = text.size();
+    std::size_t lead = n;
+    while (lead > 0 && n - lead < 3 && (byte(lead - 1) & 0xC0) == 0x80)
+        --lead;
+    if (lead == 0)
+        return 0;
+    --lead;
+    const unsigned char b = byte(lead);
+    const std::size_t need = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    const std::size_t have = n - lead;
+    if (have >= need)
+        return 0;
+    if (have >= 2) {
+        // The second byte must fit the lead: no overlong form, surrogate or code point past U+10FFFF.
+        const unsigned char c = byte(lead + 1);
+        const unsigned char low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+        const unsigned char high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+        if (c < low || c > high)
+            return 0;
+    }
+    return have;
+}
+
 } // namespace
 
 const TvyrBluetoothBackend* BluetoothBackend(TvyrBluetoothApi api) {
@@ -38,14 +67,22 @@ bool TvyrBluetoothInquiry::HandleMessage(win::UINT, win::WPARAM, win::LPARAM, co
 std::u16string DecodeStackText(const void* data, std::size_t capacity) {
     const auto* bytes = static_cast<const char*>(data);
     // The stack may fill the buffer without a terminator: never read past it.
-    const std::size_t n = strnlen(bytes, capacity);
-    return vcl::Utf8ToUtf16(std::string_view(bytes, n));
+    std::string_view text(bytes, strnlen(bytes, capacity));
+    // A full buffer may have cut the text inside its last character: end on the last whole one instead.
+    if (text.size() == capacity)
+        text.remove_suffix(IncompleteTail(text));
+    return vcl::Utf8ToUtf16(text);
 }
 
 std::string CutUtf8(const std::u16string& text, std::size_t limit) {
     std::string utf8 = vcl::Utf16ToUtf8(text);
-    if (utf8.size() > limit)
-        utf8.resize(limit);
+    if (utf8.size() > limit) {
+        // Back up to the start of the character the limit falls in, so no half character goes out.
+        std::size_t n = limit;
+        while (n > 0 && (static_cast<unsigned char>(utf8[n]) & 0xC0) == 0x80)
+            --n;
+        utf8.resize(n);
+    }
     return utf8;
 }
 

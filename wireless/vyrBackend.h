@@ -80,9 +80,10 @@ const TvyrBluetoothBackend& WidCommBackend();
 
 // ---- Pieces the backends share ----
 
-// UTF-8 text of a stack buffer, up to the first NUL but never past `capacity` bytes.
+// UTF-8 text of a stack buffer, up to the first NUL but never past `capacity` bytes. A buffer filled to
+// `capacity` whose last character is incomplete was cut there: that part is dropped.
 std::u16string DecodeStackText(const void* data, std::size_t capacity);
-// The UTF-8 form of text, cut to at most `limit` bytes (a cut may split a character, as the stacks do).
+// The UTF-8 form of text, cut to at most `limit` bytes on a whole character.
 std::string CutUtf8(const std::u16string& text, std::size_t limit);
 // A 128-bit UUID written most significant byte first.
 win::GUID UuidFromBigEndian(const std::uint8_t* bytes);

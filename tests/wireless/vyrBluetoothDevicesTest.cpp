@@ -117,6 +117,30 @@ TEST_F(Radios, FailuresLeaveOutParametersAndNamesStayInTheirBuffers) {
     }
 }
 
+TEST_F(Radios, ANameCutInsideACharacterEndsOnTheLastWholeOne) {
+    std::u16string full = u"\u03B1"; // then 82 three-byte characters: 248 bytes
+    full.append(82, u'\u540D');
+    // BlueSoleil's 64 bytes end inside the 22nd character; the other stacks' buffers hold all 83.
+    const std::map<TvyrBluetoothApi, size_t> kept = {
+        {baBlueSoleil, 21}, {baMicrosoft, 83}, {baToshiba, 83}, {baWidComm, 83}};
+    for (const char16_t* version : {u"6.4.236.0", u"6.0.0.0"}) {
+        SCOPED_TRACE(vcl::Utf16ToUtf8(version));
+        Load(version);
+        for (auto [k, length] : kept) {
+            TvyrBluetoothRadio radio(k);
+            std::u16string name;
+            EditPhone([&](air::Phone& p) { p.name = vcl::Utf16ToUtf8(full); });
+            EXPECT_EQ(device.GetName(&radio, name), 0);
+            EXPECT_EQ(name, full.substr(0, length)) << int(k);
+            // A broken character no buffer cut is the phone's own, and still shows.
+            EditPhone([](air::Phone& p) { p.name = "a\xE5\x90"; });
+            EXPECT_EQ(device.GetName(&radio, name), 0);
+            EXPECT_EQ(name, u"a\uFFFD") << int(k);
+        }
+        api.Unload();
+    }
+}
+
 TEST_F(Radios, ChecksComeInOrderBeforeAnyStackCall) {
     TvyrBluetoothServices services;
     std::u16string text;
@@ -279,10 +303,10 @@ TEST_F(Radios, ToshibaPairingWaitIsBounded) {
 
 TEST_F(Radios, NameChangesAreCutAtEachStacksLimit) {
     Load(u"6.0.0.0");
-    // Two-byte characters: a cut may split the last one, as the stacks themselves do.
-    const std::u16string longName(200, u'\u00E9'); // 400 UTF-8 bytes
+    // Three-byte characters: neither limit falls between two of them, so each cut backs up to one that does.
+    const std::u16string longName(100, u'\u540D'); // 300 UTF-8 bytes
     const std::string utf8 = vcl::Utf16ToUtf8(longName);
-    const std::map<TvyrBluetoothApi, size_t> limits = {{baBlueSoleil, 64}, {baToshiba, 248}, {baWidComm, 248}};
+    const std::map<TvyrBluetoothApi, size_t> limits = {{baBlueSoleil, 63}, {baToshiba, 246}, {baWidComm, 246}};
     for (auto [k, limit] : limits) {
         TvyrBluetoothRadio radio(k);
         EXPECT_EQ(radio.SetName(longName), 0) << int(k);
