@@ -1,5 +1,6 @@
 #include "ibx/IBDatabase.h"
 
+#include "ibx/IBCallBound.h"
 #include "ibx/IBSQL.h"
 
 #include <ibase.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <clocale>
 #include <cstdlib>
@@ -33,6 +35,12 @@ std::string TrimCopy(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
         s.remove_suffix(1);
     return std::string(s);
+}
+
+void AddDpbInt(std::string& dpb, char tag, int value) {
+    dpb += tag;
+    dpb += static_cast<char>(4);
+    dpb.append(reinterpret_cast<const char*>(&value), 4);
 }
 
 void AddDpbString(std::string& dpb, char tag, const std::string& value) {
@@ -124,16 +132,22 @@ void TIBDatabase::SetSQLDialect(int dialect) {
     dialect_ = dialect;
 }
 
-void TIBDatabase::Open() {
-    if (Connected())
-        return;
+void TIBDatabase::SetConnectTimeout(int seconds) {
+    if (seconds < 0 || seconds > 3600)
+        throw EIBClientError("The connect time-out must be 0 to 3600 seconds");
+    connectTimeout_ = seconds;
+}
+
+bool TIBDatabase::Remote() const {
+    // "host:path", "host/port:path" or "inet://host/path"; a local file name starts with '/'.
+    return !name_.empty() && name_.front() != '/' && name_.find(':') != std::string::npos;
+}
+
+TIBDatabase::TAttachRequest TIBDatabase::PrepareAttach() const {
     if (name_.empty())
         throw EIBClientError("Database name is missing");
-    PrepareClientEnvironment();
-
-    std::string dpb;
-    dpb += static_cast<char>(isc_dpb_version1);
-    bool utf8 = false;
+    TAttachRequest r;
+    r.Dpb += static_cast<char>(isc_dpb_version1);
     for (const std::string& line : params_) {
         const auto eq = line.find('=');
         const std::string key = Lower(TrimCopy(line.substr(0, eq)));
@@ -141,37 +155,76 @@ void TIBDatabase::Open() {
         if (key.empty())
             continue;
         if (key == "user_name")
-            AddDpbString(dpb, isc_dpb_user_name, value);
+            AddDpbString(r.Dpb, isc_dpb_user_name, value);
         else if (key == "password")
-            AddDpbString(dpb, isc_dpb_password, value);
+            AddDpbString(r.Dpb, isc_dpb_password, value);
         else if (key == "lc_ctype") {
-            AddDpbString(dpb, isc_dpb_lc_ctype, value);
-            utf8 = Lower(value) == "utf8";
+            AddDpbString(r.Dpb, isc_dpb_lc_ctype, value);
+            r.Utf8 = Lower(value) == "utf8";
         } else if (key == "sql_role_name")
-            AddDpbString(dpb, isc_dpb_sql_role_name, value);
+            AddDpbString(r.Dpb, isc_dpb_sql_role_name, value);
         else
             throw EIBClientError("Unknown connection parameter: " + key);
     }
-    dpb += static_cast<char>(isc_dpb_sql_dialect);
-    dpb += static_cast<char>(4);
-    const int d = dialect_;
-    dpb.append(reinterpret_cast<const char*>(&d), 4);
+    AddDpbInt(r.Dpb, isc_dpb_sql_dialect, dialect_);
+    if (connectTimeout_ > 0)
+        AddDpbInt(r.Dpb, isc_dpb_connect_timeout, connectTimeout_);
+    r.ConnectTimeout = connectTimeout_;
     // The name goes as it is: file names are UTF-8 bytes on this system. (Flagging it as
     // UTF-8 would make the engine convert it to the locale's code page, which fails in a
     // process that never set its locale.)
-    const std::string& fileName = name_;
+    r.Name = name_;
+    return r;
+}
+
+unsigned int TIBDatabase::Attach(const TAttachRequest& request) {
+    PrepareClientEnvironment();
     ISC_STATUS_ARRAY status{};
     isc_db_handle h = 0;
-    isc_attach_database(status, static_cast<short>(fileName.size()), fileName.c_str(), &h,
-                        static_cast<short>(dpb.size()), dpb.data());
-    CheckStatus(status, utf8);
-    handle_ = h;
+    const auto started = std::chrono::steady_clock::now();
+    isc_attach_database(status, static_cast<short>(request.Name.size()), request.Name.c_str(), &h,
+                        static_cast<short>(request.Dpb.size()), request.Dpb.data());
+    try {
+        CheckStatus(status, request.Utf8);
+    } catch (const EIBError& e) {
+        // The client says only that the connection was refused; it was the time that ran out.
+        const auto waited = std::chrono::steady_clock::now() - started;
+        if (request.ConnectTimeout > 0 && e.HasGDSCode(isc_connect_reject) &&
+            waited >= std::chrono::seconds(request.ConnectTimeout) - std::chrono::milliseconds(500)) {
+            const std::string server = request.Name.substr(0, request.Name.find(':'));
+            throw EIBError("The database server " + server + " did not answer within " +
+                               std::to_string(request.ConnectTimeout) + " seconds.\n" + e.what(),
+                           e.SQLCode(), e.IBErrorCode(), e.GDSCodes(), e.ExceptionName());
+        }
+        throw;
+    }
+    return h;
+}
+
+void TIBDatabase::Adopt(unsigned int handle, bool utf8) {
+    if (Connected())
+        throw EIBClientError("The database is already connected");
+    handle_ = handle;
     utf8_ = utf8;
+}
+
+void TIBDatabase::Detach(unsigned int handle) {
+    ISC_STATUS_ARRAY status{};
+    isc_db_handle h = handle;
+    isc_detach_database(status, &h);
+}
+
+void TIBDatabase::Open() {
+    if (Connected())
+        return;
+    const TAttachRequest request = PrepareAttach();
+    Adopt(Attach(request), request.Utf8);
 }
 
 void TIBDatabase::Close() {
     if (!Connected())
         return;
+    TIBCallBound bound(this);
     // Statements and transactions give their handles back before the detach.
     const auto clients = clients_;
     for (IIBDatabaseClient* c : clients)
@@ -276,6 +329,7 @@ void TIBTransaction::StartTransaction() {
     if (InTransaction())
         throw EIBClientError("Transaction is already active");
     TIBDatabase& db = CheckDatabase();
+    TIBCallBound bound(&db);
     std::string tpb;
     tpb += static_cast<char>(isc_tpb_version3);
     bool hasAccess = false;
@@ -317,6 +371,7 @@ void TIBTransaction::StartTransaction() {
 
 void TIBTransaction::Commit() {
     CheckActive("commit");
+    TIBCallBound bound(db_);
     ISC_STATUS_ARRAY status{};
     isc_commit_transaction(status, &handle_);
     CheckStatus(status, db_ && db_->Utf8());
@@ -326,6 +381,7 @@ void TIBTransaction::Commit() {
 
 void TIBTransaction::CommitRetaining() {
     CheckActive("commit retaining");
+    TIBCallBound bound(db_);
     ISC_STATUS_ARRAY status{};
     isc_commit_retaining(status, &handle_);
     CheckStatus(status, db_ && db_->Utf8());
@@ -333,6 +389,7 @@ void TIBTransaction::CommitRetaining() {
 
 void TIBTransaction::Rollback() {
     CheckActive("rollback");
+    TIBCallBound bound(db_);
     ISC_STATUS_ARRAY status{};
     isc_rollback_transaction(status, &handle_);
     handle_ = 0; // even a failed rollback leaves nothing to continue
@@ -342,6 +399,7 @@ void TIBTransaction::Rollback() {
 
 void TIBTransaction::RollbackRetaining() {
     CheckActive("rollback retaining");
+    TIBCallBound bound(db_);
     ISC_STATUS_ARRAY status{};
     isc_rollback_retaining(status, &handle_);
     CheckStatus(status, db_ && db_->Utf8());
@@ -356,6 +414,7 @@ void TIBTransaction::SetActive(bool value) {
 
 void TIBTransaction::DatabaseClosing() {
     if (InTransaction()) {
+        TIBCallBound bound(db_);
         // Work not committed before the connection closes is not kept.
         ISC_STATUS_ARRAY status{};
         isc_rollback_transaction(status, &handle_);

@@ -6,6 +6,8 @@
 #include "ibx/IBError.h"
 #include "vcl/Classes.h"
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <string>
 #include <string_view>
@@ -50,9 +52,39 @@ public:
     bool LoginPrompt() const { return false; }
     void SetLoginPrompt(bool) {}
 
+    // How long an attach waits for a server's answer, in seconds; 0 leaves the client's own
+    // (minutes). A server that does not answer in time is reported as such.
+    int ConnectTimeout() const { return connectTimeout_; }
+    void SetConnectTimeout(int seconds);
+    // How long one call on a server's connection may wait for its answer before the connection
+    // is cut and the call fails as a lost connection (TIBCallBound); 0: no bound.
+    std::chrono::milliseconds CallTimeout() const { return callTimeout_; }
+    void SetCallTimeout(std::chrono::milliseconds timeout) { callTimeout_ = timeout; }
+    // How many calls the bound has cut so far.
+    unsigned long CallsCut() const { return callsCut_.load(); }
+    // The database is reached through a server ("host:path"), not opened by the embedded engine.
+    bool Remote() const;
+
     void Open();
     void Close();
     bool Connected() const { return handle_ != 0; }
+
+    // An attach as Open makes it, prepared on the owner's thread and made on any thread, so a
+    // server that does not answer holds up only the thread that waits for it.
+    struct TAttachRequest {
+        std::string Name;
+        std::string Dpb;
+        bool Utf8 = false;
+        int ConnectTimeout = 0;
+    };
+    TAttachRequest PrepareAttach() const;
+    // Returns the new attachment's handle; throws EIBError (saying so when the server did not
+    // answer within the connect time-out).
+    static unsigned int Attach(const TAttachRequest& request);
+    // Takes an attachment made from this database's request; the component must be closed.
+    void Adopt(unsigned int handle, bool utf8);
+    // Gives back an attachment nobody took.
+    static void Detach(unsigned int handle);
     void SetConnected(bool value) { value ? Open() : Close(); }
 
     // Whether texts travel as UTF-8 (lc_ctype=UTF8) rather than win1251.
@@ -65,12 +97,20 @@ public:
     void AddClient(IIBDatabaseClient* c);
     void RemoveClient(IIBDatabaseClient* c);
 
+    // The watchdog cut a call of this connection (any thread).
+    void NoteCallCut() { ++callsCut_; }
+
 private:
+    friend class TIBCallBound;
     std::string name_;
     std::vector<std::string> params_;
     int dialect_ = 3;
     unsigned int handle_ = 0;
     bool utf8_ = false;
+    int connectTimeout_ = 0;
+    std::chrono::milliseconds callTimeout_{0};
+    std::atomic<unsigned long> callsCut_{0};
+    bool bounded_ = false;
     std::vector<IIBDatabaseClient*> clients_;
     std::map<std::string, std::vector<TIBProcParam>> procCache_;
 };

@@ -21,6 +21,15 @@ bool EIBError::ConnectionLost() const {
     return std::any_of(std::begin(lost), std::end(lost), [this](long code) { return HasGDSCode(code); });
 }
 
+bool EIBError::PassingConflict() const {
+    return HasGDSCode(isc_lock_conflict) || HasGDSCode(isc_deadlock) || HasGDSCode(isc_update_conflict);
+}
+
+bool IsPassingConflict(const std::exception& e) {
+    const auto* error = dynamic_cast<const EIBError*>(&e);
+    return error && error->PassingConflict();
+}
+
 bool IsConnectionLost(const std::exception& e) {
     const auto* error = dynamic_cast<const EIBError*>(&e);
     return error && error->ConnectionLost();

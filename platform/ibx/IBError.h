@@ -34,6 +34,9 @@ public:
     // The connection itself is gone (the network, the server or its shutdown): nothing sent
     // on it any more gets an answer, and only attaching again helps.
     bool ConnectionLost() const;
+    // Another transaction's uncommitted change was in the way (lock conflict, deadlock, update
+    // conflict; the station's transactions do not wait): tried again later, it goes through.
+    bool PassingConflict() const;
 
 private:
     int sqlCode_;
@@ -50,6 +53,8 @@ public:
 
 // Whether `e` is an EIBError that says the connection is gone.
 bool IsConnectionLost(const std::exception& e);
+// Whether `e` is an EIBError that met another transaction's change.
+bool IsPassingConflict(const std::exception& e);
 
 // Raises EIBError from a status vector when it holds an error. `utf8Connection`
 // tells how the database's texts (exception messages) are encoded.

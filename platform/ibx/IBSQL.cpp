@@ -1,5 +1,7 @@
 #include "ibx/IBSQL.h"
 
+#include "ibx/IBCallBound.h"
+
 #include "ibx/IBCharset.h"
 
 #include <ibase.h>
@@ -270,6 +272,7 @@ TIBTransaction& TIBSQL::CheckTransaction() {
 void TIBSQL::Prepare() {
     if (Prepared())
         return;
+    TIBCallBound bound(db_);
     TIBTransaction& tr = CheckTransaction();
     if (sql_.empty())
         throw EIBClientError("Empty SQL statement");
@@ -365,6 +368,7 @@ void TIBSQL::Prepare() {
 }
 
 void TIBSQL::Unprepare() {
+    TIBCallBound bound(db_);
     CloseCursor();
     if (stmt_) {
         ISC_STATUS_ARRAY status{};
@@ -727,6 +731,7 @@ void TIBSQL::ReadRow(TIBTransaction& tr) {
 }
 
 void TIBSQL::ExecQuery() {
+    TIBCallBound bound(db_);
     Prepare();
     CloseCursor();
     TIBTransaction& tr = CheckTransaction();
@@ -762,6 +767,7 @@ bool TIBSQL::Next() {
     if (eof_)
         return false;
     TIBTransaction& tr = CheckTransaction();
+    TIBCallBound bound(db_);
     ISC_STATUS_ARRAY status{};
     const ISC_STATUS rc =
         isc_dsql_fetch(status, &stmt_, static_cast<unsigned short>(db_->SQLDialect()), impl_->out.Get());
@@ -777,6 +783,7 @@ bool TIBSQL::Next() {
 }
 
 void TIBSQL::CloseCursor() {
+    TIBCallBound bound(db_);
     if (cursorOpen_ && stmt_ && db_ && db_->Connected()) {
         // A cursor the transaction already ended is closed too; that error says nothing.
         ISC_STATUS_ARRAY status{};
@@ -793,6 +800,7 @@ void TIBSQL::Close() {
 long long TIBSQL::RowsAffected() {
     if (!stmt_)
         return 0;
+    TIBCallBound bound(db_);
     static const char items[] = {isc_info_sql_records};
     char buf[64] = {};
     ISC_STATUS_ARRAY status{};

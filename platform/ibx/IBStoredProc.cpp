@@ -98,12 +98,18 @@ TIBXSQLVAR& TIBStoredProc::Params(int i) {
     return params_[static_cast<size_t>(i)];
 }
 
-TIBXSQLVAR& TIBStoredProc::ParamByName(std::string_view name) {
+TIBXSQLVAR* TIBStoredProc::FindParam(std::string_view name) {
     if (!prepared_)
         Prepare();
     for (auto& p : params_)
         if (SameName(p.Name(), name))
-            return p;
+            return &p;
+    return nullptr;
+}
+
+TIBXSQLVAR& TIBStoredProc::ParamByName(std::string_view name) {
+    if (TIBXSQLVAR* p = FindParam(name))
+        return *p;
     throw EIBClientError("Parameter \"" + std::string(name) + "\" not found in " + name_);
 }
 

@@ -29,6 +29,8 @@ public:
     TIBXSQLVAR& Params(int i);
     // Inputs and outputs by name, case-insensitive; raises EIBClientError for an unknown name.
     TIBXSQLVAR& ParamByName(std::string_view name);
+    // The same, or null when the procedure declares no such parameter (an older database's).
+    TIBXSQLVAR* FindParam(std::string_view name);
 
     void ExecProc();
     // Kept for callers that close the procedure after reading its outputs.
