@@ -8,7 +8,8 @@
 namespace {
 
 // The first line names what the file is; lines starting with '#' say nothing else.
-const char* const Header = "# Tavlin: push results not yet recorded (device, campaign, result, radio)";
+const char* const Header = "# Tavlin: push results not yet recorded (device, campaign, result, radio, local time)";
+const QString TimeFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz");
 
 bool Address(const QString& text) {
     static const QRegularExpression form(QStringLiteral("^\\([0-9A-F]{2}(:[0-9A-F]{2}){5}\\)$"));
@@ -18,13 +19,17 @@ bool Address(const QString& text) {
 } // namespace
 
 QString TKeptResults::Line(const TResult& r) {
-    return r.Mac + QLatin1Char('\t') + QString::number(r.CampaignId) + QLatin1Char('\t') + QString::number(r.Result) +
-           QLatin1Char('\t') + r.Dongle;
+    QString line = r.Mac + QLatin1Char('\t') + QString::number(r.CampaignId) + QLatin1Char('\t') +
+                   QString::number(r.Result) + QLatin1Char('\t') + r.Dongle;
+    if (r.Time.isValid())
+        line += QLatin1Char('\t') + r.Time.toString(TimeFormat);
+    return line;
 }
 
 bool TKeptResults::Parse(const QString& line, TResult& result) {
     QStringList fields = line.split(QLatin1Char('\t'));
-    if (fields.size() != 4)
+    // An earlier version wrote no time.
+    if (fields.size() != 4 && fields.size() != 5)
         return false;
     for (QString& f : fields)
         f = f.trimmed();
@@ -35,7 +40,13 @@ bool TKeptResults::Parse(const QString& line, TResult& result) {
     if (!Address(fields[0]) || !idOk || campaignId <= 0 || !resultOk || code < 0 || code > 2 ||
         !(fields[3].isEmpty() || Address(fields[3])))
         return false;
-    result = TResult{fields[0], campaignId, code, fields[3]};
+    QDateTime time;
+    if (fields.size() == 5) {
+        time = QDateTime::fromString(fields[4], TimeFormat);
+        if (!time.isValid())
+            return false;
+    }
+    result = TResult{fields[0], campaignId, code, fields[3], time};
     return true;
 }
 

@@ -4,6 +4,7 @@
 // never half written; a file damaged all the same gives up only its unreadable lines.
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 #include <vector>
@@ -16,6 +17,8 @@ public:
         int CampaignId = 0;
         int Result = 0;
         QString Dongle;
+        // The local time the push ended; invalid for a result kept by an earlier version.
+        QDateTime Time;
         bool operator==(const TResult&) const = default;
     };
 

@@ -41,6 +41,7 @@ TfmMain* fmMain = nullptr;
 namespace {
 
 const QString ProductName = QStringLiteral("Tavlin");
+constexpr int ConnectTimeoutSeconds = 5;
 const char* const SuffixProperty = "captionSuffix";
 
 // Puts an item with a caption of its own in place of action on bar: it runs the action and
@@ -137,6 +138,11 @@ void TfmMain::SetUpDatabaseComponents() {
     IBDatabase.SetName(u"IBDatabase");
     IBDatabase.SetSQLDialect(3);
     IBDatabase.SetLoginPrompt(false);
+    // A server that does not answer holds the window only this long: an attach a few seconds,
+    // any other call (reports may take a while on a large database) a minute; the sending
+    // engine bounds its own steps tighter.
+    IBDatabase.SetConnectTimeout(ConnectTimeoutSeconds);
+    IBDatabase.SetCallTimeout(std::chrono::minutes(1));
     IBTransaction.SetName(u"IBTransaction");
     IBTransaction.SetDefaultDatabase(&IBDatabase);
     IBTransaction.SetParams({"read_committed", "rec_version", "nowait"});
@@ -323,16 +329,20 @@ void TfmMain::ConnectDatabase() {
         IBDatabase.SetDatabaseName(settings.DatabaseName().toStdString());
         IBDatabase.SetParams({"user_name=" + settings.userName.toStdString(),
                               "password=" + settings.password.toStdString(), "lc_ctype=UTF8"});
+        QString reason;
         try {
             IBDatabase.Open();
-        } catch (const std::exception&) {
-            // The question below is the report.
+        } catch (const std::exception& e) {
+            reason = QString::fromUtf8(e.what());
         }
         if (IBDatabase.Connected()) {
             Connected = true;
             return;
         }
-        if (!WarningYesNo(this, TranslateText(STR_CONFIG_DATABASE)))
+        // The engine's reason first (not a database, no such file, login refused, no answer),
+        // then the offer to change the settings.
+        if (!WarningYesNo(this, FormatText(TranslateText(STR_DB_OPEN_FAILED), reason) + QStringLiteral("\n\n") +
+                                    TranslateText(STR_CONFIG_DATABASE)))
             return;
         TfmDbSettings dialog(this);
         if (dialog.exec() != QDialog::Accepted)

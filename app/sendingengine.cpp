@@ -1,6 +1,8 @@
 #include "sendingengine.h"
 #include "transactionguard.h"
 
+#include "ibx/IBAttachAttempt.h"
+
 #include "busycursor.h"
 #include "msgbox.h"
 #include "translation.h"
@@ -53,14 +55,43 @@ constexpr int DevicePolls = 10;
 // server that comes and goes would otherwise raise a box per try.
 constexpr std::chrono::seconds QuietAfterReattach{60};
 
-// Rolls back to the last commit-retaining point; a transaction that cannot says nothing new.
+// A database step of the senders that gets no answer this long finds the server gone: the
+// window's thread waits for it, so it must not wait for a server that has stopped answering.
+constexpr std::chrono::seconds StepTimeout{10};
+
+// The senders' bound on the connection's calls while it lives, the connection's own after.
+class TDatabaseBound {
+public:
+    explicit TDatabaseBound(ibx::TIBDatabase& db) : db_(db), saved_(db.CallTimeout()) {
+        db.SetCallTimeout(StepTimeout);
+    }
+    ~TDatabaseBound() { db_.SetCallTimeout(saved_); }
+    TDatabaseBound(const TDatabaseBound&) = delete;
+    TDatabaseBound& operator=(const TDatabaseBound&) = delete;
+
+private:
+    ibx::TIBDatabase& db_;
+    std::chrono::milliseconds saved_;
+};
+
+// Rolls back to the last commit-retaining point, so the engine goes on with a transaction; one
+// that cannot says nothing new.
 void RollbackRetainingQuietly(ibx::TIBTransaction& tr) {
     try {
         if (tr.InTransaction())
             tr.RollbackRetaining();
+        else
+            tr.StartTransaction();
     } catch (const std::exception& e) {
         qWarning("Rolling back after a sender's database step: %s", e.what());
     }
+}
+
+// The database's timestamp for a local clock reading.
+ibx::TDateTime ToDatabaseTime(const QDateTime& local) {
+    const QDate d = local.date();
+    const QTime t = local.time();
+    return {{d.year(), d.month(), d.day()}, {t.hour(), t.minute(), t.second(), t.msec() * 10}};
 }
 
 } // namespace
@@ -75,6 +106,8 @@ TSendingEngine::TSendingEngine(ibx::TIBDatabase* database, ibx::TIBTransaction* 
 }
 
 TSendingEngine::~TSendingEngine() {
+    // An attach under way ends first (within its connect time-out); what it reports is dropped.
+    attach_.reset();
     // The senders go before the state their events work on; whatever they still report
     // while going is dropped.
     for (auto* s : {&vyrProximitySender1, &vyrProximitySender2, &vyrProximitySender3, &vyrProximitySender4}) {
@@ -245,54 +278,46 @@ void TSendingEngine::ReportSenderError(const QString& text) {
     });
 }
 
-template <typename Step> bool TSendingEngine::SenderStep(Step&& step) {
+template <typename Step> TSendingEngine::TStepEnd TSendingEngine::DatabaseStep(Step&& step, QString* refusal) {
     if (connectionLost_)
-        return false;
+        return TStepEnd::Lost;
+    const TDatabaseBound bound(*database_);
+    const unsigned long cut = database_->CallsCut();
+    DatabaseClock clock(SenderDatabaseTime);
     QString message;
-    bool lost = false;
+    TStepEnd end = TStepEnd::Refused;
     try {
         step();
-        return true;
+        return TStepEnd::Done;
     } catch (const std::exception& e) {
         message = QString::fromUtf8(e.what());
-        lost = ibx::IsConnectionLost(e);
+        end = ibx::IsConnectionLost(e)    ? TStepEnd::Lost
+              : ibx::IsPassingConflict(e) ? TStepEnd::Passing
+                                          : TStepEnd::Refused;
     } catch (...) {
         message = QStringLiteral("Unknown error");
     }
-    if (lost) {
+    if (end == TStepEnd::Lost) {
+        if (database_->CallsCut() != cut)
+            message = FormatText(TranslateText(STR_DB_NO_ANSWER), int(StepTimeout.count()));
         // Nothing more can be said to the database: not even the rollback.
         LoseConnection(message);
-        return false;
+        return end;
     }
     RollbackRetainingQuietly(*transaction_);
-    ReportSenderError(message);
-    return false;
+    if (refusal)
+        *refusal = message;
+    else
+        ReportSenderError(message);
+    return end;
 }
 
 void TSendingEngine::RenewTransaction() {
-    if (connectionLost_)
-        return;
-    DatabaseClock clock(SenderDatabaseTime);
-    try {
+    DatabaseStep([this] {
         if (transaction_->InTransaction())
             transaction_->Commit();
-    } catch (const std::exception& e) {
-        if (ibx::IsConnectionLost(e)) {
-            LoseConnection(QString::fromUtf8(e.what()));
-            return;
-        }
-        ReportSenderError(QString::fromUtf8(e.what()));
-        RollbackQuietly(*transaction_);
-    }
-    try {
-        if (!transaction_->InTransaction())
-            transaction_->StartTransaction();
-    } catch (const std::exception& e) {
-        if (ibx::IsConnectionLost(e))
-            LoseConnection(QString::fromUtf8(e.what()));
-        else
-            ReportSenderError(QString::fromUtf8(e.what()));
-    }
+        transaction_->StartTransaction();
+    });
 }
 
 int TSendingEngine::SendResult(int error) {
@@ -321,7 +346,6 @@ QString TSendingEngine::PrepareCampaignFile(int tag, const QString& deviceAddres
 void TSendingEngine::ConfigureSender(vyr::TvyrProximitySender* sender) {
     if (!sender)
         return;
-    DatabaseClock clock(SenderDatabaseTime);
     try {
         quGetSettings.Open();
         if (!quGetSettings.Eof()) {
@@ -355,35 +379,13 @@ void TSendingEngine::ConfigureSender(vyr::TvyrProximitySender* sender) {
 // ---- start, stop and the radios ----
 
 void TSendingEngine::Start() {
-    if (connectionLost_ && !Reattach()) {
-        ErrorOK(view_->MessageOwner(), FormatText(TranslateText(STR_DB_UNREACHABLE), lostMessage_));
+    if (connectionLost_) {
+        // Remembered: sending starts by itself once the station has attached again.
+        Running = true;
+        view_->ShowSendingState(TranslateText(STR_DB_WAITING));
+        Reattach();
         return;
     }
-    StartSenders();
-}
-
-bool TSendingEngine::ConfigureForStart(vyr::TvyrProximitySender* sender) {
-    for (bool retried = false;; retried = true) {
-        try {
-            ConfigureSender(sender);
-            return true;
-        } catch (const std::exception& e) {
-            if (!ibx::IsConnectionLost(e)) {
-                // A sender that cannot be configured stays idle; the others still start, so
-                // whatever runs can be stopped again.
-                ShowException(view_->MessageOwner(), e);
-                return false;
-            }
-            // The connection went while nothing used it: one quiet try to attach again.
-            if (!retried && !connectionLost_ && Attach())
-                continue;
-            LoseConnection(QString::fromUtf8(e.what()));
-            return false;
-        }
-    }
-}
-
-void TSendingEngine::StartSenders() {
     vyr::TvyrBluetoothRadios radios;
     if (vyrBluetoothDiscovery.EnumRadios(&radios) != 0) {
         ErrorOK(view_->MessageOwner(), TranslateText(STR_ENUM_RADIOS_ERROR));
@@ -393,28 +395,32 @@ void TSendingEngine::StartSenders() {
         ErrorOK(view_->MessageOwner(), TranslateText(STR_NO_RADIOS));
         return;
     }
-    for (int i = 0; i < std::min(radios.Count(), 4); ++i) {
-        vyr::TvyrProximitySender* s = Sender(i);
-        if (s->Active())
-            continue;
-        s->SetSendRadio(radios[i]);
-        s->SetDiscoveryRadio(radios[i]);
-        if (!ConfigureForStart(s)) {
-            if (connectionLost_)
-                break;
-            continue;
-        }
-        s->Start();
-    }
+    for (int i = 0; i < std::min(radios.Count(), 4); ++i)
+        if (!Sender(i)->Active() && !StartSender(Sender(i), radios[i]))
+            break;
     if (AnySenderActive()) {
         Running = true;
         view_->ShowSendingState(TranslateText(STR_SENDER_RUNNING));
-    } else if (!connectionLost_) {
+    } else if (connectionLost_) {
+        // The connection went while nothing used it: the senders start once it is back.
+        Running = true;
+        view_->ShowSendingState(TranslateText(STR_DB_WAITING));
+    } else {
         Running = false;
         view_->ShowSendingState(TranslateText(STR_SENDER_STOPPED));
         ErrorOK(view_->MessageOwner(), TranslateText(STR_UNABLE_START));
     }
-    // With the connection lost, Running stays as it was: sending that was on comes back with it.
+}
+
+bool TSendingEngine::StartSender(vyr::TvyrProximitySender* sender, const vyr::TvyrBluetoothRadio* radio) {
+    sender->SetSendRadio(radio);
+    sender->SetDiscoveryRadio(radio);
+    // A sender that cannot be configured stays idle; the others still start, so whatever
+    // runs can be stopped again.
+    const TStepEnd end = DatabaseStep([&] { ConfigureSender(sender); });
+    if (end == TStepEnd::Done)
+        sender->Start();
+    return end != TStepEnd::Lost;
 }
 
 void TSendingEngine::Stop() {
@@ -456,21 +462,8 @@ void TSendingEngine::UpdateInterfaces() {
         if (RadioInList(radios[i], taken))
             continue;
         vyr::TvyrProximitySender* s = FirstIdleSender();
-        if (!s)
+        if (!s || !StartSender(s, radios[i]))
             break;
-        s->SetSendRadio(radios[i]);
-        s->SetDiscoveryRadio(radios[i]);
-        try {
-            ConfigureSender(s);
-        } catch (const std::exception& e) {
-            if (ibx::IsConnectionLost(e)) {
-                LoseConnection(QString::fromUtf8(e.what()));
-                break;
-            }
-            ReportSenderError(QString::fromUtf8(e.what()));
-            continue;
-        }
-        s->Start();
     }
 }
 
@@ -490,18 +483,15 @@ void TSendingEngine::vyrProximitySenderStarted(vcl::TObject* sender) {
     slot = TSenderSlot();
     slot.DongleMac = QString::fromStdU16String(address);
     // Locks this radio may still hold from an earlier run go; failing that, they age out.
-    DatabaseClock clock(SenderDatabaseTime);
-    try {
-        spUnlockAllDevices.ParamByName("MAC").SetAsWideString(address);
-        spUnlockAllDevices.ExecProc();
-    } catch (const std::exception&) {
-    }
-    try {
-        spUnlockAllCampaigns.ParamByName("MAC").SetAsWideString(address);
-        spUnlockAllCampaigns.ExecProc();
-    } catch (const std::exception&) {
-    }
-    SenderStep([&] { transaction_->CommitRetaining(); });
+    QString refused;
+    for (ibx::TIBStoredProc* unlock : {&spUnlockAllDevices, &spUnlockAllCampaigns})
+        DatabaseStep(
+            [&] {
+                unlock->ParamByName("MAC").SetAsWideString(address);
+                unlock->ExecProc();
+                transaction_->CommitRetaining();
+            },
+            &refused);
 }
 
 void TSendingEngine::vyrProximitySenderDiscoveryStarted(vcl::TObject* sender) {
@@ -512,12 +502,13 @@ void TSendingEngine::vyrProximitySenderDiscoveryStarted(vcl::TObject* sender) {
     slot.AcceptedCount = 0;
     const int prevId = slot.CampaignId;
     vyr::TvyrProximitySender* s = Sender(tag);
-    // Without a connection the cycle runs without a campaign: every device is refused.
+    // Without a connection the cycle runs without a campaign: every device is refused. So does
+    // a cycle whose campaign could not be locked.
     slot.LockId = 0;
     slot.CampaignId = 0;
-    try {
-        if (!connectionLost_) {
-            DatabaseClock clock(SenderDatabaseTime);
+    QString refused;
+    const TStepEnd end = DatabaseStep(
+        [&] {
             spLockCampaign.ParamByName("PREV_ID").SetAsInteger(prevId);
             spLockCampaign.ParamByName("MAC").SetAsWideString(slot.DongleMac.toStdU16String());
             spLockCampaign.ExecProc();
@@ -526,20 +517,10 @@ void TSendingEngine::vyrProximitySenderDiscoveryStarted(vcl::TObject* sender) {
             transaction_->CommitRetaining();
             slot.LockId = lockId;
             slot.CampaignId = campaignId;
-        }
-    } catch (const std::exception& e) {
-        // So does a cycle whose campaign could not be locked.
-        if (ibx::IsConnectionLost(e)) {
-            LoseConnection(QString::fromUtf8(e.what()));
-            if (!s->Active())
-                return;
-        } else {
-            try {
-                transaction_->RollbackRetaining();
-            } catch (const std::exception&) {
-            }
-        }
-    }
+        },
+        &refused);
+    if (end == TStepEnd::Lost && !s->Active())
+        return;
     SetSenderAction(s, TranslateText(STR_DISCOVERING));
     if (s->SendRadio())
         view_->ClearProcessList(int(s->SendRadio()->Api()));
@@ -586,28 +567,27 @@ void TSendingEngine::vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::T
         return;
     int status = -1;
     const QString address = DeviceAddress(dev);
-    const bool checked = SenderStep([&] {
-        DatabaseClock clock(SenderDatabaseTime);
-        spCheckDevice.ParamByName("MAC").SetAsWideString(dev.Address());
-        spCheckDevice.ParamByName("NAME").SetAsWideString(name);
-        spCheckDevice.ParamByName("COD").SetAsInteger(cod);
-        spCheckDevice.ParamByName("MODEL").SetAsString("");
-        spCheckDevice.ParamByName("MANUFACTURER").SetAsString("");
-        spCheckDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(slot.CampaignId);
-        spCheckDevice.ParamByName("DONGLE_MAC").SetAsWideString(slot.DongleMac.toStdU16String());
-        try {
-            spCheckDevice.ExecProc();
-        } catch (const ibx::EIBError& e) {
-            // A database made for one code page cannot hold every phone's name: the phone is
-            // still served, recorded without a name rather than with an altered one.
-            if (!e.CannotTransliterate())
-                throw;
-            spCheckDevice.ParamByName("NAME").SetAsString("");
-            spCheckDevice.ExecProc();
-        }
-        status = spCheckDevice.ParamByName("STATUS").AsInteger();
-        transaction_->CommitRetaining();
-    });
+    const bool checked = DatabaseStep([&] {
+                             spCheckDevice.ParamByName("MAC").SetAsWideString(dev.Address());
+                             spCheckDevice.ParamByName("NAME").SetAsWideString(name);
+                             spCheckDevice.ParamByName("COD").SetAsInteger(cod);
+                             spCheckDevice.ParamByName("MODEL").SetAsString("");
+                             spCheckDevice.ParamByName("MANUFACTURER").SetAsString("");
+                             spCheckDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(slot.CampaignId);
+                             spCheckDevice.ParamByName("DONGLE_MAC").SetAsWideString(slot.DongleMac.toStdU16String());
+                             try {
+                                 spCheckDevice.ExecProc();
+                             } catch (const ibx::EIBError& e) {
+                                 // A database made for one code page cannot hold every phone's name: the phone is
+                                 // still served, recorded without a name rather than with an altered one.
+                                 if (!e.CannotTransliterate())
+                                     throw;
+                                 spCheckDevice.ParamByName("NAME").SetAsString("");
+                                 spCheckDevice.ExecProc();
+                             }
+                             status = spCheckDevice.ParamByName("STATUS").AsInteger();
+                             transaction_->CommitRetaining();
+                         }) == TStepEnd::Done;
     if (!checked)
         return;
     accept = status == 5;
@@ -655,7 +635,7 @@ void TSendingEngine::vyrProximitySenderGetFiles(vcl::TObject* sender, vyr::TvyrB
     {
         // The first phone of a cycle may wait for a large content to be read and written.
         TBusyCursor busy;
-        SenderStep([&] { path = PrepareCampaignFile(tag, address); });
+        DatabaseStep([&] { path = PrepareCampaignFile(tag, address); });
     }
     if (!path.isEmpty()) {
         files.push_back(path.toStdString());
@@ -673,8 +653,7 @@ void TSendingEngine::ReleaseDeviceLock(int tag, const QString& deviceAddress) {
     spUnlockDevice.SetDatabase(database_);
     spUnlockDevice.SetTransaction(transaction_);
     spUnlockDevice.SetStoredProcName("UNLOCK_DEVICE");
-    SenderStep([&] {
-        DatabaseClock clock(SenderDatabaseTime);
+    DatabaseStep([&] {
         spUnlockDevice.ParamByName("MAC").SetAsWideString(deviceAddress.toStdU16String());
         spUnlockDevice.ParamByName("DONGLE").SetAsWideString(dongle.toStdU16String());
         spUnlockDevice.ExecProc();
@@ -689,8 +668,7 @@ void TSendingEngine::vyrProximitySenderDiscoveryComplete(vcl::TObject* sender) {
     const int campaignId = SenderSlots[size_t(tag)].CampaignId;
     QString name;
     if (campaignId > 0) {
-        SenderStep([&] {
-            DatabaseClock clock(SenderDatabaseTime);
+        DatabaseStep([&] {
             quGetCampName.ParamByName("id").SetAsInteger(campaignId);
             quGetCampName.Open();
             if (!quGetCampName.Eof())
@@ -742,18 +720,8 @@ void TSendingEngine::vyrProximitySenderSendComplete(vcl::TObject* sender, vyr::T
                                                             : STR_STATUS_IGNORED),
                                 int(radio->Api()));
     // Taken before the step: a lost connection stops the sender inside it, which clears the slot.
-    const TKeptResults::TResult record{address, SenderSlots[size_t(tag)].CampaignId, result,
-                                       SenderSlots[size_t(tag)].DongleMac};
-    const bool recorded = SenderStep([&] {
-        DatabaseClock clock(SenderDatabaseTime);
-        RecordResult(record);
-    });
-    if (!recorded && connectionLost_) {
-        // The push happened; its result waits for the database.
-        const QString problem = KeptResults.Add(record);
-        if (!problem.isEmpty())
-            ReportSenderError(FormatText(TranslateText(STR_KEEP_FAILED), problem));
-    }
+    RecordPushResult({address, SenderSlots[size_t(tag)].CampaignId, result, SenderSlots[size_t(tag)].DongleMac,
+                      QDateTime::currentDateTime()});
     CampaignContent.DeleteDeviceFile(tag, address);
     StopIfDrained(tag);
 }
@@ -763,8 +731,7 @@ void TSendingEngine::vyrProximitySenderStartSleep(vcl::TObject* sender) {
     if (tag < 0)
         return;
     const int lockId = SenderSlots[size_t(tag)].LockId;
-    SenderStep([&] {
-        DatabaseClock clock(SenderDatabaseTime);
+    DatabaseStep([&] {
         spUnlockCampaign.ParamByName("ID").SetAsInteger(lockId);
         spUnlockCampaign.ExecProc();
         transaction_->CommitRetaining();
@@ -772,8 +739,10 @@ void TSendingEngine::vyrProximitySenderStartSleep(vcl::TObject* sender) {
     CampaignContent.EndCycle(tag);
     SetSenderAction(Sender(tag), TranslateText(STR_SLEEPPING));
     // A quiet point: a transaction kept open by commit-retaining alone holds back
-    // garbage collection and makes every later decision dearer.
+    // garbage collection and makes every later decision dearer. Results a passing conflict
+    // kept go in too.
     RenewTransaction();
+    WriteKeptResults();
 }
 
 void TSendingEngine::vyrProximitySenderStopSleep(vcl::TObject* sender) {
@@ -781,7 +750,7 @@ void TSendingEngine::vyrProximitySenderStopSleep(vcl::TObject* sender) {
     // The sleep also ends inside Stop; a stopping sender takes no new settings.
     if (tag < 0 || !Sender(tag)->Active())
         return;
-    SenderStep([&] { ConfigureSender(Sender(tag)); });
+    DatabaseStep([&] { ConfigureSender(Sender(tag)); });
 }
 
 void TSendingEngine::vyrProximitySenderStopped(vcl::TObject* sender) {
@@ -792,14 +761,13 @@ void TSendingEngine::vyrProximitySenderStopped(vcl::TObject* sender) {
     ++senderRun_[size_t(tag)];
     SetSenderAction(s, TranslateText(STR_STOPPED));
     TSenderSlot& slot = SenderSlots[size_t(tag)];
-    const bool released = SenderStep([&] {
-        DatabaseClock clock(SenderDatabaseTime);
-        spUnlockCampaign.ParamByName("ID").SetAsInteger(slot.LockId);
-        spUnlockCampaign.ExecProc();
-        spUnlockAllDevices.ParamByName("MAC").SetAsWideString(slot.DongleMac.toStdU16String());
-        spUnlockAllDevices.ExecProc();
-        transaction_->CommitRetaining();
-    });
+    const bool released = DatabaseStep([&] {
+                              spUnlockCampaign.ParamByName("ID").SetAsInteger(slot.LockId);
+                              spUnlockCampaign.ExecProc();
+                              spUnlockAllDevices.ParamByName("MAC").SetAsWideString(slot.DongleMac.toStdU16String());
+                              spUnlockAllDevices.ExecProc();
+                              transaction_->CommitRetaining();
+                          }) == TStepEnd::Done;
     // Released once the connection is back, after the kept results (which need the devices' locks).
     if (!released && connectionLost_ && !slot.DongleMac.isEmpty() && !leftLocks_.contains(slot.DongleMac))
         leftLocks_.append(slot.DongleMac);
@@ -826,13 +794,17 @@ void TSendingEngine::LoseConnection(const QString& message) {
         return;
     connectionLost_ = true;
     lostMessage_ = message;
-    view_->ShowSendingState(TranslateText(STR_DB_LOST));
     const auto now = std::chrono::steady_clock::now();
-    if (reattachedAt_ == std::chrono::steady_clock::time_point() || now - reattachedAt_ >= QuietAfterReattach)
-        ReportSenderError(FormatText(TranslateText(STR_DB_LOST_INFO), message));
+    // Said once the first try to attach again has failed: a connection that only went stale
+    // while nothing used it comes back without a word.
+    announceLoss_ =
+        reattachedAt_ == std::chrono::steady_clock::time_point() || now - reattachedAt_ >= QuietAfterReattach;
+    view_->ShowSendingState(TranslateText(STR_DB_LOST));
     for (int tag = 0; tag < 4; ++tag)
         Drain(tag);
     reattachTimer_.start();
+    // Not from inside the step that met the loss: its statements are still in use.
+    QTimer::singleShot(0, this, [this] { Reattach(); });
 }
 
 void TSendingEngine::Drain(int tag) {
@@ -860,50 +832,67 @@ void TSendingEngine::StopIfDrained(int tag) {
         s->Stop();
 }
 
-bool TSendingEngine::Attach() {
+void TSendingEngine::Reattach() {
+    if (!connectionLost_ || attach_)
+        return;
+    // Pushes still going out end first: their results are kept with the others.
+    for (int tag = 0; tag < 4; ++tag)
+        if (draining_[size_t(tag)] && Sender(tag)->Active())
+            return;
     // The old connection's handles are given back (quietly: the server has forgotten them).
     try {
         database_->Close();
     } catch (const std::exception&) {
     }
+    // Off the window's thread: a server that does not answer holds only the attempt.
     try {
-        database_->Open();
-        transaction_->StartTransaction();
-        return true;
-    } catch (const std::exception& e) {
-        lostMessage_ = QString::fromUtf8(e.what());
+        attach_ = std::make_unique<ibx::TIBAttachAttempt>(*database_, [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { AttachFinished(); }, Qt::QueuedConnection);
+        });
+    } catch (const std::exception&) {
+        ReattachFailed();
     }
+}
+
+void TSendingEngine::ReattachFailed() {
     try {
         database_->Close();
     } catch (const std::exception&) {
     }
-    return false;
+    if (announceLoss_)
+        ReportSenderError(FormatText(TranslateText(STR_DB_LOST_INFO), lostMessage_));
+    // The loss is said once; each failed try is not.
+    announceLoss_ = false;
 }
 
-bool TSendingEngine::Reattach() {
-    if (!connectionLost_)
-        return true;
-    // Pushes still going out end first: their results are kept with the others.
-    for (int tag = 0; tag < 4; ++tag)
-        if (draining_[size_t(tag)] && Sender(tag)->Active())
-            return false;
-    if (!Attach())
-        return false;
+void TSendingEngine::AttachFinished() {
+    const std::unique_ptr<ibx::TIBAttachAttempt> attempt = std::move(attach_);
+    if (!attempt || !connectionLost_)
+        return;
+    try {
+        attempt->Complete(*database_);
+        const TDatabaseBound bound(*database_);
+        transaction_->StartTransaction();
+    } catch (const std::exception&) {
+        ReattachFailed();
+        return;
+    }
     connectionLost_ = false;
+    announceLoss_ = false;
     lostMessage_.clear();
     reattachTimer_.stop();
     reattachedAt_ = std::chrono::steady_clock::now();
     // Before anything else: a new cycle would check the same phones again.
-    if (!WriteKeptResults())
-        return false;
+    if (!WriteKeptResults() && connectionLost_)
+        return;
     ReleaseLeftLocks();
     if (connectionLost_)
-        return false;
+        return;
     if (Running)
-        StartSenders();
+        Start();
     else
         view_->ShowSendingState(TranslateText(STR_SENDER_STOPPED));
-    return !connectionLost_;
 }
 
 std::chrono::milliseconds TSendingEngine::ReattachInterval() const {
@@ -917,14 +906,13 @@ void TSendingEngine::SetReattachInterval(std::chrono::milliseconds interval) {
 void TSendingEngine::ReleaseLeftLocks() {
     while (!leftLocks_.isEmpty()) {
         const QString dongle = leftLocks_.first();
-        const bool released = SenderStep([&] {
-            spUnlockAllDevices.ParamByName("MAC").SetAsWideString(dongle.toStdU16String());
-            spUnlockAllDevices.ExecProc();
-            spUnlockAllCampaigns.ParamByName("MAC").SetAsWideString(dongle.toStdU16String());
-            spUnlockAllCampaigns.ExecProc();
-            transaction_->CommitRetaining();
-        });
-        if (!released && connectionLost_)
+        if (DatabaseStep([&] {
+                spUnlockAllDevices.ParamByName("MAC").SetAsWideString(dongle.toStdU16String());
+                spUnlockAllDevices.ExecProc();
+                spUnlockAllCampaigns.ParamByName("MAC").SetAsWideString(dongle.toStdU16String());
+                spUnlockAllCampaigns.ExecProc();
+                transaction_->CommitRetaining();
+            }) == TStepEnd::Lost)
             return;
         // Refused otherwise: the locks age out as the database decides.
         leftLocks_.removeFirst();
@@ -938,38 +926,62 @@ void TSendingEngine::SetDataFolder(const QString& folder) {
         ReportSenderError(FormatText(TranslateText(STR_KEPT_DAMAGED), problem));
 }
 
-void TSendingEngine::RecordResult(const TKeptResults::TResult& r) {
+void TSendingEngine::RecordResult(const TKeptResults::TResult& r, bool atItsTime) {
     spSetDevice.ParamByName("MAC").SetAsWideString(r.Mac.toStdU16String());
     spSetDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(r.CampaignId);
     spSetDevice.ParamByName("RESULT").SetAsInteger(r.Result);
     spSetDevice.ParamByName("DONGLE").SetAsWideString(r.Dongle.toStdU16String());
+    // A database of an earlier schema takes no time and records the result as of now.
+    if (ibx::TIBXSQLVAR* time = spSetDevice.FindParam("DATE_TIME")) {
+        if (atItsTime && r.Time.isValid())
+            time->SetAsDateTime(ToDatabaseTime(r.Time));
+        else
+            time->Clear();
+    }
     spSetDevice.ExecProc();
     transaction_->CommitRetaining();
 }
 
+void TSendingEngine::RecordPushResult(const TKeptResults::TResult& r) {
+    // Results kept earlier go first, so the database sees them in the order the pushes ended.
+    const bool behind = !WriteKeptResults();
+    QString refusal;
+    if (!behind) {
+        const TStepEnd end = DatabaseStep([&] { RecordResult(r, false); }, &refusal);
+        if (end == TStepEnd::Done)
+            return;
+        if (end == TStepEnd::Refused) {
+            ReportSenderError(refusal);
+            return;
+        }
+    }
+    // The push happened; its result waits for the database, with the time it ended.
+    const QString problem = KeptResults.Add(r);
+    if (!problem.isEmpty())
+        ReportSenderError(FormatText(TranslateText(STR_KEEP_FAILED), problem));
+}
+
 bool TSendingEngine::WriteKeptResults() {
     QStringList refused;
+    bool written = true;
     while (!KeptResults.Empty()) {
-        if (connectionLost_)
-            return false;
         const TKeptResults::TResult r = KeptResults.Results().front();
-        try {
-            RecordResult(r);
-        } catch (const std::exception& e) {
-            if (ibx::IsConnectionLost(e)) {
-                LoseConnection(QString::fromUtf8(e.what()));
-                return false;
-            }
-            // The database will never take it (its campaign is gone, say): said, and dropped.
-            RollbackRetainingQuietly(*transaction_);
-            refused << TKeptResults::Line(r).replace(QLatin1Char('\t'), QLatin1Char(' ')) + QStringLiteral(": ") +
-                           QString::fromUtf8(e.what());
+        QString refusal;
+        const TStepEnd end = DatabaseStep([&] { RecordResult(r, true); }, &refusal);
+        if (end == TStepEnd::Lost || end == TStepEnd::Passing) {
+            // Kept, and tried again with the next write.
+            written = false;
+            break;
         }
+        // Refused for good (its campaign is gone, say): named below, and dropped.
+        if (end == TStepEnd::Refused)
+            refused << TKeptResults::Line(r).replace(QLatin1Char('\t'), QLatin1Char(' ')) + QStringLiteral(": ") +
+                           refusal;
         const QString problem = KeptResults.RemoveFirst();
         if (!problem.isEmpty())
             ReportSenderError(FormatText(TranslateText(STR_KEEP_FAILED), problem));
     }
     if (!refused.isEmpty())
         ReportSenderError(FormatText(TranslateText(STR_KEPT_REFUSED), refused.join(QLatin1Char('\n'))));
-    return true;
+    return written;
 }

@@ -22,6 +22,9 @@
 #include <vector>
 
 class QWidget;
+namespace ibx {
+class TIBAttachAttempt;
+}
 
 // Per-sender state, indexed by the sender's Tag.
 struct TSenderSlot {
@@ -88,7 +91,7 @@ public:
     TDatabaseTime* SenderDatabaseTime = nullptr;
 
     // Gives each radio found an idle sender and starts it; says so when none could start.
-    // When the connection was lost, attaches again first.
+    // While the connection is lost, the wish is kept and sending starts once it is back.
     void Start();
     // Stops every sender.
     void Stop();
@@ -118,10 +121,15 @@ public:
     // The station's data folder: results kept while the database was away live there. Reads
     // what an earlier run kept (saying so when the file is damaged).
     void SetDataFolder(const QString& folder);
-    // Records the kept results, each once, and forgets them; false when the connection went
-    // on the way (the rest stays kept).
-    // SET_DEVICE for one push result, committed.
-    void RecordResult(const TKeptResults::TResult& r);
+    // SET_DEVICE for one push result, committed; `atItsTime` records it at the time its push
+    // ended rather than now.
+    void RecordResult(const TKeptResults::TResult& r, bool atItsTime);
+    // Records a push result; one the database cannot take yet (the connection lost, another
+    // station's transaction in the way) is kept, behind those kept before it.
+    void RecordPushResult(const TKeptResults::TResult& r);
+    // Records the kept results in order, each once, and forgets them; one the database refuses
+    // for good is dropped and named. False when the connection or a passing conflict stopped
+    // it (the rest stays kept).
     bool WriteKeptResults();
 
     // The connection to the database was lost and is not back yet.
@@ -130,9 +138,12 @@ public:
     // end, and their results are kept), the operator is told once, and the station attaches
     // again by itself. `message` is the database's.
     void LoseConnection(const QString& message);
-    // One quiet try to attach again; on success the kept results are recorded, the locks the
-    // station left are released and, when sending was on, the senders start again.
-    bool Reattach();
+    // One quiet try to attach again, made off the window's thread; once attached, the kept
+    // results are recorded, the locks the station left are released and, when sending is
+    // wanted, the senders start again.
+    void Reattach();
+    // An attach is under way.
+    bool Reattaching() const { return attach_ != nullptr; }
     // How often the station tries to attach again while the connection is lost.
     std::chrono::milliseconds ReattachInterval() const;
     void SetReattachInterval(std::chrono::milliseconds interval);
@@ -154,22 +165,26 @@ private:
     void SetUpDatabaseComponents();
     void SetUpSenders();
     void SetSenderAction(vyr::TvyrProximitySender* sender, const QString& text);
-    // Runs a database step of a sender's event: on failure it rolls back to the last
-    // commit-retaining point, reports the error (or the lost connection) and returns false.
-    // While the connection is lost it does nothing and returns false.
-    template <typename Step> bool SenderStep(Step&& step);
-    // The Start loop: gives the radios idle senders and starts them.
-    void StartSenders();
-    // Configures a sender for Start; a lost connection is attached again once. False when
-    // the sender is not to be started.
-    bool ConfigureForStart(vyr::TvyrProximitySender* sender);
+    enum class TStepEnd {
+        Done,
+        Lost,    // the connection is gone, or the server gave no answer in time
+        Passing, // another transaction was in the way: tried again later, it goes through
+        Refused  // the database will not take it
+    };
+    // Runs a database step of the engine, each call bounded: the one place that decides what
+    // a failure does. A lost connection goes to LoseConnection; any other failure rolls back
+    // to the last commit-retaining point and is shown once after the event (or handed back in
+    // `refusal`). While the connection is lost it does nothing.
+    template <typename Step> TStepEnd DatabaseStep(Step&& step, QString* refusal = nullptr);
+    // Gives the sender the radio, configures it and starts it; false when the connection went.
+    bool StartSender(vyr::TvyrProximitySender* sender, const vyr::TvyrBluetoothRadio* radio);
     // Stops the sender as soon as no content of its is going out; what has not started
     // going out is withdrawn.
     void Drain(int tag);
     void StopIfDrained(int tag);
-    // Closes what is left of the connection and opens it again, with the station's
-    // transaction; false (quietly) when the database cannot be reached.
-    bool Attach();
+    // The attach made by Reattach has ended.
+    void AttachFinished();
+    void ReattachFailed();
     // Frees the campaigns and devices the radios kept locked through the outage.
     void ReleaseLeftLocks();
     int SenderTag(vcl::TObject* sender) const;
@@ -189,9 +204,10 @@ private:
     bool connectionLost_ = false;
     QString lostMessage_;
     QTimer reattachTimer_;
+    std::unique_ptr<ibx::TIBAttachAttempt> attach_;
     // When the connection last came back: a loss soon after is not announced again.
     std::chrono::steady_clock::time_point reattachedAt_{};
-    bool announcedLoss_ = false;
+    bool announceLoss_ = false;
     // Per sender: devices whose content is going out (from its first byte to the push's end),
     // devices whose content was withdrawn before it went out, and whether the sender is to
     // stop once the former are done.

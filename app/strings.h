@@ -111,7 +111,9 @@ inline constexpr StrKey STR_DB_LOST_INFO{
     "STR_DB_LOST_INFO",
     "The connection to the database was lost: %s\n\nNo new pushes start. The station reconnects by itself, records "
     "the results of the pushes that ended meanwhile and, if sending was on, starts sending again."};
-inline constexpr StrKey STR_DB_UNREACHABLE{"STR_DB_UNREACHABLE", "The database cannot be reached: %s"};
+inline constexpr StrKey STR_DB_WAITING{"STR_DB_WAITING", "Waiting for the database to start sending"};
+inline constexpr StrKey STR_DB_NO_ANSWER{"STR_DB_NO_ANSWER", "The database server did not answer within %d seconds."};
+inline constexpr StrKey STR_DB_OPEN_FAILED{"STR_DB_OPEN_FAILED", "The database could not be opened: %s"};
 inline constexpr StrKey STR_KEPT_DAMAGED{"STR_KEPT_DAMAGED",
                                          "Some kept push results could not be read (%s). The readable ones are "
                                          "recorded."};

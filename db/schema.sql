@@ -569,7 +569,7 @@ BEGIN
 END^
 
 /* SET_DEVICE: records how the push of campaign CAMPAIGN_ID to device MAC by radio
-   DONGLE ended. Every call adds a HISTORY row. Then by RESULT:
+   DONGLE ended, at DATE_TIME when given (else now). Every call adds a HISTORY row. Then by RESULT:
      0 success   a PROCESSED row, with the coupon the device's lock holds (NULL when
                  none) valid for the campaign's VALID_IN hours;
      1 ignored   IGNORED attempt + 1; beyond SETTINGS_IGNORE_RETRY attempts
@@ -579,7 +579,8 @@ END^
                  SETTINGS_BL_TIMEOUT hours.
    The radio's lock on the device is released. A device not yet known is recorded.
    Another RESULT raises E_INVALID_VALUE; an unknown campaign E_UNKNOWN_CAMPAIGN. */
-CREATE PROCEDURE SET_DEVICE (MAC VARCHAR(19) CHARACTER SET UTF8, CAMPAIGN_ID INTEGER, RESULT SMALLINT, DONGLE VARCHAR(19) CHARACTER SET UTF8) AS
+CREATE PROCEDURE SET_DEVICE (MAC VARCHAR(19) CHARACTER SET UTF8, CAMPAIGN_ID INTEGER, RESULT SMALLINT, DONGLE VARCHAR(19) CHARACTER SET UTF8,
+    DATE_TIME TIMESTAMP = NULL) AS
 DECLARE DEV_ID INTEGER;
 DECLARE NOW_TS TIMESTAMP;
 DECLARE UMAC VARCHAR(19) CHARACTER SET UTF8;
@@ -593,7 +594,8 @@ BEGIN
         EXCEPTION E_INVALID_VALUE 'Invalid sending result ' || COALESCE(CAST(RESULT AS VARCHAR(12)), 'NULL');
     IF (NOT EXISTS (SELECT 1 FROM CAMPAIGNS WHERE CAMPAIGNS_ID = :CAMPAIGN_ID)) THEN
         EXCEPTION E_UNKNOWN_CAMPAIGN 'Unknown campaign ' || COALESCE(CAST(CAMPAIGN_ID AS VARCHAR(12)), 'NULL');
-    NOW_TS = CURRENT_TIMESTAMP;
+    /* A result the station kept while the database was away is recorded at the time its push ended. */
+    NOW_TS = COALESCE(DATE_TIME, CURRENT_TIMESTAMP);
     UMAC = UPPER(COALESCE(MAC, ''));
     UDONGLE = UPPER(COALESCE(DONGLE, ''));
 

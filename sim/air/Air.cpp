@@ -376,6 +376,7 @@ Phone ParsePhone(const json& j, const std::string& where) {
         o.after = Get<int>(*it, "after", w, o.mode == ObexMode::DropMidPut ? 1 : 0, 1000000);
         o.password = Text(*it, "password", w);
         o.delayMs = Get<int>(*it, "delay_ms", w, 0, 600000);
+        o.finalDelayMs = Get<int>(*it, "final_delay_ms", w, 0, 600000);
         o.maxPacket = Get<uint16_t>(*it, "max_packet", w, 4096, 0xFFFF);
         if (o.maxPacket < 255)
             Fail(w + ".max_packet", "below the OBEX minimum of 255");

@@ -96,6 +96,7 @@ struct ObexBehaviour {
     uint8_t refuseCode = 0xC3;    // response code for Refuse / RefuseConnect
     std::string password;         // for Authenticate
     int delayMs = 0;              // every response goes out this late (not scaled by the time scale)
+    int finalDelayMs = 0;         // the reply to the final PUT of an object goes out this much later still
     uint16_t maxPacket = 4096;    // the phone's maximum OBEX packet length
     bool closeAfterFinal = false; // hangs up right after answering the final PUT of an object it stored
 };

@@ -140,6 +140,7 @@ bool ObexPeer::ParseHeaders(const uint8_t* p, size_t n, size_t offset, std::vect
 
 std::vector<uint8_t> ObexPeer::Handle(const uint8_t* p, size_t n) {
     ++packets_;
+    answeredFinalPut_ = n > 0 && p[0] == kPutFinal;
     if (behaviour_.mode == ObexMode::Silent)
         return {};
     if (behaviour_.mode == ObexMode::SilentAfter && packets_ > static_cast<size_t>(behaviour_.after))

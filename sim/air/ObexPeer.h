@@ -28,7 +28,8 @@ public:
 
     // The phone drops the link: the carrier closes it once the responses already due are out.
     bool CloseLink() const { return close_; }
-    int ResponseDelayMs() const { return behaviour_.delayMs; }
+    // How late the responses of the last Feed go out: a phone may think longer over a whole object.
+    int ResponseDelayMs() const { return behaviour_.delayMs + (answeredFinalPut_ ? behaviour_.finalDelayMs : 0); }
     bool Connected() const { return connected_; }
     // Request packets taken so far (whole packets only).
     size_t PacketsReceived() const { return packets_; }
@@ -57,6 +58,7 @@ private:
     void ResetPut();
 
     ObexBehaviour behaviour_;
+    bool answeredFinalPut_ = false;
     std::string inbox_;
     std::vector<uint8_t> rx_;
     bool close_ = false;

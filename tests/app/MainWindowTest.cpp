@@ -23,6 +23,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMenu>
@@ -37,6 +38,11 @@
 #include <QUrl>
 
 #include <deque>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -105,7 +111,8 @@ TEST_F(MainWindowTest, ConnectLoopRetriesOnlyWhileTheOperatorConfigures) {
     {
         TfmMain w;
         EXPECT_FALSE(w.Connected);
-        EXPECT_EQ(Texts(questions), QStringList{ConfigQuestion});
+        EXPECT_EQ(Texts(questions),
+                  QStringList{"The database could not be opened: Database name is missing\n\n" + ConfigQuestion});
         EXPECT_EQ(questions.Asked()[0].type, TMsgDlgType::Warning);
         EXPECT_EQ(w.lvAPIs->topLevelItemCount(), 0);
         EXPECT_FALSE(w.vyrAPI.IsLoaded());
@@ -132,7 +139,10 @@ TEST_F(MainWindowTest, ConnectLoopRetriesOnlyWhileTheOperatorConfigures) {
     });
     TfmMain w;
     EXPECT_TRUE(w.Connected);
-    EXPECT_EQ(questions.Asked().size(), 1u);
+    ASSERT_EQ(questions.Asked().size(), 1u);
+    // The engine's reason comes first.
+    EXPECT_TRUE(questions.Asked()[0].text.contains("missing.fdb")) << questions.Asked()[0].text.toStdString();
+    EXPECT_TRUE(questions.Asked()[0].text.endsWith("\n\n" + ConfigQuestion));
     EXPECT_EQ(questions.Unexpected(), 0);
     EXPECT_EQ(QString::fromStdString(w.IBDatabase.DatabaseName()), database);
     EXPECT_EQ(w.IBDatabase.Params(), (std::vector<std::string>{"user_name=SYSDBA", "password=pw", "lc_ctype=UTF8"}));
@@ -164,7 +174,43 @@ TEST_F(MainWindowTest, StartWithoutDatabaseEndsWithoutShowingTheWindow) {
     EXPECT_TRUE(splashUp);
     EXPECT_EQ(fmSplash, nullptr);
     EXPECT_EQ(fmMain, nullptr);
-    EXPECT_EQ(Texts(questions), QStringList{ConfigQuestion});
+    ASSERT_EQ(questions.Asked().size(), 1u);
+    EXPECT_TRUE(questions.Asked()[0].text.endsWith(ConfigQuestion));
+}
+
+TEST_F(MainWindowTest, AFailedOpenNamesTheEnginesReasonAndASilentServerIsGivenUpOn) {
+    questions.Answer(TMsgResult::No);
+    auto reason = [&](const QString& path, const QString& server) {
+        questions.Clear();
+        WriteSettings(path, server);
+        TfmMain w;
+        EXPECT_FALSE(w.Connected);
+        EXPECT_EQ(questions.Asked().size(), 1u);
+        return questions.Asked().empty() ? QString() : questions.Asked()[0].text;
+    };
+    const QString notDatabase = home.filePath("notes.fdb");
+    QFile f(notDatabase);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(8192, 'x'));
+    f.close();
+    EXPECT_TRUE(reason(notDatabase, {}).contains("not a valid database")) << reason(notDatabase, {}).toStdString();
+    // A port that takes the connection and never answers, as a stopped server's does.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    QElapsedTimer took;
+    took.start();
+    const QString silent = reason("/srv/tavlin.fdb", QStringLiteral("127.0.0.1/%1").arg(ntohs(a.sin_port)));
+    EXPECT_LT(took.elapsed(), 15000);
+    ::close(listener);
+    EXPECT_TRUE(silent.startsWith("The database could not be opened: The database server 127.0.0.1/"))
+        << silent.toStdString();
+    EXPECT_TRUE(silent.contains("did not answer within 5 seconds")) << silent.toStdString();
 }
 
 TEST_F(MainWindowTest, SplashPaintsWhatIsAskedDuringItsTime) {

@@ -1,18 +1,20 @@
 // A whole station in a process of its own, with its own simulated air, for the tests where
 // several stations share one database server.
 //
-//   tavlin-test-station SERVER PATH PASSWORD RADIO OWN_PHONES INBOX [PUSH_DELAY_MS]
+//   tavlin-test-station SERVER PATH PASSWORD RADIO OWN_PHONES INBOX [PUSH_DELAY_MS [SLOW_FINAL_MS]]
 //
 // The connection settings go in through the database dialog, as an operator enters them.
 // The air holds one radio (address 00:11:22:33:44:RADIO, RADIO in hex), the twenty phones every
 // station sees (00:1E:3A:00:00:01 ... 14) and OWN_PHONES of its own (00:1E:3A:RADIO:00:01 ...);
-// each phone's inbox is INBOX/<address without colons>. Sending starts at once. A line "stop" on
+// each phone's inbox is INBOX/<address without colons>; the first of the twenty answers the final PUT
+// of an object SLOW_FINAL_MS later than the others. Sending starts at once. A line "stop" on
 // standard input, or its end, stops the senders and ends the process.
 //
 // Standard output, one line per event: "connected", "cycle", "check <address> <status text>",
-// "sending <address>", "sent <address> <error>", "state <text>" (the status bar's sender state,
-// when it changes), "outage" (the connection is lost and no sender runs any more), "reattached",
-// "error <text>" (every box the station showed), "stopped".
+// "sending <address>", "putting <address>" (its content is going out), "sent <address> <error>",
+// "state <text>" (the status bar's sender state, when it changes), "outage" (the connection is lost
+// and no sender runs any more), "reattached", "away <ms>" (the event loop was away that long, when
+// over half a second), "error <text>" (every box the station showed), "stopped".
 #include "AirPhones.h"
 #include "PhoneRoads.h"
 #include "QtTestApp.h"
@@ -24,6 +26,7 @@
 #include "sim/win32/Testing.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -66,10 +69,13 @@ bool ParseInt(const char* text, int base, int low, int high, int& out) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int radio = 0, own = 0, delayMs = 0;
-    if ((argc != 7 && argc != 8) || !ParseInt(argv[4], 16, 1, 255, radio) || !ParseInt(argv[5], 10, 0, 200, own) ||
-        (argc == 8 && !ParseInt(argv[7], 10, 0, 60000, delayMs))) {
-        std::fprintf(stderr, "usage: %s SERVER PATH PASSWORD RADIO(hex) OWN_PHONES INBOX [PUSH_DELAY_MS]\n", argv[0]);
+    int radio = 0, own = 0, delayMs = 0, slowFinalMs = 0;
+    if (argc < 7 || argc > 9 || !ParseInt(argv[4], 16, 1, 255, radio) || !ParseInt(argv[5], 10, 0, 200, own) ||
+        (argc >= 8 && !ParseInt(argv[7], 10, 0, 60000, delayMs)) ||
+        (argc == 9 && !ParseInt(argv[8], 10, 0, 60000, slowFinalMs))) {
+        std::fprintf(stderr,
+                     "usage: %s SERVER PATH PASSWORD RADIO(hex) OWN_PHONES INBOX [PUSH_DELAY_MS [SLOW_FINAL_MS]]\n",
+                     argv[0]);
         return 2;
     }
     EnsureQApplication();
@@ -89,10 +95,16 @@ int main(int argc, char** argv) {
     air::Air& air = air::Air::Instance();
     air.Clear();
     air.SetTimeScale(0.001);
-    win::test::SetTimeScale(200);
+    // The library's response time-out runs on the scaled clock too: a slow phone needs it longer
+    // than its answer takes.
+    win::test::SetTimeScale(slowFinalMs > 0 ? 20 : 200);
     tavtest::PlugRadio(1, static_cast<uint8_t>(radio));
-    for (int i = 1; i <= 20; ++i)
-        air.AddPhone(MakePhone({0x00, 0x1E, 0x3A, 0x00, 0x00, static_cast<uint8_t>(i)}, argv[6], delayMs));
+    for (int i = 1; i <= 20; ++i) {
+        air::Phone p = MakePhone({0x00, 0x1E, 0x3A, 0x00, 0x00, static_cast<uint8_t>(i)}, argv[6], delayMs);
+        if (i == 1)
+            p.obex.finalDelayMs = slowFinalMs;
+        air.AddPhone(p);
+    }
     for (int i = 1; i <= own; ++i)
         air.AddPhone(MakePhone({0x00, 0x1E, 0x3A, static_cast<uint8_t>(radio), 0x00, static_cast<uint8_t>(i)}, argv[6],
                                delayMs));
@@ -129,6 +141,11 @@ int main(int argc, char** argv) {
             Say("sending " + Text(d->Address()));
             started(o, d);
         };
+        auto putting = s->OnFileSendStarted;
+        s->OnFileSendStarted = [putting](vcl::TObject* o, vyr::TvyrBluetoothDevice* d, const std::u16string& file) {
+            Say("putting " + Text(d->Address()));
+            putting(o, d, file);
+        };
         auto complete = s->OnSendComplete;
         s->OnSendComplete = [complete](vcl::TObject* o, vyr::TvyrBluetoothDevice* d, int error) {
             complete(o, d, error);
@@ -153,7 +170,11 @@ int main(int argc, char** argv) {
     QString state;
     bool outage = false;
     QTimer watch;
+    QElapsedTimer sinceTick;
+    sinceTick.start();
     QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (const qint64 away = sinceTick.restart(); away > 500)
+            Say("away " + std::to_string(away));
         if (w.StatusPanelText(1) != state) {
             state = w.StatusPanelText(1);
             Say("state " + state.toStdString());

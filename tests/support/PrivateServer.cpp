@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -85,6 +86,13 @@ std::filesystem::path Template() {
     return dir;
 }
 
+void Signal(const std::string& dir, int signal) {
+    const std::string text = tavtest::ReadFile(dir + "/server.pid");
+    const int pid = std::atoi(text.c_str());
+    if (pid <= 0 || ::kill(pid, signal) != 0)
+        throw std::runtime_error("The private database server's process cannot be signalled");
+}
+
 } // namespace
 
 PrivateServer::PrivateServer() {
@@ -117,6 +125,11 @@ PrivateServer::PrivateServer() {
 }
 
 PrivateServer::~PrivateServer() {
+    // A frozen server could not end.
+    try {
+        Thaw();
+    } catch (const std::exception&) {
+    }
     std::string output;
     RunHelper({"stop", QString::fromStdString(dir_)}, output);
     std::error_code ec;
@@ -133,6 +146,14 @@ void PrivateServer::Start() {
     std::string output;
     if (!RunHelper({"start", QString::fromStdString(dir_), QString::number(port_)}, output))
         throw std::runtime_error("The private database server did not start again:\n" + output);
+}
+
+void PrivateServer::Freeze() {
+    Signal(dir_, SIGSTOP);
+}
+
+void PrivateServer::Thaw() {
+    Signal(dir_, SIGCONT);
 }
 
 std::unique_ptr<ibx::TIBDatabase> PrivateServer::Connect() const {

@@ -30,6 +30,10 @@ public:
     void Stop();
     // Starts it again on the same port; throws std::runtime_error when it does not start.
     void Start();
+    // Holds the server process (SIGSTOP) as a hung server or a host gone from the network would
+    // be: its port still takes connections, nothing answers. Thaw lets it go on.
+    void Freeze();
+    void Thaw();
 
 private:
     std::string dir_;
