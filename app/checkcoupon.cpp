@@ -1,6 +1,7 @@
 #include "checkcoupon.h"
 #include "transactionguard.h"
 
+#include "ibx/IBError.h"
 #include "listlook.h"
 #include "msgbox.h"
 #include "promopicture.h"
@@ -51,6 +52,19 @@ ibx::TDateTime ToIb(const QDateTime& reading) {
 
 QString FieldText(const ibx::TIBXSQLVAR& f) {
     return QString::fromStdString(f.AsString());
+}
+
+// The verdict row's value: used, expired, or the end of the validity.
+QString VerdictText(TCouponState state, const QDateTime& sent, qint64 validHours) {
+    switch (state) {
+    case TCouponState::Used:
+        return TranslateText(STR_USED);
+    case TCouponState::Expired:
+        return TranslateText(STR_EXPIRED);
+    case TCouponState::Valid:
+        break;
+    }
+    return DateTimeText(CouponValidTill(sent, validHours));
 }
 
 } // namespace
@@ -199,18 +213,9 @@ void TfmCheckCoupon::Check() {
     AddRow(TranslateText(STR_DEVICE_MAC), mac);
     AddRow(TranslateText(STR_DEVICE_NAME), name);
     AddRow(TranslateText(STR_SEND_TIME), DateTimeText(sent));
-    switch (CouponState(sent, validHours, TCouponClock::Now())) {
-    case TCouponState::Used:
-        AddRow(TranslateText(STR_VALID_TILL), TranslateText(STR_USED));
-        break;
-    case TCouponState::Expired:
-        AddRow(TranslateText(STR_VALID_TILL), TranslateText(STR_EXPIRED));
-        break;
-    case TCouponState::Valid:
-        AddRow(TranslateText(STR_VALID_TILL), DateTimeText(CouponValidTill(sent, validHours)));
-        btUse->setEnabled(true);
-        break;
-    }
+    const TCouponState state = CouponState(sent, validHours, TCouponClock::Now());
+    AddRow(TranslateText(STR_VALID_TILL), VerdictText(state, sent, validHours));
+    btUse->setEnabled(state == TCouponState::Valid);
 }
 
 void TfmCheckCoupon::btUseClick() {
@@ -225,22 +230,34 @@ void TfmCheckCoupon::Use() {
     if (CouponRecordId <= 0)
         return;
     const QDateTime now = TCouponClock::Now();
-    bool redeemed = false, gone = false;
-    TCouponState state = TCouponState::Used;
+    bool redeemed = false, contested = false, gone = false;
+    QDateTime sent;
+    qint64 validHours = 0;
     {
         TTransactionGuard transaction(IBTransaction);
         quUse.ParamByName("id").SetAsInteger(CouponRecordId);
         quUse.ParamByName("now").SetAsDateTime(ToIb(ClockReading(now)));
-        quUse.ExecSQL();
-        redeemed = quUse.RowsAffected() > 0;
+        try {
+            quUse.ExecSQL();
+            redeemed = quUse.RowsAffected() > 0;
+        } catch (const std::exception& e) {
+            if (!ibx::IsPassingConflict(e))
+                throw;
+            // Another counter is redeeming it this very moment: not ours to redeem. What it
+            // reads as is read afresh.
+            contested = true;
+            IBTransaction.Rollback();
+            IBTransaction.StartTransaction();
+        }
         if (!redeemed) {
             // Another counter redeemed it, or its time ran out, since the check.
             quState.ParamByName("id").SetAsInteger(CouponRecordId);
             quState.Open();
             gone = quState.Eof();
-            if (!gone)
-                state = CouponState(FieldDateTime(quState.FieldByName("PROCESSED_DATE_TIME")),
-                                    quState.FieldByName("PROCESSED_VALID_TO").AsInt64(), now);
+            if (!gone) {
+                sent = FieldDateTime(quState.FieldByName("PROCESSED_DATE_TIME"));
+                validHours = quState.FieldByName("PROCESSED_VALID_TO").AsInt64();
+            }
             quState.Close();
         }
         transaction.Commit();
@@ -258,11 +275,17 @@ void TfmCheckCoupon::Use() {
         return;
     if (redeemed) {
         verdict->setText(1, TranslateText(STR_USED));
-    } else if (state == TCouponState::Valid) {
-        // Changed meanwhile and valid again: offered once more.
-        btUse->setEnabled(true);
-    } else {
-        verdict->setText(1, TranslateText(state == TCouponState::Expired ? STR_EXPIRED : STR_USED));
-        WarningOK(this, TranslateText(STR_COUPON_NOT_REDEEMED));
+        return;
     }
+    const TCouponState state = CouponState(sent, validHours, now);
+    if (state == TCouponState::Valid && !contested) {
+        // Changed meanwhile and valid again: offered once more.
+        verdict->setText(1, VerdictText(state, sent, validHours));
+        btUse->setEnabled(true);
+        return;
+    }
+    // Met on another counter's redemption it may still read valid until that one commits; Use
+    // stays off all the same, and a new Check shows how that redemption ended.
+    verdict->setText(1, VerdictText(state, sent, validHours));
+    WarningOK(this, TranslateText(STR_COUPON_NOT_REDEEMED));
 }

@@ -3,7 +3,8 @@
 //
 // A coupon is valid for PROCESSED_VALID_TO hours from its send time, counted on the local
 // clock; 0 (or no value) means it has been used. Use redeems it only while it is still
-// valid, so two counters cannot both redeem one coupon. Each look-up and each redemption
+// valid, so two counters cannot both redeem one coupon; one that meets the other's redemption
+// under way is refused like one that comes after it. Each look-up and each redemption
 // runs in a transaction of its own, so nothing is held open between clicks.
 #pragma once
 

@@ -51,7 +51,8 @@ bool CheckWholeNumber(QWidget* owner, const QLineEdit* edit, const QString& capt
 }
 
 bool CheckNotEmpty(QWidget* owner, const QLineEdit* edit, const QString& caption) {
-    if (!edit->text().isEmpty())
+    // Blanks alone are no value either; the database would refuse them with its own text.
+    if (!edit->text().trimmed().isEmpty())
         return true;
     ErrorOK(owner, FormatText(TranslateText(STR_VALUE_REQUIRED), caption));
     return false;

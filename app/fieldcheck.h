@@ -23,5 +23,5 @@ QString FieldCaption(const QLineEdit* edit);
 // True when edit holds a whole number from min to max; otherwise tells the user which field
 // takes what and returns false.
 bool CheckWholeNumber(QWidget* owner, const QLineEdit* edit, const QString& caption, int min, int max);
-// True when edit is not empty; otherwise tells the user which field needs a value.
+// True when edit holds more than blanks; otherwise tells the user which field needs a value.
 bool CheckNotEmpty(QWidget* owner, const QLineEdit* edit, const QString& caption);

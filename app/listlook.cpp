@@ -7,7 +7,7 @@ namespace {
 
 // The view marks its current cell even when nothing is selected (it takes the first row on
 // focus), and the style fills that mark like a selection: an operator then sees a row that
-// Edit and Delete do not act on. Only a selected row shows as one.
+// Edit, Delete or OK do not act on. Only a selected row shows as one.
 class TSelectedOnlyDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -28,5 +28,9 @@ void SetReportListLook(QTreeWidget* list) {
         "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
     // The row-wide focus mark is drawn by the view itself; per cell it passes the delegate.
     list->setAllColumnsShowFocus(false);
-    list->setItemDelegate(new TSelectedOnlyDelegate(list));
+    SetSelectedOnlyLook(list);
+}
+
+void SetSelectedOnlyLook(QAbstractItemView* view) {
+    view->setItemDelegate(new TSelectedOnlyDelegate(view));
 }

@@ -1,5 +1,6 @@
 #include "searchfordevices.h"
 
+#include "listlook.h"
 #include "msgbox.h"
 #include "searching.h"
 #include "strings.h"
@@ -36,6 +37,8 @@ TfmSearchForDevices::TfmSearchForDevices(QWidget* owner)
     btSearch = ui_->btSearch;
     btOK = ui_->btOK;
     btCancel = ui_->btCancel;
+    // Focus makes the first device current, not chosen: it must not look chosen while OK is off.
+    SetSelectedOnlyLook(ListView);
     vyrBluetoothDiscovery.SetName(u"vyrBluetoothDiscovery");
     connect(btSearch, &QPushButton::clicked, this, [this] {
         try {

@@ -198,30 +198,59 @@ TEST_F(CheckCouponTest, FailedChecksLeaveNothingToUse) {
 }
 
 TEST_F(CheckCouponTest, DatabaseErrorLeavesTheDialogUsable) {
-    TfmCheckCoupon d(conn_);
+    const std::unique_ptr<ibx::TIBDatabase> counter = db_->Connect();
+    TfmCheckCoupon d(counter.get());
     ASSERT_EQ(Verdict(d, "ABE"), DateTimeText(At(17, 10, 0)));
 
-    // Another station holds the record: the redemption fails with the database's error.
-    ibx::TIBTransaction other;
-    other.SetDefaultDatabase(conn_);
-    other.StartTransaction();
-    ibx::TIBQuery hold;
-    hold.SetTransaction(&other);
-    hold.SetSQL("update PROCESSED set PROCESSED_VALID_TO = 48 where PROCESSED_ID = 7006");
-    hold.ExecSQL();
+    // The connection is gone: the redemption fails with the error, and nothing is decided.
+    counter->Close();
     d.btUse->click();
     ASSERT_EQ(boxes_->Asked().size(), 1u);
     EXPECT_EQ(boxes_->Asked()[0].type, TMsgDlgType::Error);
     EXPECT_TRUE(d.btUse->isEnabled());
     EXPECT_FALSE(d.IBTransaction.InTransaction());
-    other.Rollback();
+    EXPECT_EQ(Text("select PROCESSED_VALID_TO from PROCESSED where PROCESSED_ID = 7006"), "48");
 
     // The next click works: nothing of the failed one is left in the way.
+    counter->Open();
     d.btUse->click();
     EXPECT_EQ(boxes_->Asked().size(), 1u);
     EXPECT_FALSE(d.btUse->isEnabled());
     EXPECT_EQ(Verdict(d, "ABE"), Str(STR_USED));
     EXPECT_EQ(Text("select PROCESSED_VALID_TO from PROCESSED where PROCESSED_ID = 7006"), "0");
+}
+
+TEST_F(CheckCouponTest, UseMeetingAnotherCountersRedemptionIsNotRedeemed) {
+    Exec("insert into PROCESSED (PROCESSED_ID, PROCESSED_COUPON, PROCESSED_VALID_TO, PROCESSED_CAMPAIGNS_ID, "
+         "PROCESSED_DEVICES_ID, PROCESSED_DATE_TIME) values (7013, 2763, 48, 7001, 7001, '2024-03-15 10:00:00')");
+    TfmCheckCoupon d(conn_);
+    ASSERT_EQ(Verdict(d, "ACB"), DateTimeText(At(17, 10, 0)));
+
+    // The other counter, on its own connection, has redeemed it a moment earlier and not yet committed.
+    const std::unique_ptr<ibx::TIBDatabase> counter = db_->Connect();
+    ibx::TIBTransaction other;
+    other.SetDefaultDatabase(counter.get());
+    other.SetParams({"read_committed", "rec_version", "nowait"});
+    other.StartTransaction();
+    ibx::TIBQuery use;
+    use.SetTransaction(&other);
+    use.SetSQL("update PROCESSED set PROCESSED_VALID_TO = 0 where PROCESSED_ID = 7013 and PROCESSED_VALID_TO <> 0");
+    use.ExecSQL();
+    ASSERT_EQ(use.RowsAffected(), 1);
+
+    d.btUse->click();
+    ASSERT_EQ(Shown(), QStringList{Str(STR_COUPON_NOT_REDEEMED)});
+    EXPECT_EQ(boxes_->Asked()[0].type, TMsgDlgType::Warning);
+    EXPECT_FALSE(d.btUse->isEnabled());
+    EXPECT_FALSE(d.IBTransaction.InTransaction());
+    // Its state as it reads until the other commits.
+    EXPECT_EQ(d.ListView->topLevelItem(4)->text(1), DateTimeText(At(17, 10, 0)));
+
+    other.Commit();
+    EXPECT_EQ(Verdict(d, "ACB"), Str(STR_USED));
+    EXPECT_FALSE(d.btUse->isEnabled());
+    EXPECT_EQ(Text("select PROCESSED_VALID_TO from PROCESSED where PROCESSED_ID = 7013"), "0");
+    EXPECT_EQ(boxes_->Asked().size(), 1u);
 }
 
 TEST_F(CheckCouponTest, ValidityRunsOnTheLocalClockAcrossSummerTime) {

@@ -274,6 +274,8 @@ TEST_F(DeviceListTest, EntryNameStopsAtEightyAndAnEmptyMacIsRefusedByName) {
         QTest::keyClicks(e.edName, "x");
         typed = e.edName->text();
         e.btOK->click();
+        e.edMAC->setText(" \t  "); // blanks are no address either
+        e.btOK->click();
         stayed = e.isVisible();
         e.edMAC->setText("(00:00:00:00:00:04)");
         e.btOK->click();
@@ -284,8 +286,9 @@ TEST_F(DeviceListTest, EntryNameStopsAtEightyAndAnEmptyMacIsRefusedByName) {
     EXPECT_TRUE(steps.Done());
     EXPECT_EQ(typed, QString(80, QLatin1Char('n')));
     EXPECT_TRUE(stayed);
-    ASSERT_EQ(boxes.Asked().size(), 1u);
+    ASSERT_EQ(boxes.Asked().size(), 2u);
     EXPECT_EQ(boxes.Asked()[0].text, "\"MAC\" must not be empty.");
+    EXPECT_EQ(boxes.Asked()[1].text, "\"MAC\" must not be empty.");
     d.btOK->click();
     EXPECT_EQ(Rows("WHITE_LIST"), QStringList{"(00:00:00:00:00:04)=1"});
 }

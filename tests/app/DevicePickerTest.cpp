@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -348,7 +349,22 @@ TEST_F(AirDialogTest, DialogsRenderOffscreen) {
     AddPhone(3, "");
     Start();
     TfmSearchForDevices picker;
-    picker.btSearchClick();
+    picker.show(); // its first search starts by itself
+    ASSERT_TRUE(QTest::qWaitFor([&] { return picker.ListView->count() == 3; }, 10000));
+    QApplication::processEvents();
+    auto cell = [&](int row) {
+        return picker.ListView->viewport()->grab(picker.ListView->visualItemRect(picker.ListView->item(row))).toImage();
+    };
+    // Focus makes the first device current; it still looks as it did until it is selected.
+    const QImage plain = cell(0);
+    picker.activateWindow();
+    picker.ListView->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    ASSERT_EQ(picker.ListView->currentRow(), 0);
+    EXPECT_TRUE(cell(0) == plain);
+    EXPECT_FALSE(picker.btOK->isEnabled());
+    picker.ListView->setCurrentRow(0);
+    EXPECT_FALSE(cell(0) == plain);
     picker.ListView->setCurrentRow(1);
     TfmSearching wait;
     TfmSendToDevice send;
