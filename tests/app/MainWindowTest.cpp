@@ -14,6 +14,7 @@
 #include "splash.h"
 #include "translation.h"
 #include "wizard.h"
+#include "ibx/IBScript.h"
 #include "vcl/IniFiles.h"
 #include "vcl/Registry.h"
 #include "sim/air/Air.h"
@@ -683,23 +684,31 @@ TEST_F(MainWindowTest, ContentGoesToTheSenderWorkFoldersAndAwayAgain) {
 }
 
 TEST_F(MainWindowTest, ResultsKeptByAnEarlierRunAreRecordedOnceAtStart) {
-    {
-        auto conn = testDb->Connect();
-        ibx::TIBTransaction tr;
-        tr.SetDefaultDatabase(conn.get());
-        tr.StartTransaction();
-        tavlin::test::ExecCommitted(tr, "insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, "
-                                        "CAMPAIGNS_SCHEDULE, CAMPAIGNS_FILE_NAME) values (5, 'Card', 1, 0, 'a.vcf')");
-        tr.Commit();
-    }
-    // One result for a campaign deleted since, one line damaged on disk, two good ones.
+    auto conn = testDb->Connect();
+    ibx::TIBTransaction tr;
+    tr.SetDefaultDatabase(conn.get());
+    tr.StartTransaction();
+    tavlin::test::ExecCommitted(tr, "insert into CAMPAIGNS (CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, "
+                                    "CAMPAIGNS_SCHEDULE, CAMPAIGNS_FILE_NAME) values (5, 'Card', 1, 0, 'a.vcf')");
+    // Another station's transaction holds the row an ignored push of phone 04 updates.
+    tavlin::test::ExecCommitted(tr, "insert into DEVICES (DEVICES_ID, DEVICES_MAC, DEVICES_COUNT) values (4, "
+                                    "'(00:1E:3A:00:00:04)', 1)");
+    tavlin::test::ExecCommitted(tr, "insert into IGNORED (IGNORED_CAMPAIGNS_ID, IGNORED_DEVICES_ID, IGNORED_ATTEMPT) "
+                                    "values (5, 4, 1)");
+    ibx::TIBSQL hold;
+    hold.SetTransaction(&tr);
+    hold.SetSQL("update IGNORED set IGNORED_ATTEMPT = 1 where IGNORED_DEVICES_ID = 4");
+    hold.ExecQuery();
+    // One result for a campaign deleted since, one line damaged on disk, one kept by an earlier
+    // version (no time), two with the times their pushes ended.
     ASSERT_TRUE(QDir().mkpath(WorkBase()));
     const QString file = WorkBase() + "/kept-results.txt";
     const QByteArray text = "# kept\n"
-                            "(00:1E:3A:00:00:01)\t5\t0\t(00:11:22:33:44:51)\n"
+                            "(00:1E:3A:00:00:01)\t5\t0\t(00:11:22:33:44:51)\t2026-03-01T09:15:30.250\n"
                             "(00:1E:3A:00:00:02)\t9\t0\t(00:11:22:33:44:51)\n"
                             "(00:1E:3A:00:0\xff\n"
-                            "(00:1E:3A:00:00:03)\t5\t2\t\n";
+                            "(00:1E:3A:00:00:03)\t5\t2\t\n"
+                            "(00:1E:3A:00:00:04)\t5\t1\t\t2026-03-01T09:16:00.000\n";
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(text);
@@ -709,7 +718,7 @@ TEST_F(MainWindowTest, ResultsKeptByAnEarlierRunAreRecordedOnceAtStart) {
         ibx::TIBQuery q;
         q.SetTransaction(&w.IBTransaction);
         q.SetSQL(std::string("select count(*) from HISTORY h join DEVICES d on d.DEVICES_ID = h.HISTORY_DEVICES_ID "
-                             "where ") +
+                             "left join PROCESSED p on p.PROCESSED_DEVICES_ID = d.DEVICES_ID where ") +
                  where);
         q.Open();
         const int n = q.Fields(0).AsInteger();
@@ -720,24 +729,49 @@ TEST_F(MainWindowTest, ResultsKeptByAnEarlierRunAreRecordedOnceAtStart) {
         TfmMain w;
         ASSERT_TRUE(w.Connected);
         QCoreApplication::processEvents();
-        EXPECT_EQ(processed(w, "DEVICES_MAC = '(00:1E:3A:00:00:01)' and HISTORY_RESULT = 0"), 1);
+        // Recorded at the time its push ended, the coupon's time included.
+        EXPECT_EQ(processed(w, "DEVICES_MAC = '(00:1E:3A:00:00:01)' and HISTORY_RESULT = 0 and HISTORY_DATE_TIME = "
+                               "'2026-03-01 09:15:30.250' and PROCESSED_DATE_TIME = HISTORY_DATE_TIME"),
+                  1);
         EXPECT_EQ(processed(w, "DEVICES_MAC = '(00:1E:3A:00:00:03)' and HISTORY_RESULT = 2"), 1);
         EXPECT_EQ(processed(w, "1 = 1"), 2);
-        EXPECT_TRUE(w.Engine->KeptResults.Empty());
+        // The one another transaction stood in the way of stays kept, without a word.
+        ASSERT_EQ(w.Engine->KeptResults.Results().size(), 1u);
+        EXPECT_EQ(w.Engine->KeptResults.Results()[0].Mac, "(00:1E:3A:00:00:04)");
         // Both troubles said once, each naming what it is about; the damaged file stays for a look.
         const QStringList boxes = Texts(questions);
         ASSERT_EQ(boxes.size(), 2) << boxes.join("\n").toStdString();
         EXPECT_TRUE(boxes.filter("line 4 cannot be read").size() == 1) << boxes.join("\n").toStdString();
         EXPECT_TRUE(boxes.filter("(00:1E:3A:00:00:02) 9 0").size() == 1) << boxes.join("\n").toStdString();
-        EXPECT_FALSE(QFile::exists(file));
         QFile aside(file + ".damaged");
         ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
         EXPECT_EQ(aside.readAll(), text);
+        // Once the other is done, the next write records it.
+        tr.Rollback();
+        EXPECT_TRUE(w.Engine->WriteKeptResults());
+        EXPECT_EQ(processed(w, "DEVICES_MAC = '(00:1E:3A:00:00:04)' and HISTORY_DATE_TIME = '2026-03-01 09:16:00'"), 1);
+        EXPECT_FALSE(QFile::exists(file));
     }
     // Recorded once: the next start finds nothing to write.
     questions.Clear();
-    TfmMain again;
+    {
+        TfmMain again;
+        QCoreApplication::processEvents();
+        EXPECT_EQ(processed(again, "1 = 1"), 3);
+        EXPECT_TRUE(questions.Asked().empty());
+    }
+    // A database of an earlier schema, whose SET_DEVICE takes no time, still records them.
+    ibx::ExecuteScript(*conn,
+                       "SET TERM ^;\nALTER PROCEDURE SET_DEVICE (MAC VARCHAR(19), CAMPAIGN_ID INTEGER, "
+                       "RESULT SMALLINT, DONGLE VARCHAR(19)) AS BEGIN INSERT INTO HISTORY (HISTORY_CAMPAIGNS_ID, "
+                       "HISTORY_DEVICES_ID, HISTORY_DATE_TIME, HISTORY_RESULT) VALUES (:CAMPAIGN_ID, 4, "
+                       "CURRENT_TIMESTAMP, :RESULT); END^\nSET TERM ;^\n");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("(00:1E:3A:00:00:04)\t5\t1\t\t2026-03-01T09:17:00.000\n");
+    f.close();
+    TfmMain earlier;
     QCoreApplication::processEvents();
-    EXPECT_EQ(processed(again, "1 = 1"), 2);
+    EXPECT_EQ(processed(earlier, "1 = 1"), 4);
+    EXPECT_TRUE(earlier.Engine->KeptResults.Empty());
     EXPECT_TRUE(questions.Asked().empty());
 }
