@@ -22,6 +22,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
@@ -34,7 +35,6 @@
 #include <QUrl>
 
 #include <exception>
-#include <tuple>
 
 TfmMain* fmMain = nullptr;
 
@@ -70,10 +70,7 @@ std::function<bool(const QUrl&)> TfmMain::OpenUrlHook = [](const QUrl& url) { re
 TfmMain::TfmMain(QWidget* parent)
     : QMainWindow(parent),
       Engine(std::make_unique<TSendingEngine>(&IBDatabase, &IBTransaction, static_cast<TSendingView*>(this))),
-      vyrBluetoothDiscovery(Engine->vyrBluetoothDiscovery), vyrProximitySender1(Engine->vyrProximitySender1),
-      vyrProximitySender2(Engine->vyrProximitySender2), vyrProximitySender3(Engine->vyrProximitySender3),
-      vyrProximitySender4(Engine->vyrProximitySender4), Running(Engine->Running), SenderSlots(Engine->SenderSlots),
-      SenderDatabaseTime(Engine->SenderDatabaseTime), ui_(std::make_unique<Ui::fmMain>()) {
+      ui_(std::make_unique<Ui::fmMain>()) {
     // Dialogs created during creation (the database settings) already reach the window.
     fmMain = this;
     ui_->setupUi(this);
@@ -146,33 +143,6 @@ void TfmMain::SetUpDatabaseComponents() {
     IBTransaction.SetName(u"IBTransaction");
     IBTransaction.SetDefaultDatabase(&IBDatabase);
     IBTransaction.SetParams({"read_committed", "rec_version", "nowait"});
-    const std::pair<ibx::TIBQuery*, const char*> queries[] = {
-        {&quCampaigns,
-         "select CAMPAIGNS_ID, CAMPAIGNS_NAME, CAMPAIGNS_TYPE, CAMPAIGNS_SCHEDULE, CAMPAIGNS_ENABLED from  "
-         "CAMPAIGNS order by CAMPAIGNS_NAME;"},
-        {&quDeleteCamp, "delete from CAMPAIGNS where (CAMPAIGNS_ID = :ID);"},
-        {&quGetCampaignParam,
-         "select campaigns_type, campaigns_file_name, campaigns_data, campaigns_valign, campaigns_halign, "
-         "campaigns_use_coupon, campaigns_message, campaigns_font_name, campaigns_font_size, campaigns_font_style, "
-         "campaigns_font_color from campaigns where campaigns_id = :id;"},
-    };
-    for (const auto& [query, sql] : queries) {
-        query->SetDatabase(&IBDatabase);
-        query->SetTransaction(&IBTransaction);
-        query->SetSQL(sql);
-    }
-    quCampaigns.SetName(u"quCampaigns");
-    quDeleteCamp.SetName(u"quDeleteCamp");
-    quGetCampaignParam.SetName(u"quGetCampaignParam");
-    const std::tuple<ibx::TIBStoredProc*, const char16_t*, const char*> procedures[] = {
-        {&spGenCoupon, u"spGenCoupon", "GEN_COUPON_CODE"},
-    };
-    for (const auto& [proc, name, procName] : procedures) {
-        proc->SetName(name);
-        proc->SetDatabase(&IBDatabase);
-        proc->SetTransaction(&IBTransaction);
-        proc->SetStoredProcName(procName);
-    }
 }
 
 void TfmMain::SetUpLists() {
@@ -200,7 +170,8 @@ void TfmMain::SetUpStatusBar() {
     for (int i = 0; i < 2; ++i) {
         panels_[i] = new QLabel(StatusBar);
         panels_[i]->setObjectName(QStringLiteral("StatusBarPanel%1").arg(i));
-        panels_[i]->setFixedWidth(widths[i]);
+        // At least as wide as designed, wider when a text needs it: a cut state reads as another.
+        panels_[i]->setMinimumWidth(widths[i]);
         panels_[i]->setFrameShape(QFrame::StyledPanel);
         panels_[i]->setFrameShadow(QFrame::Sunken);
         StatusBar->addWidget(panels_[i]);
@@ -301,7 +272,9 @@ void TfmMain::SetUpPopupMenu() {
 void TfmMain::FormCreate() {
     HelpFile = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Tavlin Help.chm"));
     setWindowTitle(ProductName + QStringLiteral(" - Bluetooth Proximity Marketing"));
-    QGuiApplication::setApplicationDisplayName(windowTitle());
+    // The task bar shows the main window's caption; the platform knows the program by the
+    // product name. (A display name would be appended to every dialog's title.)
+    QCoreApplication::setApplicationName(ProductName);
     Connected = false;
     LanguageName = QStringLiteral("English");
 
@@ -314,7 +287,7 @@ void TfmMain::FormCreate() {
     vyrAPI.Load();
     LoadCampaigns();
     CreateWorkFolders();
-    Running = false;
+    Engine->Running = false;
     SetStatusPanelText(1, TranslateText(STR_SENDER_STOPPED));
     // Results an earlier run could not record go in before any cycle checks those phones again.
     Engine->WriteKeptResults();
@@ -399,7 +372,7 @@ void TfmMain::FormDestroy() {
     try {
         if (AnySenderActive())
             StopAllSenders();
-        Running = false;
+        Engine->Running = false;
         if (vyrAPI.IsLoaded())
             vyrAPI.Unload();
         if (IBTransaction.InTransaction())
@@ -513,11 +486,11 @@ void TfmMain::acAlwaysEnabledUpdate(QAction* action) {
 }
 
 void TfmMain::acSenderStartUpdate() {
-    acSenderStart->setEnabled(!Running && !vyrAPI.BluetoothApis().Empty());
+    acSenderStart->setEnabled(!Engine->Running && !vyrAPI.BluetoothApis().Empty());
 }
 
 void TfmMain::acSenderStopUpdate() {
-    acSenderStop->setEnabled(Running);
+    acSenderStop->setEnabled(Engine->Running);
 }
 
 void TfmMain::acSenderSendToDeviceUpdate() {
@@ -659,6 +632,12 @@ void TfmMain::acSenderExitExecute() {
 }
 
 void TfmMain::acHelpHelpExecute() {
+    const QFileInfo help(HelpFile);
+    if (!help.isFile()) {
+        WarningOK(this,
+                  FormatText(TranslateText(STR_NO_HELP_FILE), help.fileName(), QDir::toNativeSeparators(help.path())));
+        return;
+    }
     OpenUrlHook(QUrl::fromLocalFile(HelpFile));
 }
 

@@ -59,25 +59,18 @@ public:
     // Declared before everything that uses them, so they are the last to go.
     ibx::TIBDatabase IBDatabase;
     ibx::TIBTransaction IBTransaction;
-    ibx::TIBQuery quCampaigns, quDeleteCamp, quGetCampaignParam;
-    ibx::TIBStoredProc spGenCoupon;
     vyr::TvyrAPI vyrAPI;
-    // The senders, their events and their database steps, on the station's transaction.
+    // The senders, their events, their state (running, the slots) and their database steps
+    // with the content they push, on the station's transaction.
     const std::unique_ptr<TSendingEngine> Engine;
-    // The engine's senders and radio list under the window's component names.
-    vyr::TvyrBluetoothDiscovery& vyrBluetoothDiscovery;
-    std::unique_ptr<vyr::TvyrProximitySender>&vyrProximitySender1, &vyrProximitySender2, &vyrProximitySender3,
-        &vyrProximitySender4;
-    // The campaign list, on the station's transaction.
+    // The campaign list with its queries, on the station's transaction.
     std::unique_ptr<TCampaignList> CampaignList;
 
     // State the program keeps; the senders' part of it is the engine's.
     bool Connected = false;
-    bool& Running;
     QString LanguageName;
     QString HelpFile;
     std::array<QString, 4> SenderFolders;
-    std::array<TSenderSlot, 4>& SenderSlots;
 
     // Texts and translation (the language file "langs.dat").
     QString TranslateText(const QString& key, const QString& defaultText);
@@ -112,10 +105,6 @@ public:
     bool AnySenderActive() const;
     vyr::TvyrProximitySender* Sender(int tag) const;
     static QString InterfaceName(int kind);
-
-    // Test hook: when set, the senders' database calls add their time and count here.
-    using TDatabaseTime = TSendingEngine::TDatabaseTime;
-    TDatabaseTime*& SenderDatabaseTime;
 
     // Shows a campaign report: gives it the campaign, appends the campaign's name to its
     // title label, shows it modally.

@@ -503,7 +503,7 @@ TEST_F(FirebirdServer, StartWhileTheServerIsAwayIsKeptUntilItIsBack) {
 
         // Start meets the lost connection: the wish is kept and said, the loss said once.
         w.acSenderStart->trigger();
-        EXPECT_TRUE(w.Running);
+        EXPECT_TRUE(w.Engine->Running);
         EXPECT_FALSE(w.AnySenderActive());
         EXPECT_EQ(w.StatusPanelText(1), "Waiting for the database to start sending");
         EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.Asked().empty(); }, 15000));
@@ -521,12 +521,12 @@ TEST_F(FirebirdServer, StartWhileTheServerIsAwayIsKeptUntilItIsBack) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return w.Engine->ConnectionLost() && !w.AnySenderActive(); }, 20000));
         EXPECT_TRUE(QTest::qWaitFor([&] { return !w.Engine->Reattaching(); }, 15000));
         w.acSenderStop->trigger();
-        EXPECT_FALSE(w.Running);
+        EXPECT_FALSE(w.Engine->Running);
         EXPECT_EQ(w.StatusPanelText(1), "Database connection lost, reconnecting");
         // A Start meanwhile is kept, and a Stop drops it again.
         w.UpdateActions();
         w.acSenderStart->trigger();
-        EXPECT_TRUE(w.Running);
+        EXPECT_TRUE(w.Engine->Running);
         EXPECT_EQ(w.StatusPanelText(1), "Waiting for the database to start sending");
         EXPECT_TRUE(QTest::qWaitFor([&] { return !w.Engine->Reattaching(); }, 15000));
         w.UpdateActions();
@@ -538,7 +538,7 @@ TEST_F(FirebirdServer, StartWhileTheServerIsAwayIsKeptUntilItIsBack) {
              SharedPhone(1) + "', '(00:11:22:33:44:51)', " + std::to_string(kCampaign) + ", current_timestamp)");
         w.Engine->Reattach();
         EXPECT_TRUE(QTest::qWaitFor([&] { return !w.Engine->ConnectionLost(); }, 15000));
-        EXPECT_FALSE(w.Running);
+        EXPECT_FALSE(w.Engine->Running);
         EXPECT_FALSE(w.AnySenderActive());
         EXPECT_EQ(w.StatusPanelText(1), "Sender is stopped");
         EXPECT_EQ(Count("select count(*) from DEVICE_LOCKS"), 0);

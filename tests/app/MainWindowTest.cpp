@@ -27,6 +27,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -269,10 +270,11 @@ TEST_F(MainWindowTest, CreationFillsInterfacesFoldersAndStatus) {
     }
     EXPECT_TRUE(QFile::exists(WorkBase() + "/2/keep.txt"));
     EXPECT_EQ(w.StatusPanelText(1), "Sender is stopped");
-    EXPECT_FALSE(w.Running);
+    EXPECT_FALSE(w.Engine->Running);
     EXPECT_EQ(w.LanguageName, "English");
     EXPECT_EQ(w.windowTitle(), "Tavlin - Bluetooth Proximity Marketing");
-    EXPECT_EQ(QGuiApplication::applicationDisplayName(), w.windowTitle());
+    // Nothing is appended to the dialogs' own titles.
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Tavlin");
     EXPECT_EQ(w.HelpFile, QCoreApplication::applicationDirPath() + "/Tavlin Help.chm");
 
     // A second start keeps the folders and their content.
@@ -297,7 +299,7 @@ TEST_F(MainWindowTest, EnablingRules) {
     EXPECT_FALSE(w.acSenderStop->isEnabled());
 
     w.acSenderStart->trigger();
-    ASSERT_TRUE(w.Running);
+    ASSERT_TRUE(w.Engine->Running);
     EXPECT_EQ(w.StatusPanelText(1), "Sender is running");
     w.UpdateActions();
     EXPECT_FALSE(w.acSenderStart->isEnabled());
@@ -334,8 +336,8 @@ TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
     TfmMain w;
     w.show();
     w.acSenderStart->trigger();
-    ASSERT_TRUE(w.Running);
-    ASSERT_TRUE(w.vyrProximitySender1->Active() && w.vyrProximitySender2->Active());
+    ASSERT_TRUE(w.Engine->Running);
+    ASSERT_TRUE(w.Engine->vyrProximitySender1->Active() && w.Engine->vyrProximitySender2->Active());
 
     questions.Answer(TMsgResult::No);
     EXPECT_FALSE(w.close());
@@ -343,8 +345,8 @@ TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
     EXPECT_EQ(questions.Asked()[0].text, "Are you sure you want to close the application?");
     EXPECT_EQ(questions.Asked()[0].type, TMsgDlgType::Confirmation);
     EXPECT_TRUE(w.isVisible());
-    EXPECT_TRUE(w.Running);
-    EXPECT_TRUE(w.vyrProximitySender1->Active() && w.vyrProximitySender2->Active());
+    EXPECT_TRUE(w.Engine->Running);
+    EXPECT_TRUE(w.Engine->vyrProximitySender1->Active() && w.Engine->vyrProximitySender2->Active());
 
     // Exit asks the same question; Yes stops everything before the window goes.
     int stoppedWhileConnected = 0;
@@ -358,7 +360,7 @@ TEST_F(MainWindowTest, CloseQuestionKeepsOrStopsTheSenders) {
     questions.Answer(TMsgResult::Yes);
     w.acSenderExit->trigger();
     EXPECT_FALSE(w.isVisible());
-    EXPECT_FALSE(w.Running);
+    EXPECT_FALSE(w.Engine->Running);
     EXPECT_FALSE(w.AnySenderActive());
     EXPECT_EQ(stoppedWhileConnected, 2);
     EXPECT_EQ(w.StatusPanelText(1), "Sender is stopped");
@@ -368,10 +370,10 @@ TEST_F(MainWindowTest, TeardownStopsSendersAndUnloadsBeforeTheDatabaseGoes) {
     PresentStacks one({0});
     auto w = std::make_unique<TfmMain>();
     w->acSenderStart->trigger();
-    ASSERT_TRUE(w->Running);
+    ASSERT_TRUE(w->Engine->Running);
     bool databaseStillOpen = false, apiStillLoaded = false;
     TfmMain* window = w.get();
-    w->vyrProximitySender1->OnStopped = [&](vcl::TObject*) {
+    w->Engine->vyrProximitySender1->OnStopped = [&](vcl::TObject*) {
         databaseStillOpen = window->IBDatabase.Connected() && window->IBTransaction.InTransaction();
         apiStillLoaded = window->vyrAPI.IsLoaded();
     };
@@ -465,12 +467,22 @@ TEST_F(MainWindowTest, MenusToolBarPopupAndHelp) {
     QApplication::sendEvent(&w, &tip);
     EXPECT_EQ(w.StatusPanelText(0), "Show chart");
 
+    // Help without its file says which file it looked for, and where; with it, opens it.
     QUrl opened;
     auto saved = TfmMain::OpenUrlHook;
     TfmMain::OpenUrlHook = [&](const QUrl& u) { return opened = u, false; };
+    w.HelpFile = home.filePath("help/Tavlin Help.chm");
+    questions.Clear();
+    w.acHelpHelp->trigger();
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_EQ(Texts(questions),
+              QStringList{"The help file \"Tavlin Help.chm\" was not found in " + home.filePath("help") + "."});
+    ASSERT_TRUE(QDir().mkpath(home.filePath("help")));
+    QFile(w.HelpFile).open(QIODevice::WriteOnly);
     w.acHelpHelp->trigger();
     TfmMain::OpenUrlHook = saved;
     EXPECT_EQ(opened, QUrl::fromLocalFile(w.HelpFile));
+    EXPECT_EQ(questions.Asked().size(), 1u);
 
     // About shows the splash with its close button, and frees it afterwards.
     bool closeVisible = false;
@@ -598,6 +610,14 @@ TEST_F(MainWindowTest, RendersToPicture) {
     const QImage image = w.grab().toImage();
     EXPECT_EQ(image.width(), 980);
     EXPECT_TRUE(image.save(dir + "/main.png"));
+    // At 1024 x 768 the sender's panel shows each of its texts whole.
+    w.resize(1024, 768);
+    auto* panel = w.findChild<QLabel*>("StatusBarPanel1");
+    for (const StrKey& key : {STR_SENDER_RUNNING, STR_SENDER_STOPPED, STR_DB_LOST, STR_DB_WAITING}) {
+        w.SetStatusPanelText(1, TranslateText(key));
+        QApplication::processEvents();
+        EXPECT_GE(panel->contentsRect().width(), panel->fontMetrics().horizontalAdvance(panel->text())) << key.key;
+    }
     TfmSplash splash;
     splash.btClose->setVisible(true);
     EXPECT_TRUE(splash.grab().save(dir + "/splash.png"));
@@ -662,8 +682,8 @@ TEST_F(MainWindowTest, ContentGoesToTheSenderWorkFoldersAndAwayAgain) {
 
     // No campaign this cycle: nothing is written.
     EXPECT_EQ(w.PrepareCampaignFile(1, "(00:11:22:33:44:55)"), "");
-    w.SenderSlots[1].CampaignId = 900;
-    w.SenderSlots[2].CampaignId = 900;
+    w.Engine->SenderSlots[1].CampaignId = 900;
+    w.Engine->SenderSlots[2].CampaignId = 900;
     const QString one = w.PrepareCampaignFile(1, "(00:11:22:33:44:55)");
     const QString two = w.PrepareCampaignFile(2, "(00:11:22:33:44:55)");
     EXPECT_EQ(one, WorkBase() + "/1/001122334455/clip.txt");

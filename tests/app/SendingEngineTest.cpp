@@ -317,11 +317,11 @@ TEST_F(SendingEngineTest, TwoRadiosServeEveryPhoneAsTheDatabaseDecides) {
     CreateStation(100);
     TfmMain& w = *window;
     w.acSenderStart->trigger();
-    ASSERT_TRUE(w.Running);
+    ASSERT_TRUE(w.Engine->Running);
     EXPECT_EQ(w.StatusPanelText(1), "Sender is running");
-    EXPECT_TRUE(w.vyrProximitySender1->Active());
-    EXPECT_TRUE(w.vyrProximitySender2->Active());
-    EXPECT_FALSE(w.vyrProximitySender3->Active());
+    EXPECT_TRUE(w.Engine->vyrProximitySender1->Active());
+    EXPECT_TRUE(w.Engine->vyrProximitySender2->Active());
+    EXPECT_FALSE(w.Engine->vyrProximitySender3->Active());
 
     // Every good phone gets all three campaigns; the refusing and the silent one fail once per
     // campaign and are then on its temporary black list.
@@ -332,7 +332,7 @@ TEST_F(SendingEngineTest, TwoRadiosServeEveryPhoneAsTheDatabaseDecides) {
         return Count("select count(*) from HISTORY") >= expectedHistory;
     })) << Count("select count(*) from HISTORY");
     w.acSenderStop->trigger();
-    EXPECT_FALSE(w.Running);
+    EXPECT_FALSE(w.Engine->Running);
     EXPECT_FALSE(w.AnySenderActive());
     EXPECT_EQ(w.StatusPanelText(1), "Sender is stopped");
     EXPECT_TRUE(sawProcessRows);
@@ -740,7 +740,7 @@ TEST_F(SendingEngineTest, CampaignsMadeWithTheWizardReachThePhones) {
     EXPECT_TRUE(boxes.Asked().empty());
 
     w.acSenderStart->trigger();
-    ASSERT_TRUE(w.Running);
+    ASSERT_TRUE(w.Engine->Running);
     ASSERT_TRUE(WaitFor([&] {
         for (int i : GoodPhones)
             if (Received(i).size() < 3)

@@ -120,7 +120,7 @@ TEST_F(StationListsTest, PickedPhoneBlackListedIsNotServedAndAFileSentByHandArri
 
     // The running station serves Tomas and leaves the black-listed phone alone.
     w.acSenderStart->trigger();
-    ASSERT_TRUE(w.Running);
+    ASSERT_TRUE(w.Engine->Running);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return Received(2).contains("prices.txt") && ProcessStatus(marta) == "In black list"; }, 30000))
         << ProcessStatus(marta).toStdString();

@@ -136,7 +136,7 @@ protected:
             };
         }
         w.acSenderStart->trigger();
-        ASSERT_TRUE(w.Running);
+        ASSERT_TRUE(w.Engine->Running);
         const bool done = QTest::qWaitFor([&] { return Count("select count(*) from PROCESSED") >= phones; }, 30000);
         w.acSenderStop->trigger();
         ASSERT_TRUE(done) << Count("select count(*) from PROCESSED");

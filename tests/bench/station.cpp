@@ -106,8 +106,8 @@ void BM_Station(benchmark::State& state) {
         // Time inside the station's handlers, where its database calls are.
         // Only the outermost event counts: the device check pumps messages, and other events run inside it.
         double handlerSeconds = 0;
-        TfmMain::TDatabaseTime database;
-        w->SenderDatabaseTime = &database;
+        TSendingEngine::TDatabaseTime database;
+        w->Engine->SenderDatabaseTime = &database;
         int depth = 0;
         auto timed = [&handlerSeconds, &depth](auto& event) {
             auto inner = event;

@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
     watch.start(10);
 
     w.acSenderStart->trigger();
-    if (!w.Running)
+    if (!w.Engine->Running)
         Say("error not started");
     QCoreApplication::exec();
     w.acSenderStop->trigger();
