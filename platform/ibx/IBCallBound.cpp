@@ -68,8 +68,10 @@ private:
                 wake_.wait(lock);
                 continue;
             }
-            if (Clock::now() < earliest->second.deadline) {
-                wake_.wait_until(lock, earliest->second.deadline);
+            // A copy: the call may return, and its entry go, while this waits.
+            const Clock::time_point deadline = earliest->second.deadline;
+            if (Clock::now() < deadline) {
+                wake_.wait_until(lock, deadline);
                 continue;
             }
             // Closing the client's side returns at once; the waiting call then fails as a lost

@@ -27,11 +27,12 @@ struct RoadScript {
     bool armLinkTimer = false;
     std::vector<std::string> log;
     std::string written;
-    std::vector<win::UINT> messages; // the window messages left to the road
-    bool workerRunning = false;
+    std::vector<win::UINT> messages;  // the window messages left to the road
     win::HANDLE workerDies = nullptr; // once set, the worker throws
 };
 RoadScript script;
+// Written by the fake road's worker threads, read by the test's.
+std::atomic<bool> workerRunning{false};
 
 class FakeRoad;
 FakeRoad* road = nullptr;
@@ -54,19 +55,19 @@ public:
         if (script.armLinkTimer)
             ArmLinkTimer();
         return StartWorker([](win::HANDLE terminate) {
-            script.workerRunning = true;
+            workerRunning = true;
             win::HANDLE wait[2] = {terminate, script.workerDies};
             if (win::WaitForMultipleObjects(script.workerDies ? 2 : 1, wait, win::FALSE, win::INFINITE) ==
                 win::WAIT_OBJECT_0 + 1) {
-                script.workerRunning = false;
+                workerRunning = false;
                 throw std::runtime_error("the worker failed");
             }
-            script.workerRunning = false;
+            workerRunning = false;
         });
     }
     void Close() override {
         StopWorker();
-        script.log.push_back(script.workerRunning ? "close, worker running" : "close");
+        script.log.push_back(workerRunning ? "close, worker running" : "close");
     }
     int Write(const void* buffer, win::DWORD size) override {
         script.written.append(static_cast<const char*>(buffer), size);
@@ -134,6 +135,7 @@ protected:
     void SetUp() override {
         win::test::Reset();
         script = RoadScript{};
+        workerRunning = false;
         apiWindow = nullptr;
         msPresent = toshibaPresent = true;
         savedMs_ = LoaderEntry(TvyrLoaderKind::Microsoft);
