@@ -3,11 +3,15 @@
 #include "ibx/IBError.h"
 #include "translation.h"
 
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 namespace {
 
 TMessageBoxScript* currentScript = nullptr;
+// What a title bar takes besides the title: its icon and buttons, with some air.
+constexpr int MinimumTitleRoom = 160;
 
 } // namespace
 
@@ -46,6 +50,12 @@ TMsgResult MessageDlg(QWidget* parent, const QString& text, TMsgDlgType type, TM
     }
     QMessageBox box(icon, title, text, QMessageBox::NoButton, parent);
     box.setTextFormat(Qt::PlainText); // texts come from a user-edited file and from errors
+    // A box of a short text is narrow, and the window manager's buttons would leave its title
+    // no room: it is made wide enough for the title beside them.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(box.fontMetrics().horizontalAdvance(title) + MinimumTitleRoom, 0,
+                                      QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     if (buttons == TMsgButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
