@@ -375,6 +375,8 @@ void TfmMain::FormDestroy() {
         Engine->Running = false;
         if (vyrAPI.IsLoaded())
             vyrAPI.Unload();
+        // The window is gone; a server that no longer answers holds the ending program only briefly.
+        IBDatabase.SetCallTimeout(std::chrono::seconds(ConnectTimeoutSeconds));
         if (IBTransaction.InTransaction())
             IBTransaction.Commit();
     } catch (const std::exception& e) {

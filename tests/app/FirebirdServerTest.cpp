@@ -550,6 +550,16 @@ TEST_F(FirebirdServer, StartWhileTheServerIsAwayIsKeptUntilItIsBack) {
     ASSERT_EQ(boxes.Asked().size(), 1u);
     EXPECT_TRUE(boxes.Asked()[0].text.startsWith("The connection to the database was lost: "))
         << boxes.Asked()[0].text.toStdString();
+
+    // A program closed while its server does not answer ends within seconds.
+    auto closing = std::make_unique<TfmMain>();
+    ASSERT_TRUE(closing->Connected);
+    server->Freeze();
+    QElapsedTimer took;
+    took.start();
+    closing.reset();
+    server->Thaw();
+    EXPECT_LT(took.elapsed(), 8000);
 }
 
 TEST_F(FirebirdServer, StationStaysLiveWhileItsServerDoesNotAnswer) {
