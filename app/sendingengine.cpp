@@ -567,28 +567,28 @@ void TSendingEngine::vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::T
         return;
     int status = -1;
     const QString address = DeviceAddress(dev);
-    const bool checked = DatabaseStep([&] {
-                             spCheckDevice.ParamByName("MAC").SetAsWideString(dev.Address());
-                             spCheckDevice.ParamByName("NAME").SetAsWideString(name);
-                             spCheckDevice.ParamByName("COD").SetAsInteger(cod);
-                             spCheckDevice.ParamByName("MODEL").SetAsString("");
-                             spCheckDevice.ParamByName("MANUFACTURER").SetAsString("");
-                             spCheckDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(slot.CampaignId);
-                             spCheckDevice.ParamByName("DONGLE_MAC").SetAsWideString(slot.DongleMac.toStdU16String());
-                             try {
-                                 spCheckDevice.ExecProc();
-                             } catch (const ibx::EIBError& e) {
-                                 // A database made for one code page cannot hold every phone's name: the phone is
-                                 // still served, recorded without a name rather than with an altered one.
-                                 if (!e.CannotTransliterate())
-                                     throw;
-                                 spCheckDevice.ParamByName("NAME").SetAsString("");
-                                 spCheckDevice.ExecProc();
-                             }
-                             status = spCheckDevice.ParamByName("STATUS").AsInteger();
-                             transaction_->CommitRetaining();
-                         }) == TStepEnd::Done;
-    if (!checked)
+    const TStepEnd checked = DatabaseStep([&] {
+        spCheckDevice.ParamByName("MAC").SetAsWideString(dev.Address());
+        spCheckDevice.ParamByName("NAME").SetAsWideString(name);
+        spCheckDevice.ParamByName("COD").SetAsInteger(cod);
+        spCheckDevice.ParamByName("MODEL").SetAsString("");
+        spCheckDevice.ParamByName("MANUFACTURER").SetAsString("");
+        spCheckDevice.ParamByName("CAMPAIGN_ID").SetAsInteger(slot.CampaignId);
+        spCheckDevice.ParamByName("DONGLE_MAC").SetAsWideString(slot.DongleMac.toStdU16String());
+        try {
+            spCheckDevice.ExecProc();
+        } catch (const ibx::EIBError& e) {
+            // A database made for one code page cannot hold every phone's name: the phone is
+            // still served, recorded without a name rather than with an altered one.
+            if (!e.CannotTransliterate())
+                throw;
+            spCheckDevice.ParamByName("NAME").SetAsString("");
+            spCheckDevice.ExecProc();
+        }
+        status = spCheckDevice.ParamByName("STATUS").AsInteger();
+        transaction_->CommitRetaining();
+    });
+    if (checked != TStepEnd::Done)
         return;
     accept = status == 5;
 
@@ -761,15 +761,15 @@ void TSendingEngine::vyrProximitySenderStopped(vcl::TObject* sender) {
     ++senderRun_[size_t(tag)];
     SetSenderAction(s, TranslateText(STR_STOPPED));
     TSenderSlot& slot = SenderSlots[size_t(tag)];
-    const bool released = DatabaseStep([&] {
-                              spUnlockCampaign.ParamByName("ID").SetAsInteger(slot.LockId);
-                              spUnlockCampaign.ExecProc();
-                              spUnlockAllDevices.ParamByName("MAC").SetAsWideString(slot.DongleMac.toStdU16String());
-                              spUnlockAllDevices.ExecProc();
-                              transaction_->CommitRetaining();
-                          }) == TStepEnd::Done;
+    const TStepEnd end = DatabaseStep([&] {
+        spUnlockCampaign.ParamByName("ID").SetAsInteger(slot.LockId);
+        spUnlockCampaign.ExecProc();
+        spUnlockAllDevices.ParamByName("MAC").SetAsWideString(slot.DongleMac.toStdU16String());
+        spUnlockAllDevices.ExecProc();
+        transaction_->CommitRetaining();
+    });
     // Released once the connection is back, after the kept results (which need the devices' locks).
-    if (!released && connectionLost_ && !slot.DongleMac.isEmpty() && !leftLocks_.contains(slot.DongleMac))
+    if (end == TStepEnd::Lost && !slot.DongleMac.isEmpty() && !leftLocks_.contains(slot.DongleMac))
         leftLocks_.append(slot.DongleMac);
     putting_[size_t(tag)].clear();
     withdrawn_[size_t(tag)].clear();

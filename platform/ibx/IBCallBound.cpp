@@ -30,7 +30,10 @@ public:
             thread_ = std::thread([this] { Run(); });
         const std::uint64_t token = ++last_;
         calls_.emplace(token, Call{db, *db->Handle(), deadline});
-        wake_.notify_one();
+        // Calls come by the thousand (a fetch each row); the thread is woken only when it would
+        // otherwise sleep past this one's deadline.
+        if (deadline < sleepsUntil_)
+            wake_.notify_one();
         return token;
     }
 
@@ -65,12 +68,14 @@ private:
                 if (earliest == calls_.end() || it->second.deadline < earliest->second.deadline)
                     earliest = it;
             if (earliest == calls_.end()) {
+                sleepsUntil_ = Clock::time_point::max();
                 wake_.wait(lock);
                 continue;
             }
             // A copy: the call may return, and its entry go, while this waits.
             const Clock::time_point deadline = earliest->second.deadline;
             if (Clock::now() < deadline) {
+                sleepsUntil_ = deadline;
                 wake_.wait_until(lock, deadline);
                 continue;
             }
@@ -89,6 +94,8 @@ private:
     std::condition_variable wake_;
     std::map<std::uint64_t, Call> calls_;
     std::uint64_t last_ = 0;
+    // What the thread waits for; a new thread has not begun to wait yet.
+    Clock::time_point sleepsUntil_ = Clock::time_point::min();
     bool stopping_ = false;
     std::thread thread_;
 };

@@ -1,7 +1,6 @@
 #include "ibx/IBSQL.h"
 
 #include "ibx/IBCallBound.h"
-
 #include "ibx/IBCharset.h"
 
 #include <ibase.h>
