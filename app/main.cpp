@@ -1,5 +1,7 @@
 #include "main.h"
 
+#include "ibx/IBCallBound.h"
+
 #include "accepted.h"
 #include "bl.h"
 #include "campchart.h"
@@ -368,6 +370,8 @@ void TfmMain::FormDestroy() {
         return;
     destroyed_ = true;
     idle_.stop();
+    // The window is gone: a server that no longer answers holds the ending program only briefly.
+    IBDatabase.SetEnding();
     // The senders and the API go first: their last events still reach the database and the lists.
     try {
         if (AnySenderActive())
@@ -375,15 +379,15 @@ void TfmMain::FormDestroy() {
         Engine->Running = false;
         if (vyrAPI.IsLoaded())
             vyrAPI.Unload();
-        // The window is gone; a server that no longer answers holds the ending program only briefly.
-        IBDatabase.SetCallTimeout(std::chrono::seconds(ConnectTimeoutSeconds));
-        if (IBTransaction.InTransaction())
+        if (IBTransaction.InTransaction() && !Engine->ConnectionLost())
             IBTransaction.Commit();
     } catch (const std::exception& e) {
         qWarning("Closing the station: %s", e.what());
     }
     try {
-        if (IBDatabase.Connected())
+        if (Engine->ConnectionLost())
+            IBDatabase.Abandon();
+        else if (IBDatabase.Connected())
             IBDatabase.Close();
     } catch (const std::exception& e) {
         qWarning("Closing the database: %s", e.what());

@@ -3,18 +3,21 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include "ibx/IBCallBound.h"
+
 #include <ibase.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
-// Signal handlers and the engine's shutdown thread only write a byte here; the event
-// loop reads it and does the work.
+// Signal handlers and the engine's shutdown thread only write a byte here; a thread reads it
+// and passes it on to the event loop, which does the work.
 std::atomic<int> wakeFd{-1};
 std::function<void()>* stopAction = nullptr;
 
@@ -51,8 +54,30 @@ void StopOnTerminationSignals(std::function<void()> stop) {
         return;
     }
     int fds[2];
+    int signalled[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
+    if (::pipe2(signalled, O_CLOEXEC) != 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return;
+    }
+    // A signal handler must never block on a full pipe; the thread does wait on it.
+    ::fcntl(signalled[1], F_SETFL, O_NONBLOCK);
+    // The event loop may be inside a database call that waits on a server gone silent: a thread
+    // of its own shortens such calls' bound at once, then hands the stop to the event loop.
+    std::thread([in = signalled[0], out = fds[1]] {
+        char byte = 0;
+        while (true) {
+            const ssize_t n = ::read(in, &byte, 1);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return;
+            ibx::TIBCallBound::ProcessEnding();
+            [[maybe_unused]] const ssize_t w = ::write(out, &byte, 1);
+        }
+    }).detach();
     auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd = fds[0]] {
         char buffer[64];
@@ -61,7 +86,7 @@ void StopOnTerminationSignals(std::function<void()> stop) {
         if (*stopAction)
             (*stopAction)();
     });
-    wakeFd.store(fds[1]);
+    wakeFd.store(signalled[1]);
 
     struct sigaction action {};
     action.sa_handler = OnSignal;

@@ -7,18 +7,19 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <thread>
 
 namespace ibx {
 
 class TIBAttachAttempt {
 public:
-    // `done` runs on the attempt's thread once it has ended, whether it attached or not.
-    // Throws at once when the component's settings cannot make a request.
+    // `done` runs on the attempt's thread once it has ended, whether it attached or not, unless
+    // the attempt was destroyed before. Throws at once when the component's settings cannot
+    // make a request.
     TIBAttachAttempt(const TIBDatabase& db, std::function<void()> done);
-    // Waits for the attempt (at most the connect time-out) and gives back an attachment
-    // nobody took.
+    // Waits for nothing: an attempt still under way ends by itself, and an attachment nobody
+    // took is given back.
     ~TIBAttachAttempt();
     TIBAttachAttempt(const TIBAttachAttempt&) = delete;
     TIBAttachAttempt& operator=(const TIBAttachAttempt&) = delete;
@@ -29,12 +30,16 @@ public:
     void Complete(TIBDatabase& db);
 
 private:
+    struct State {
+        std::mutex Mutex;
+        bool Finished = false;
+        bool Abandoned = false;
+        unsigned int Handle = 0;
+        std::exception_ptr Error;
+        std::function<void()> Done;
+    };
     TIBDatabase::TAttachRequest request_;
-    mutable std::mutex mutex_;
-    bool finished_ = false;
-    unsigned int handle_ = 0;
-    std::exception_ptr error_;
-    std::thread thread_;
+    std::shared_ptr<State> state_;
 };
 
 } // namespace ibx

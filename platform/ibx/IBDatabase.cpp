@@ -12,9 +12,11 @@
 #include <chrono>
 #include <cctype>
 #include <clocale>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <type_traits>
 
 static_assert(std::is_same_v<FB_API_HANDLE, unsigned int>, "handles are kept as unsigned int");
@@ -49,6 +51,11 @@ void AddDpbString(std::string& dpb, char tag, const std::string& value) {
     dpb += tag;
     dpb += static_cast<char>(value.size());
     dpb += value;
+}
+
+// "host:path", "host/port:path" or "inet://host/path"; a local file name starts with '/'.
+bool IsRemoteName(const std::string& name) {
+    return !name.empty() && name.front() != '/' && name.find(':') != std::string::npos;
 }
 
 bool UsableDir(const std::string& dir) {
@@ -139,8 +146,7 @@ void TIBDatabase::SetConnectTimeout(int seconds) {
 }
 
 bool TIBDatabase::Remote() const {
-    // "host:path", "host/port:path" or "inet://host/path"; a local file name starts with '/'.
-    return !name_.empty() && name_.front() != '/' && name_.find(':') != std::string::npos;
+    return IsRemoteName(name_);
 }
 
 TIBDatabase::TAttachRequest TIBDatabase::PrepareAttach() const {
@@ -177,7 +183,22 @@ TIBDatabase::TAttachRequest TIBDatabase::PrepareAttach() const {
     return r;
 }
 
-unsigned int TIBDatabase::Attach(const TAttachRequest& request) {
+namespace {
+
+std::string ServerOf(const std::string& name) {
+    return name.substr(0, name.find(':'));
+}
+
+EIBError NoAnswerWithin(const std::string& name, int seconds, const EIBError* cause) {
+    std::string text =
+        "The database server " + ServerOf(name) + " did not answer within " + std::to_string(seconds) + " seconds.";
+    if (cause)
+        return EIBError(text + "\n" + cause->what(), cause->SQLCode(), cause->IBErrorCode(), cause->GDSCodes(),
+                        cause->ExceptionName());
+    return EIBError(text, -902, isc_network_error, {isc_network_error});
+}
+
+unsigned int AttachNow(const TIBDatabase::TAttachRequest& request) {
     PrepareClientEnvironment();
     ISC_STATUS_ARRAY status{};
     isc_db_handle h = 0;
@@ -190,15 +211,61 @@ unsigned int TIBDatabase::Attach(const TAttachRequest& request) {
         // The client says only that the connection was refused; it was the time that ran out.
         const auto waited = std::chrono::steady_clock::now() - started;
         if (request.ConnectTimeout > 0 && e.HasGDSCode(isc_connect_reject) &&
-            waited >= std::chrono::seconds(request.ConnectTimeout) - std::chrono::milliseconds(500)) {
-            const std::string server = request.Name.substr(0, request.Name.find(':'));
-            throw EIBError("The database server " + server + " did not answer within " +
-                               std::to_string(request.ConnectTimeout) + " seconds.\n" + e.what(),
-                           e.SQLCode(), e.IBErrorCode(), e.GDSCodes(), e.ExceptionName());
-        }
+            waited >= std::chrono::seconds(request.ConnectTimeout) - std::chrono::milliseconds(500))
+            throw NoAnswerWithin(request.Name, request.ConnectTimeout, &e);
         throw;
     }
     return h;
+}
+
+// An attach under way on a thread of its own, which the caller may stop waiting for.
+struct TPendingAttach {
+    std::mutex Mutex;
+    std::condition_variable Done;
+    bool Finished = false;
+    bool Abandoned = false;
+    unsigned int Handle = 0;
+    std::exception_ptr Error;
+};
+
+} // namespace
+
+unsigned int TIBDatabase::Attach(const TAttachRequest& request) {
+    // The client's own connect time-out ends with the server's first answer; a server that
+    // answers that and then nothing would hold the attach without end.
+    if (request.ConnectTimeout <= 0 || !IsRemoteName(request.Name))
+        return AttachNow(request);
+    auto pending = std::make_shared<TPendingAttach>();
+    std::thread([pending, request] {
+        unsigned int handle = 0;
+        std::exception_ptr error;
+        try {
+            handle = AttachNow(request);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::unique_lock lock(pending->Mutex);
+        if (pending->Abandoned) {
+            // Nobody waits for it any more; what it brought is given back.
+            lock.unlock();
+            if (handle)
+                Detach(handle);
+            return;
+        }
+        pending->Handle = handle;
+        pending->Error = error;
+        pending->Finished = true;
+        pending->Done.notify_all();
+    }).detach();
+    std::unique_lock lock(pending->Mutex);
+    if (!pending->Done.wait_for(lock, std::chrono::seconds(request.ConnectTimeout),
+                                [&] { return pending->Finished; })) {
+        pending->Abandoned = true;
+        throw NoAnswerWithin(request.Name, request.ConnectTimeout, nullptr);
+    }
+    if (pending->Error)
+        std::rethrow_exception(pending->Error);
+    return pending->Handle;
 }
 
 void TIBDatabase::Adopt(unsigned int handle, bool utf8) {
@@ -233,7 +300,49 @@ void TIBDatabase::Close() {
     ISC_STATUS_ARRAY status{};
     isc_detach_database(status, &handle_);
     handle_ = 0;
+    DropSideProbe();
     CheckStatus(status, utf8_);
+}
+
+void TIBDatabase::Cut() {
+    if (!Connected() || !Remote())
+        return;
+    DropSideProbe();
+    ISC_STATUS_ARRAY status{};
+    isc_db_handle h = handle_;
+    fb_cancel_operation(status, &h, fb_cancel_abort);
+}
+
+void TIBDatabase::Abandon() {
+    if (!Connected())
+        return;
+    Cut();
+    // Cut, every call below fails at once on the client's side and frees its handle.
+    try {
+        Close();
+    } catch (const EIBError&) {
+    }
+    handle_ = 0;
+}
+
+std::shared_ptr<TIBSideProbe> TIBDatabase::SideProbe() {
+    if (!probe_ && Connected() && Remote())
+        probe_ = std::make_shared<TIBSideProbe>(PrepareAttach());
+    return probe_;
+}
+
+void TIBDatabase::DropSideProbe() {
+    if (probe_)
+        probe_->Drop();
+    probe_.reset();
+}
+
+void TIBDatabase::CancelOperation() {
+    isc_db_handle h = handle_;
+    if (!h)
+        return;
+    ISC_STATUS_ARRAY status{};
+    fb_cancel_operation(status, &h, fb_cancel_raise);
 }
 
 void TIBDatabase::AddClient(IIBDatabaseClient* c) {

@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +18,7 @@
 namespace ibx {
 
 class TIBTransaction;
+class TIBSideProbe;
 
 // Something whose handles die with the connection (statements, transactions).
 class IIBDatabaseClient {
@@ -52,14 +55,19 @@ public:
     bool LoginPrompt() const { return false; }
     void SetLoginPrompt(bool) {}
 
-    // How long an attach waits for a server's answer, in seconds; 0 leaves the client's own
-    // (minutes). A server that does not answer in time is reported as such.
+    // How long an attach to a server may take as a whole, in seconds; 0 leaves the client's
+    // own (without end once the server has taken the connection). An attach that overstays
+    // it is given up (left to end by itself, what it brings later dropped) and reported as
+    // a server that did not answer.
     int ConnectTimeout() const { return connectTimeout_; }
     void SetConnectTimeout(int seconds);
-    // How long one call on a server's connection may wait for its answer before the connection
-    // is cut and the call fails as a lost connection (TIBCallBound); 0: no bound.
+    // How long a call on a server's connection may go without any answer of the server before
+    // the connection is cut and the call fails as a lost connection (TIBCallBound); 0: no bound.
     std::chrono::milliseconds CallTimeout() const { return callTimeout_; }
     void SetCallTimeout(std::chrono::milliseconds timeout) { callTimeout_ = timeout; }
+    // The program is ending: a call is cut after half a second of silence, and nothing is
+    // asked on the side.
+    void SetEnding() { ending_ = true; }
     // How many calls the bound has cut so far.
     unsigned long CallsCut() const { return callsCut_.load(); }
     // The database is reached through a server ("host:path"), not opened by the embedded engine.
@@ -68,6 +76,15 @@ public:
     void Open();
     void Close();
     bool Connected() const { return handle_ != 0; }
+    // Makes the call under way on this connection fail at once ("operation was cancelled"),
+    // from any thread; the connection stays usable. Nothing happens when no call runs.
+    void CancelOperation();
+    // Cuts the client's side of a connection known lost: every call on it, the one under way
+    // included, fails at once without a word to the server. Its handles stay until Close.
+    void Cut();
+    // Closes a connection known lost without a word to the server: cut first, then every
+    // handle is given back locally. Never waits for the server.
+    void Abandon();
 
     // An attach as Open makes it, prepared on the owner's thread and made on any thread, so a
     // server that does not answer holds up only the thread that waits for it.
@@ -79,7 +96,7 @@ public:
     };
     TAttachRequest PrepareAttach() const;
     // Returns the new attachment's handle; throws EIBError (saying so when the server did not
-    // answer within the connect time-out).
+    // answer within the connect time-out, which bounds a server's attach as a whole).
     static unsigned int Attach(const TAttachRequest& request);
     // Takes an attachment made from this database's request; the component must be closed.
     void Adopt(unsigned int handle, bool utf8);
@@ -102,6 +119,9 @@ public:
 
 private:
     friend class TIBCallBound;
+    // The side attachment that tells a busy server from a silent one; made on first need.
+    std::shared_ptr<TIBSideProbe> SideProbe();
+    void DropSideProbe();
     std::string name_;
     std::vector<std::string> params_;
     int dialect_ = 3;
@@ -110,7 +130,10 @@ private:
     int connectTimeout_ = 0;
     std::chrono::milliseconds callTimeout_{0};
     std::atomic<unsigned long> callsCut_{0};
-    bool bounded_ = false;
+    // The watchdog's token of the outermost bound under way; 0 for none.
+    std::uint64_t boundToken_ = 0;
+    bool ending_ = false;
+    std::shared_ptr<TIBSideProbe> probe_;
     std::vector<IIBDatabaseClient*> clients_;
     std::map<std::string, std::vector<TIBProcParam>> procCache_;
 };

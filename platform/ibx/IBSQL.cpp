@@ -488,6 +488,7 @@ void TIBSQL::BindInputs(TIBTransaction& tr) {
             for (size_t off = 0; off < bytes.size();) {
                 const size_t chunk = std::min<size_t>(bytes.size() - off, 65535);
                 isc_put_segment(status, &bh, static_cast<unsigned short>(chunk), bytes.data() + off);
+                TIBCallBound::Answered(db_);
                 if (status[0] == 1 && status[1]) {
                     ISC_STATUS_ARRAY ignore{};
                     isc_cancel_blob(ignore, &bh);
@@ -704,6 +705,7 @@ void TIBSQL::ReadRow(TIBTransaction& tr) {
                 unsigned short got = 0;
                 const ISC_STATUS rc =
                     isc_get_segment(status, &bh, &got, static_cast<unsigned short>(seg.size()), seg.data());
+                TIBCallBound::Answered(db_);
                 if (rc == 0 || rc == isc_segment) {
                     data.append(seg.data(), got);
                     continue;
