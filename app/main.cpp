@@ -1,7 +1,5 @@
 #include "main.h"
 
-#include "ibx/IBCallBound.h"
-
 #include "accepted.h"
 #include "bl.h"
 #include "campchart.h"
@@ -565,8 +563,8 @@ void TfmMain::ShowCampaignReport(QDialog& dialog, QLabel* laTitle,
     const QTreeWidgetItem* item = SelectedCampaign();
     if (!item)
         return;
-    setCampaign(item->data(0, Qt::UserRole).toInt());
     SetCaptionSuffix(laTitle, item->text(0));
+    setCampaign(item->data(0, Qt::UserRole).toInt());
     dialog.exec();
 }
 

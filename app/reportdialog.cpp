@@ -11,15 +11,23 @@
 #include "vcl/SysUtils.h"
 
 #include <QAction>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
 
 QString DateTimeToStr(const QDateTime& value) {
     const QLocale locale;
@@ -69,8 +77,142 @@ QString ResultText(int result) {
     }
 }
 
+// One read of a report. The window's thread fills in what the worker needs, starts it and
+// waits in `loop`; the worker owns its attachment, transaction and query (the client objects
+// are not shared between threads) and leaves the finished rows or its error here. The window's
+// thread releases the read only after joining the worker.
+struct TReportDialog::TRead {
+    struct TRow {
+        QStringList texts;
+        int id = 0;
+    };
+
+    std::string databaseName;
+    std::vector<std::string> params;
+    int dialect = 3;
+    int connectTimeout = 0;
+    std::chrono::milliseconds callTimeout{0};
+    std::string sql;
+    bool perCampaign = false;
+    int campaignId = 0;
+    std::function<QStringList(const ibx::TIBQuery&)> rowTexts;
+    const char* idField = nullptr;
+
+    std::vector<TRow> rows;
+    std::exception_ptr error;
+    std::atomic<bool> cancelled{false};
+
+    std::mutex mutex;
+    std::condition_variable ended;
+    // The worker's attachment while a cancel may reach it; the worker clears it before closing.
+    ibx::TIBDatabase* attachment = nullptr;
+    bool finished = false;
+
+    // Window's thread only.
+    QEventLoop loop;
+    // A cancel that comes between two calls finds none to end; it is sent again until the worker
+    // notices it.
+    QTimer recancel;
+    bool dialogGone = false;
+    std::thread worker;
+
+    void Run();
+    void Read(ibx::TIBDatabase& db, ibx::TIBTransaction& tr, ibx::TIBQuery& q);
+    void Cancel();
+    // Cancels and waits for the worker to end, without the event loop.
+    void Stop();
+    bool Finished() {
+        std::lock_guard lock(mutex);
+        return finished;
+    }
+};
+
+void TReportDialog::TRead::Run() {
+    try {
+        ibx::TIBDatabase db;
+        db.SetDatabaseName(databaseName);
+        db.SetParams(params);
+        db.SetSQLDialect(dialect);
+        db.SetConnectTimeout(connectTimeout);
+        db.SetCallTimeout(callTimeout);
+        ibx::TIBTransaction tr;
+        tr.SetDefaultDatabase(&db);
+        tr.SetParams({"read_committed", "rec_version", "nowait", "read"});
+        ibx::TIBQuery q;
+        q.SetDatabase(&db);
+        q.SetTransaction(&tr);
+        q.SetSQL(sql);
+        if (!cancelled) {
+            db.Open();
+            Read(db, tr, q);
+        }
+    } catch (...) {
+        error = std::current_exception();
+    }
+    {
+        std::lock_guard lock(mutex);
+        finished = true;
+    }
+    ended.notify_all();
+    QMetaObject::invokeMethod(
+        &loop, [l = &loop] { l->quit(); }, Qt::QueuedConnection);
+}
+
+void TReportDialog::TRead::Read(ibx::TIBDatabase& db, ibx::TIBTransaction& tr, ibx::TIBQuery& q) {
+    {
+        std::lock_guard lock(mutex);
+        attachment = &db;
+    }
+    try {
+        tr.StartTransaction();
+        if (perCampaign)
+            q.ParamByName("id").SetAsInteger(campaignId);
+        for (q.Open(); !q.Eof() && !cancelled; q.Next())
+            rows.push_back({rowTexts(q), idField ? q.FieldByName(idField).AsInteger() : 0});
+        q.Close();
+        tr.Commit();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    {
+        std::lock_guard lock(mutex);
+        attachment = nullptr;
+    }
+    // Whatever is left open goes with the attachment; the read's own error is what counts.
+    try {
+        q.Close();
+    } catch (...) {
+    }
+    RollbackQuietly(tr);
+    try {
+        db.Close();
+    } catch (...) {
+    }
+}
+
+void TReportDialog::TRead::Cancel() {
+    cancelled = true;
+    std::lock_guard lock(mutex);
+    if (attachment)
+        attachment->CancelOperation();
+}
+
+void TReportDialog::TRead::Stop() {
+    cancelled = true;
+    {
+        std::unique_lock lock(mutex);
+        while (!finished) {
+            if (attachment)
+                attachment->CancelOperation();
+            ended.wait_for(lock, std::chrono::milliseconds(50));
+        }
+    }
+    if (worker.joinable())
+        worker.join();
+}
+
 TReportDialog::TReportDialog(const TReportSpec& spec, ibx::TIBDatabase* db, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TReportDialog>()), rowTexts_(spec.rowTexts),
+    : QDialog(parent), ui_(std::make_unique<Ui::TReportDialog>()), rowTexts_(spec.rowTexts), sql_(spec.sql),
       perCampaign_(spec.perCampaign), idField_(spec.idField) {
     ui_->setupUi(this);
     setObjectName(QString::fromUtf8(spec.formName));
@@ -80,13 +222,12 @@ TReportDialog::TReportDialog(const TReportSpec& spec, ibx::TIBDatabase* db, QWid
     acRefresh = ui_->acRefresh;
     btRefresh = ui_->btRefresh;
     btClose = ui_->btClose;
+    btCancel = ui_->btCancel;
+    laStatus = ui_->laStatus;
     laTitle->setText(QString::fromUtf8(spec.title));
 
     IBTransaction.SetDefaultDatabase(db);
     IBTransaction.SetParams({"read_committed", "rec_version", "nowait"});
-    quRefresh.SetDatabase(db);
-    quRefresh.SetTransaction(&IBTransaction);
-    quRefresh.SetSQL(spec.sql);
     quDelete.SetDatabase(db);
     quDelete.SetTransaction(&IBTransaction);
 
@@ -128,6 +269,7 @@ TReportDialog::TReportDialog(const TReportSpec& spec, ibx::TIBDatabase* db, QWid
     connect(acRefresh, &QAction::triggered, this, [this] { Guarded(&TReportDialog::acRefreshExecute); });
     connect(btRefresh, &QPushButton::clicked, acRefresh, &QAction::trigger);
     connect(btClose, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btCancel, &QPushButton::clicked, this, &TReportDialog::CancelRead);
     connect(ListView, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         acDeleteUpdate();
         PopupMenu->popup(ListView->viewport()->mapToGlobal(pos));
@@ -135,7 +277,15 @@ TReportDialog::TReportDialog(const TReportSpec& spec, ibx::TIBDatabase* db, QWid
     acDeleteUpdate();
 }
 
-TReportDialog::~TReportDialog() = default;
+TReportDialog::~TReportDialog() {
+    // The worker must not outlive what it reports to; acRefreshExecute, still waiting below,
+    // returns without touching the dialog.
+    if (read_) {
+        read_->dialogGone = true;
+        read_->Stop();
+        read_->loop.quit();
+    }
+}
 
 int TReportDialog::RowId(const QTreeWidgetItem* item) {
     return item ? item->data(0, Qt::UserRole).toInt() : 0;
@@ -156,30 +306,81 @@ void TReportDialog::SetCampaign(int id) {
 }
 
 void TReportDialog::acRefreshExecute() {
-    ListView->setUpdatesEnabled(false);
+    if (read_)
+        return; // its rows are on the way
+    ibx::TIBDatabase* db = IBTransaction.DefaultDatabase();
+    if (!db)
+        throw ibx::EIBClientError("The report has no database");
+    auto read = std::make_shared<TRead>();
+    read->databaseName = db->DatabaseName();
+    read->params = db->Params();
+    read->dialect = db->SQLDialect();
+    read->connectTimeout = db->ConnectTimeout();
+    read->callTimeout = db->CallTimeout();
+    read->sql = sql_;
+    read->perCampaign = perCampaign_;
+    read->campaignId = CampaignId;
+    read->rowTexts = rowTexts_;
+    read->idField = idField_;
+    read->recancel.setInterval(50);
+    connect(&read->recancel, &QTimer::timeout, this, [r = read.get()] { r->Cancel(); });
+
+    // Half a report, or the previous one, would pass for the new one.
     ListView->clear();
+    acDeleteUpdate();
+    read_ = read;
+    ShowReading(true);
+    // Opened from a window, the dialog shows before its first read: the operator sees that it
+    // reads and can cancel it, and the window behind takes no input meanwhile.
+    if (!isVisible() && parentWidget()) {
+        setWindowModality(Qt::ApplicationModal);
+        show();
+    }
     try {
-        TTransactionGuard transaction(IBTransaction);
-        if (perCampaign_)
-            quRefresh.ParamByName("id").SetAsInteger(CampaignId);
-        for (quRefresh.Open(); !quRefresh.Eof(); quRefresh.Next()) {
-            auto item = std::make_unique<QTreeWidgetItem>(rowTexts_(quRefresh));
-            if (idField_)
-                item->setData(0, Qt::UserRole, quRefresh.FieldByName(idField_).AsInteger());
-            ListView->addTopLevelItem(item.release());
-        }
-        quRefresh.Close();
-        transaction.Commit();
+        read->worker = std::thread(&TRead::Run, read.get());
     } catch (...) {
-        // Half a report would pass for the whole one.
-        quRefresh.Close();
-        ListView->clear();
-        ListView->setUpdatesEnabled(true);
-        acDeleteUpdate();
+        read_.reset();
+        ShowReading(false);
         throw;
+    }
+    read->loop.exec();
+    // Anything else that ends the loop is the program ending: nothing may wait for the read.
+    if (!read->Finished())
+        read->Stop();
+    if (read->worker.joinable())
+        read->worker.join();
+    if (read->dialogGone)
+        return;
+    read_.reset();
+    ShowReading(false);
+    if (read->cancelled)
+        return;
+    if (read->error)
+        std::rethrow_exception(read->error);
+    ListView->setUpdatesEnabled(false);
+    for (TRead::TRow& row : read->rows) {
+        auto item = std::make_unique<QTreeWidgetItem>(std::move(row.texts));
+        if (idField_)
+            item->setData(0, Qt::UserRole, row.id);
+        ListView->addTopLevelItem(item.release());
     }
     ListView->setUpdatesEnabled(true);
     acDeleteUpdate();
+}
+
+void TReportDialog::ShowReading(bool reading) {
+    laStatus->setText(reading ? TranslateText(STR_READING_REPORT) : QString());
+    laStatus->setVisible(reading);
+    btCancel->setVisible(reading);
+    acRefresh->setEnabled(!reading);
+    btRefresh->setEnabled(!reading);
+}
+
+void TReportDialog::CancelRead() {
+    if (!read_ || read_->cancelled)
+        return;
+    read_->Cancel();
+    read_->recancel.start();
 }
 
 void TReportDialog::acDeleteExecute() {
@@ -218,4 +419,21 @@ void TReportDialog::showEvent(QShowEvent* e) {
 
 void TReportDialog::reject() {
     accept();
+}
+
+void TReportDialog::done(int result) {
+    CancelRead();
+    // Closed during a read before it ran modally: it is not shown again.
+    if (!inExec_)
+        closedEarly_ = true;
+    QDialog::done(result);
+}
+
+int TReportDialog::exec() {
+    if (closedEarly_)
+        return result();
+    inExec_ = true;
+    const int r = QDialog::exec();
+    inExec_ = false;
+    return r;
 }

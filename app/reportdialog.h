@@ -6,6 +6,11 @@
 // Each read and each delete runs in a transaction of its own that is not active in
 // between; a database error rolls it back and reaches the caller (or, from the
 // dialog's own buttons, the error display), and the next Refresh works again.
+//
+// A read can keep the server busy for a long time before its first row, so it runs on a
+// thread and an attachment of its own: the window keeps running, the station's shared
+// attachment stays free for sending, and a read that fails or is cut takes only its own
+// attachment down. Delete is one quick statement and stays on the shared attachment.
 #pragma once
 
 #include "ibx/IBDatabase.h"
@@ -77,16 +82,25 @@ public:
     QPushButton* btRefresh = nullptr;
     QPushButton* btDelete = nullptr;
     QPushButton* btClose = nullptr;
+    // Shown while a read is under way.
+    QPushButton* btCancel = nullptr;
+    QLabel* laStatus = nullptr;
 
+    // The delete's transaction and statement, on the station's attachment.
     ibx::TIBTransaction IBTransaction;
-    ibx::TIBQuery quRefresh, quDelete;
+    ibx::TIBQuery quDelete;
     int CampaignId = 0;
 
     // The row's record id (deletable reports).
     static int RowId(const QTreeWidgetItem* item);
 
-    // Reads the report afresh. Database errors propagate.
+    // Reads the report afresh and returns when it is read, the window's events running
+    // meanwhile; the rows appear together at the end. Database errors propagate; a cancelled
+    // read leaves the list empty. A call while a read is under way is ignored.
     void acRefreshExecute();
+    // Ends the read under way at once (Cancel, closing the dialog).
+    void CancelRead();
+    bool Reading() const { return read_ != nullptr; }
     // Deletes the selected row's record after the user confirmed, and removes the row.
     void acDeleteExecute();
     // Delete is possible while a row is selected.
@@ -95,6 +109,10 @@ public:
 
     // Escape gives the Close button's result.
     void reject() override;
+    // Closing the dialog in any way cancels its read.
+    void done(int result) override;
+    // Runs the dialog modally, unless it was closed already during its first read.
+    int exec() override;
 
 protected:
     TReportDialog(const TReportSpec& spec, ibx::TIBDatabase* db, QWidget* parent);
@@ -103,11 +121,21 @@ protected:
     void showEvent(QShowEvent* e) override;
 
 private:
+    struct TRead;
+
     // Runs a handler from a button, a menu item or a shortcut: its error is shown here.
     void Guarded(void (TReportDialog::*handler)());
+    // The status text, Cancel and Refresh as they are during a read or out of one.
+    void ShowReading(bool reading);
 
     std::unique_ptr<Ui::TReportDialog> ui_;
     std::function<QStringList(const ibx::TIBQuery&)> rowTexts_;
+    const char* sql_;
     bool perCampaign_;
     const char* idField_;
+    // The read under way; acRefreshExecute, waiting for it, holds it too, so it outlasts a
+    // dialog destroyed meanwhile.
+    std::shared_ptr<TRead> read_;
+    bool inExec_ = false;
+    bool closedEarly_ = false;
 };

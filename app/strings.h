@@ -114,6 +114,7 @@ inline constexpr StrKey STR_DB_LOST_INFO{
 inline constexpr StrKey STR_DB_WAITING{"STR_DB_WAITING", "Waiting for the database to start sending"};
 inline constexpr StrKey STR_DB_NO_ANSWER{"STR_DB_NO_ANSWER", "The database server did not answer within %d seconds."};
 inline constexpr StrKey STR_DB_OPEN_FAILED{"STR_DB_OPEN_FAILED", "The database could not be opened: %s"};
+inline constexpr StrKey STR_READING_REPORT{"STR_READING_REPORT", "Reading the report..."};
 inline constexpr StrKey STR_NO_HELP_FILE{"STR_NO_HELP_FILE", "The help file \"%s\" was not found in %s."};
 inline constexpr StrKey STR_KEPT_DAMAGED{"STR_KEPT_DAMAGED",
                                          "Some kept push results could not be read (%s). The readable ones are "

@@ -1,6 +1,7 @@
 // The record reports and the results chart on the embedded database, filled through the
-// procedures the station itself calls.
+// procedures the station itself calls; a long report read through a private server.
 #include "EditorTestSupport.h"
+#include "PrivateServer.h"
 #include "accepted.h"
 #include "bl.h"
 #include "campchart.h"
@@ -14,10 +15,12 @@
 #include <QBarCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineSeries>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 
 using namespace tavlin::test;
@@ -101,18 +104,22 @@ protected:
         r.acDeleteUpdate();
     }
 
-    // A commit on this connection fails while the session flag is set, as a database that
-    // refuses the work at its end would.
+    // A commit fails while the flag is set, as a database that refuses the work at its end
+    // would. The flag is a sequence, which every attachment sees at once: reports read on
+    // attachments of their own.
     static void InstallCommitFault() {
+        Exec("create sequence TEST_FAIL_COMMIT");
         Exec("create or alter trigger TEST_COMMIT_FAULT active on transaction commit as begin "
-             "if (rdb$get_context('USER_SESSION', 'FAIL_COMMIT') = '1') then "
-             "exception E_INVALID_VALUE 'commit refused'; end");
+             "if (gen_id(TEST_FAIL_COMMIT, 0) <> 0) then exception E_INVALID_VALUE 'commit refused'; end");
     }
     static void CommitFault(bool on) {
-        Scalar(std::string("select rdb$set_context('USER_SESSION', 'FAIL_COMMIT', ") + (on ? "'1'" : "null") +
-               ") from rdb$database");
+        Scalar(std::string("select gen_id(TEST_FAIL_COMMIT, ") + (on ? "1" : "0") +
+               " - gen_id(TEST_FAIL_COMMIT, 0)) from rdb$database");
     }
-    static void RemoveCommitFault() { Exec("drop trigger TEST_COMMIT_FAULT"); }
+    static void RemoveCommitFault() {
+        Exec("drop trigger TEST_COMMIT_FAULT");
+        Exec("drop sequence TEST_FAIL_COMMIT");
+    }
 };
 
 QString Str(const StrKey& k) {
@@ -405,4 +412,97 @@ TEST_F(ReportsTest, ChartDrawsOneLinePerCampaignAndRefreshReplacesThem) {
     EXPECT_EQ(points(c->series()[0]), QList<qreal>({1, 0, 1}));
     EXPECT_EQ(c->series()[1]->name(), "Extra");
     EXPECT_TRUE(boxes_->Asked().empty());
+}
+
+namespace {
+
+// A report whose query keeps the server busy for seconds before its only row.
+const TReportSpec Slow{"fmSlow",
+                       "Slow",
+                       "Slow",
+                       "select count(*) as n from rdb$types a, rdb$types b, rdb$types c, "
+                       "(select first 2 1 as x from rdb$types) d",
+                       false,
+                       nullptr,
+                       nullptr,
+                       {{"Rows", 80}},
+                       [](const ibx::TIBQuery& q) { return QStringList{FieldDecimal(q, "n")}; }};
+
+class TSlowReport : public TReportDialog {
+public:
+    explicit TSlowReport(ibx::TIBDatabase* db) : TReportDialog(Slow, db, nullptr) {}
+};
+
+} // namespace
+
+TEST_F(ReportsTest, ALongReadKeepsTheWindowAndTheSharedAttachmentFreeAndCanBeCancelled) {
+    std::unique_ptr<PrivateServer> server;
+    ASSERT_NO_THROW(server = std::make_unique<PrivateServer>());
+    const std::unique_ptr<ibx::TIBDatabase> station = server->Connect();
+    station->SetCallTimeout(std::chrono::seconds(2));
+    ibx::TIBTransaction tr;
+    tr.SetDefaultDatabase(station.get());
+    ibx::TIBQuery quick;
+    quick.SetTransaction(&tr);
+    quick.SetSQL("select count(*) from rdb$types");
+    // While a read runs: the window's timer ticks and each tick's query on the shared attachment
+    // takes this long at most.
+    int ticks = 0;
+    qint64 slowest = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        ++ticks;
+        QElapsedTimer t;
+        t.start();
+        EXPECT_NO_THROW({
+            tr.StartTransaction();
+            quick.Open();
+            EXPECT_GT(quick.Fields(0).AsInteger(), 0);
+            tr.Commit();
+        });
+        slowest = std::max(slowest, t.elapsed());
+    });
+    tick.start(100);
+
+    TSlowReport report(station.get());
+    QElapsedTimer clock;
+    clock.start();
+    report.acRefreshExecute();
+    const qint64 took = clock.elapsed();
+    EXPECT_GT(took, 3000); // longer than the call time-out
+    ASSERT_EQ(report.ListView->topLevelItemCount(), 1);
+    EXPECT_GT(report.ListView->topLevelItem(0)->text(0).toLongLong(), 1000000);
+    EXPECT_GT(ticks, took / 200);
+    EXPECT_LT(slowest, 500);
+    EXPECT_FALSE(report.btCancel->isVisibleTo(&report));
+
+    // Cancelled from its button a second into the read; a Refresh meanwhile is ignored.
+    QTimer::singleShot(1000, &report, [&] {
+        EXPECT_TRUE(report.btCancel->isVisibleTo(&report));
+        EXPECT_EQ(report.laStatus->text(), Str(STR_READING_REPORT));
+        EXPECT_FALSE(report.btRefresh->isEnabled());
+        report.acRefreshExecute();
+        clock.restart();
+        report.btCancel->click();
+    });
+    report.btRefresh->click();
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(report.ListView->topLevelItemCount(), 0);
+    EXPECT_TRUE(report.laStatus->text().isEmpty());
+    EXPECT_TRUE(report.btRefresh->isEnabled());
+
+    // Closing cancels too; a dialog that goes away during its read ends it first.
+    clock.restart();
+    QTimer::singleShot(500, &report, [&] { report.btClose->click(); });
+    report.acRefreshExecute();
+    EXPECT_EQ(report.ListView->topLevelItemCount(), 0);
+    auto* gone = new TSlowReport(station.get());
+    QTimer::singleShot(500, gone, [gone] { delete gone; });
+    gone->acRefreshExecute();
+    EXPECT_LT(clock.elapsed(), 2000);
+
+    EXPECT_TRUE(boxes_->Asked().empty());
+    EXPECT_TRUE(station->Connected());
+    EXPECT_EQ(station->CallsCut(), 0u);
+    tick.stop();
 }
