@@ -5,6 +5,9 @@
 #include <QSaveFile>
 #include <QStringList>
 
+#include <algorithm>
+#include <cstddef>
+
 namespace {
 
 // The first line names what the file is; lines starting with '#' say nothing else.
@@ -17,6 +20,13 @@ bool Address(const QString& text) {
 }
 
 } // namespace
+
+QString TKeptResults::PushKey(const TResult& r) {
+    if (!r.Time.isValid())
+        return {};
+    return r.Dongle + QLatin1Char(' ') + r.Mac + QLatin1Char(' ') + QString::number(r.CampaignId) + QLatin1Char(' ') +
+           r.Time.toString(TimeFormat);
+}
 
 QString TKeptResults::Line(const TResult& r) {
     QString line = r.Mac + QLatin1Char('\t') + QString::number(r.CampaignId) + QLatin1Char('\t') +
@@ -93,11 +103,16 @@ QString TKeptResults::Add(const TResult& result) {
     return Save();
 }
 
-QString TKeptResults::RemoveFirst() {
-    if (results_.empty())
+QString TKeptResults::Remove(size_t index) {
+    if (index >= results_.size())
         return {};
-    results_.erase(results_.begin());
+    results_.erase(results_.begin() + std::ptrdiff_t(index));
     return Save();
+}
+
+bool TKeptResults::Holds(const QString& mac) const {
+    return std::any_of(results_.begin(), results_.end(),
+                       [&mac](const TResult& r) { return r.Mac.compare(mac, Qt::CaseInsensitive) == 0; });
 }
 
 QString TKeptResults::Save() const {

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <cstddef>
 #include <vector>
 
 class TKeptResults {
@@ -36,9 +37,14 @@ public:
 
     // Keeps one more result. Returns "" when the file holds it, else why not (it stays in memory).
     QString Add(const TResult& result);
-    // The oldest result has been recorded. Returns "" when the file no longer holds it.
-    QString RemoveFirst();
+    // The result at `index` has been recorded. Returns "" when the file no longer holds it.
+    QString Remove(size_t index);
+    // Whether a result of the device is kept.
+    bool Holds(const QString& mac) const;
 
+    // What the database knows a push's result by, so that writing it again records nothing more:
+    // its radio, device, campaign and local end time. Empty (no key) for a result without a time.
+    static QString PushKey(const TResult& result);
     // The form a result is written in, one line each.
     static QString Line(const TResult& result);
     // Reads one line; false when it is not a result.

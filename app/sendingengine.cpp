@@ -17,6 +17,7 @@
 #include <exception>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -87,6 +88,10 @@ void RollbackRetainingQuietly(ibx::TIBTransaction& tr) {
     }
 }
 
+// Status codes of a value a unique index holds already (committed or not) and of a lock conflict.
+constexpr long GdsNoDuplicate = 335544349L;  // isc_no_dup
+constexpr long GdsLockConflict = 335544345L; // isc_lock_conflict
+
 // The database's timestamp for a local clock reading.
 ibx::TDateTime ToDatabaseTime(const QDateTime& local) {
     const QDate d = local.date();
@@ -106,7 +111,7 @@ TSendingEngine::TSendingEngine(ibx::TIBDatabase* database, ibx::TIBTransaction* 
 }
 
 TSendingEngine::~TSendingEngine() {
-    // An attach under way ends first (within its connect time-out); what it reports is dropped.
+    // An attach under way is left to end by itself; what it brings is dropped.
     attach_.reset();
     // The senders go before the state their events work on; whatever they still report
     // while going is dropped.
@@ -387,12 +392,14 @@ void TSendingEngine::Start() {
         return;
     }
     vyr::TvyrBluetoothRadios radios;
-    if (vyrBluetoothDiscovery.EnumRadios(&radios) != 0) {
-        ErrorOK(view_->MessageOwner(), TranslateText(STR_ENUM_RADIOS_ERROR));
-        return;
-    }
-    if (radios.Count() == 0) {
-        ErrorOK(view_->MessageOwner(), TranslateText(STR_NO_RADIOS));
+    const bool listed = vyrBluetoothDiscovery.EnumRadios(&radios) == 0;
+    if (!listed || radios.Count() == 0) {
+        // A wish kept through an outage ends here: the status bar must not go on waiting.
+        if (Running && !AnySenderActive()) {
+            Running = false;
+            view_->ShowSendingState(TranslateText(STR_SENDER_STOPPED));
+        }
+        ErrorOK(view_->MessageOwner(), TranslateText(listed ? STR_NO_RADIOS : STR_ENUM_RADIOS_ERROR));
         return;
     }
     for (int i = 0; i < std::min(radios.Count(), 4); ++i)
@@ -567,7 +574,12 @@ void TSendingEngine::vyrProximitySenderAcceptDevice(vcl::TObject* sender, vyr::T
         return;
     int status = -1;
     const QString address = DeviceAddress(dev);
-    const TStepEnd checked = DatabaseStep([&] {
+    // A phone whose result waits here is still busy with this station: the database, not
+    // knowing the result yet, would accept it again.
+    const bool kept = KeptResults.Holds(address);
+    if (kept)
+        status = 0;
+    const TStepEnd checked = kept ? TStepEnd::Done : DatabaseStep([&] {
         spCheckDevice.ParamByName("MAC").SetAsWideString(dev.Address());
         spCheckDevice.ParamByName("NAME").SetAsWideString(name);
         spCheckDevice.ParamByName("COD").SetAsInteger(cod);
@@ -794,6 +806,9 @@ void TSendingEngine::LoseConnection(const QString& message) {
         return;
     connectionLost_ = true;
     lostMessage_ = message;
+    // Nothing more is said on it: whatever else of the window would use it fails at once
+    // instead of waiting on a server that may not answer.
+    database_->Cut();
     const auto now = std::chrono::steady_clock::now();
     // Said once the first try to attach again has failed: a connection that only went stale
     // while nothing used it comes back without a word.
@@ -839,11 +854,9 @@ void TSendingEngine::Reattach() {
     for (int tag = 0; tag < 4; ++tag)
         if (draining_[size_t(tag)] && Sender(tag)->Active())
             return;
-    // The old connection's handles are given back (quietly: the server has forgotten them).
-    try {
-        database_->Close();
-    } catch (const std::exception&) {
-    }
+    // The old connection's handles are given back without a word to the server: it has
+    // forgotten them, or does not answer.
+    database_->Abandon();
     // Off the window's thread: a server that does not answer holds only the attempt.
     try {
         attach_ = std::make_unique<ibx::TIBAttachAttempt>(*database_, [this] {
@@ -856,10 +869,7 @@ void TSendingEngine::Reattach() {
 }
 
 void TSendingEngine::ReattachFailed() {
-    try {
-        database_->Close();
-    } catch (const std::exception&) {
-    }
+    database_->Abandon();
     if (announceLoss_)
         ReportSenderError(FormatText(TranslateText(STR_DB_LOST_INFO), lostMessage_));
     // The loss is said once; each failed try is not.
@@ -938,15 +948,36 @@ void TSendingEngine::RecordResult(const TKeptResults::TResult& r, bool atItsTime
         else
             time->Clear();
     }
-    spSetDevice.ExecProc();
+    // The same key on every write: a write whose answer was lost may have been recorded, and
+    // the database then records nothing more. Neither an earlier schema nor a result kept by an
+    // earlier version has one.
+    const QString pushKey = TKeptResults::PushKey(r);
+    ibx::TIBXSQLVAR* key = spSetDevice.FindParam("PUSH_KEY");
+    if (key && pushKey.isEmpty())
+        key->Clear();
+    else if (key)
+        key->SetAsWideString(pushKey.toStdU16String());
+    try {
+        spSetDevice.ExecProc();
+    } catch (const ibx::EIBError& e) {
+        // The key stored but not committed is this push's earlier write, its transaction still
+        // open on a connection the server has not yet let go: in the way for now, as a lock would
+        // be. The next write finds it committed (and records nothing) or gone (and records it).
+        if (!key || pushKey.isEmpty() || !e.HasGDSCode(GdsNoDuplicate))
+            throw;
+        std::vector<long> codes = e.GDSCodes();
+        codes.push_back(GdsLockConflict);
+        throw ibx::EIBError(e.what(), e.SQLCode(), e.IBErrorCode(), std::move(codes), e.ExceptionName());
+    }
     transaction_->CommitRetaining();
 }
 
 void TSendingEngine::RecordPushResult(const TKeptResults::TResult& r) {
-    // Results kept earlier go first, so the database sees them in the order the pushes ended.
-    const bool behind = !WriteKeptResults();
+    // Results kept earlier go first, so the database sees a phone's results in the order its
+    // pushes ended; one still kept holds back only its own phone's.
+    WriteKeptResults();
     QString refusal;
-    if (!behind) {
+    if (!KeptResults.Holds(r.Mac)) {
         const TStepEnd end = DatabaseStep([&] { RecordResult(r, false); }, &refusal);
         if (end == TStepEnd::Done)
             return;
@@ -963,25 +994,33 @@ void TSendingEngine::RecordPushResult(const TKeptResults::TResult& r) {
 
 bool TSendingEngine::WriteKeptResults() {
     QStringList refused;
-    bool written = true;
-    while (!KeptResults.Empty()) {
-        const TKeptResults::TResult r = KeptResults.Results().front();
+    // Phones with a result something stood in the way of: their later results wait behind it.
+    QStringList waiting;
+    for (size_t i = 0; i < KeptResults.Results().size();) {
+        const TKeptResults::TResult r = KeptResults.Results()[i];
+        if (waiting.contains(r.Mac, Qt::CaseInsensitive)) {
+            ++i;
+            continue;
+        }
         QString refusal;
         const TStepEnd end = DatabaseStep([&] { RecordResult(r, true); }, &refusal);
-        if (end == TStepEnd::Lost || end == TStepEnd::Passing) {
-            // Kept, and tried again with the next write.
-            written = false;
+        if (end == TStepEnd::Lost)
             break;
+        if (end == TStepEnd::Passing) {
+            // Kept, and tried again with the next write; the others go on.
+            waiting << r.Mac;
+            ++i;
+            continue;
         }
         // Refused for good (its campaign is gone, say): named below, and dropped.
         if (end == TStepEnd::Refused)
             refused << TKeptResults::Line(r).replace(QLatin1Char('\t'), QLatin1Char(' ')) + QStringLiteral(": ") +
                            refusal;
-        const QString problem = KeptResults.RemoveFirst();
+        const QString problem = KeptResults.Remove(i);
         if (!problem.isEmpty())
             ReportSenderError(FormatText(TranslateText(STR_KEEP_FAILED), problem));
     }
     if (!refused.isEmpty())
         ReportSenderError(FormatText(TranslateText(STR_KEPT_REFUSED), refused.join(QLatin1Char('\n'))));
-    return written;
+    return KeptResults.Empty();
 }

@@ -122,14 +122,16 @@ public:
     // what an earlier run kept (saying so when the file is damaged).
     void SetDataFolder(const QString& folder);
     // SET_DEVICE for one push result, committed; `atItsTime` records it at the time its push
-    // ended rather than now.
+    // ended rather than now. The result's push key goes with it, so a write repeated after an
+    // answer that never came records nothing more.
     void RecordResult(const TKeptResults::TResult& r, bool atItsTime);
     // Records a push result; one the database cannot take yet (the connection lost, another
-    // station's transaction in the way) is kept, behind those kept before it.
+    // station's transaction in the way) is kept, as is one whose phone has a result kept before.
     void RecordPushResult(const TKeptResults::TResult& r);
     // Records the kept results in order, each once, and forgets them; one the database refuses
-    // for good is dropped and named. False when the connection or a passing conflict stopped
-    // it (the rest stays kept).
+    // for good is dropped and named. One a passing conflict stands in the way of stays kept
+    // with its phone's later ones, and the others go on. False when some stay kept (the
+    // connection went, or a conflict).
     bool WriteKeptResults();
 
     // The connection to the database was lost and is not back yet.

@@ -150,11 +150,14 @@ CREATE TABLE HISTORY (
     HISTORY_DEVICES_ID    INTEGER NOT NULL,
     HISTORY_DATE_TIME     TIMESTAMP NOT NULL,
     HISTORY_RESULT        SMALLINT NOT NULL,
+    /* The key the station made for the push (SET_DEVICE's PUSH_KEY); NULL when it gave none. */
+    HISTORY_PUSH_KEY      VARCHAR(80) CHARACTER SET UTF8,
     CONSTRAINT PK_HISTORY PRIMARY KEY (HISTORY_ID),
     CONSTRAINT CHK_HISTORY_RESULT CHECK (HISTORY_RESULT BETWEEN 0 AND 2)
 );
 CREATE INDEX IX_HISTORY_CAMPAIGN ON HISTORY (HISTORY_CAMPAIGNS_ID, HISTORY_DATE_TIME);
 CREATE INDEX IX_HISTORY_DEVICE ON HISTORY (HISTORY_DEVICES_ID);
+CREATE UNIQUE INDEX UX_HISTORY_PUSH_KEY ON HISTORY (HISTORY_PUSH_KEY);
 
 CREATE TABLE WHITE_LIST (
     WHITE_LIST_ID       INTEGER NOT NULL,
@@ -569,7 +572,7 @@ BEGIN
 END^
 
 /* SET_DEVICE: records how the push of campaign CAMPAIGN_ID to device MAC by radio
-   DONGLE ended, at DATE_TIME when given (else now). Every call adds a HISTORY row. Then by RESULT:
+   DONGLE ended, at DATE_TIME when given (else now). Every push adds a HISTORY row. Then by RESULT:
      0 success   a PROCESSED row, with the coupon the device's lock holds (NULL when
                  none) valid for the campaign's VALID_IN hours;
      1 ignored   IGNORED attempt + 1; beyond SETTINGS_IGNORE_RETRY attempts
@@ -578,9 +581,12 @@ END^
                  campaign's temporary black list, which CHECK_DEVICE honours for
                  SETTINGS_BL_TIMEOUT hours.
    The radio's lock on the device is released. A device not yet known is recorded.
-   Another RESULT raises E_INVALID_VALUE; an unknown campaign E_UNKNOWN_CAMPAIGN. */
+   PUSH_KEY, when given, names the push (the station makes it from the radio, the device, the
+   campaign and the time the push ended): a result whose key is already recorded was written
+   before (its answer never reached the station) and is neither recorded again nor touches any
+   lock. Another RESULT raises E_INVALID_VALUE; an unknown campaign E_UNKNOWN_CAMPAIGN. */
 CREATE PROCEDURE SET_DEVICE (MAC VARCHAR(19) CHARACTER SET UTF8, CAMPAIGN_ID INTEGER, RESULT SMALLINT, DONGLE VARCHAR(19) CHARACTER SET UTF8,
-    DATE_TIME TIMESTAMP = NULL) AS
+    DATE_TIME TIMESTAMP = NULL, PUSH_KEY VARCHAR(80) CHARACTER SET UTF8 = NULL) AS
 DECLARE DEV_ID INTEGER;
 DECLARE NOW_TS TIMESTAMP;
 DECLARE UMAC VARCHAR(19) CHARACTER SET UTF8;
@@ -594,6 +600,9 @@ BEGIN
         EXCEPTION E_INVALID_VALUE 'Invalid sending result ' || COALESCE(CAST(RESULT AS VARCHAR(12)), 'NULL');
     IF (NOT EXISTS (SELECT 1 FROM CAMPAIGNS WHERE CAMPAIGNS_ID = :CAMPAIGN_ID)) THEN
         EXCEPTION E_UNKNOWN_CAMPAIGN 'Unknown campaign ' || COALESCE(CAST(CAMPAIGN_ID AS VARCHAR(12)), 'NULL');
+    /* Recorded once: the first write's coupon and attempts stand. */
+    IF (PUSH_KEY IS NOT NULL AND EXISTS (SELECT 1 FROM HISTORY WHERE HISTORY_PUSH_KEY = :PUSH_KEY)) THEN
+        EXIT;
     /* A result the station kept while the database was away is recorded at the time its push ended. */
     NOW_TS = COALESCE(DATE_TIME, CURRENT_TIMESTAMP);
     UMAC = UPPER(COALESCE(MAC, ''));
@@ -607,8 +616,8 @@ BEGIN
         VALUES (:UMAC, '', 0, :NOW_TS, :NOW_TS, 1)
         RETURNING DEVICES_ID INTO :DEV_ID;
 
-    INSERT INTO HISTORY (HISTORY_CAMPAIGNS_ID, HISTORY_DEVICES_ID, HISTORY_DATE_TIME, HISTORY_RESULT)
-    VALUES (:CAMPAIGN_ID, :DEV_ID, :NOW_TS, :RESULT);
+    INSERT INTO HISTORY (HISTORY_CAMPAIGNS_ID, HISTORY_DEVICES_ID, HISTORY_DATE_TIME, HISTORY_RESULT, HISTORY_PUSH_KEY)
+    VALUES (:CAMPAIGN_ID, :DEV_ID, :NOW_TS, :RESULT, :PUSH_KEY);
 
     IF (RESULT = 0) THEN
     BEGIN

@@ -5,6 +5,7 @@
 #include "QtTestApp.h"
 #include "StationHome.h"
 #include "StationSettings.h"
+#include "TcpRelay.h"
 #include "TestDatabase.h"
 #include "main.h"
 #include "msgbox.h"
@@ -20,6 +21,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,6 +31,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -49,8 +52,9 @@ std::string OwnPhone(int radio, int i) {
 // One station process and what it said.
 class Station {
 public:
+    // `via`: the server setting when the station reaches its server through a relay.
     Station(const tavlin::test::PrivateServer& server, const QString& home, int radio, int own, int delayMs,
-            int slowFinalMs)
+            int slowFinalMs, const std::string& via = {})
         : radio_(radio), home_(home), inbox_(home + "/inbox") {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         // Its own registry, work folders and virtual ports, as on a machine of its own.
@@ -61,7 +65,7 @@ public:
         proc_.setProcessEnvironment(env);
         proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         proc_.start(QStringLiteral(TAVLIN_TEST_STATION),
-                    {QString::fromStdString(server.Server()), QString::fromStdString(server.Path()),
+                    {QString::fromStdString(via.empty() ? server.Server() : via), QString::fromStdString(server.Path()),
                      tavlin::test::PrivateServer::Password(), QString::number(radio, 16), QString::number(own), inbox_,
                      QString::number(delayMs), QString::number(slowFinalMs)});
     }
@@ -174,9 +178,9 @@ protected:
         server.reset();
     }
 
-    Station& StartStation(int radio, int own, int delayMs, int slowFinalMs = 0) {
+    Station& StartStation(int radio, int own, int delayMs, int slowFinalMs = 0, const std::string& via = {}) {
         const QString dir = home.filePath("station" + QString::number(radio, 16));
-        stations.push_back(std::make_unique<Station>(*server, dir, radio, own, delayMs, slowFinalMs));
+        stations.push_back(std::make_unique<Station>(*server, dir, radio, own, delayMs, slowFinalMs, via));
         return *stations.back();
     }
     void Exec(const std::string& sql) { tavlin::test::ExecCommitted(tr, sql); }
@@ -195,7 +199,8 @@ protected:
     // A station whose server goes while a push is under way, held there by the phone's slow answer
     // to its final PUT; away counts from then.
     Station& StationLosingItsServer(QElapsedTimer& away) {
-        Station& a = StartStation(0xA1, 0, 200, 6000);
+        // Long enough for a loaded machine's server to take its time ending.
+        Station& a = StartStation(0xA1, 0, 200, 10000);
         EXPECT_TRUE(WaitFor([&] { return a.Said("putting " + SharedPhone(1)); })) << a.Output();
         StopServer();
         away.start();
@@ -255,6 +260,23 @@ protected:
                      phone + "' and p.PROCESSED_CAMPAIGNS_ID = " + std::to_string(kCampaign));
     }
     bool WaitFor(const std::function<bool()>& done, int ms = 40000) { return QTest::qWaitFor(done, ms); }
+    // The longest time the station's event loop was away, from its line `from` on.
+    static qint64 LongestAway(Station& s, size_t from = 0) {
+        qint64 away = 0;
+        for (size_t i = from; i < s.Lines().size(); ++i)
+            if (s.Lines()[i].rfind("away ", 0) == 0)
+                away = std::max<qint64>(away, std::stoll(s.Lines()[i].substr(5)));
+        return away;
+    }
+    // A station in this process whose settings name `serverSetting` for the fixture's database.
+    void WriteStationSettings(const std::string& serverSetting) {
+        ASSERT_TRUE(
+            tavtest::WriteDbSettings(QString::fromStdString(server->Path()), QString::fromStdString(serverSetting)));
+        vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
+        ASSERT_TRUE(reg.OpenKey(SettingsKeyPath().toStdU16String(), false));
+        reg.WriteString(u"Password", u"quandorel");
+        reg.CloseKey();
+    }
 
     QTemporaryDir home;
     std::unique_ptr<tavlin::test::PrivateServer> server;
@@ -485,12 +507,7 @@ TEST_F(FirebirdServer, ResultsKeptByAClosedStationAreRecordedAtItsNextStart) {
 TEST_F(FirebirdServer, StartWhileTheServerIsAwayIsKeptUntilItIsBack) {
     // A station in this process, stopped while the server goes away.
     tavtest::StationHome station;
-    ASSERT_TRUE(
-        tavtest::WriteDbSettings(QString::fromStdString(server->Path()), QString::fromStdString(server->Server())));
-    vcl::TRegistry reg(vcl::HKEY_CURRENT_USER);
-    ASSERT_TRUE(reg.OpenKey(SettingsKeyPath().toStdU16String(), false));
-    reg.WriteString(u"Password", u"quandorel");
-    reg.CloseKey();
+    WriteStationSettings(server->Server());
     win::MessageBridge::Install();
     air::Air::Instance().Clear();
     tavtest::PlugRadio(1, 0x51);
@@ -573,10 +590,7 @@ TEST_F(FirebirdServer, StationStaysLiveWhileItsServerDoesNotAnswer) {
     stop.start();
     const bool stopped = a.Stop();
     const qint64 stopMs = stop.elapsed();
-    qint64 away = 0;
-    for (size_t i = from; i < a.Lines().size(); ++i)
-        if (a.Lines()[i].rfind("away ", 0) == 0)
-            away = std::max<qint64>(away, std::stoll(a.Lines()[i].substr(5)));
+    const qint64 away = LongestAway(a, from);
     server->Thaw();
     ASSERT_TRUE(stopped) << a.Output();
     EXPECT_LT(stopMs, 20000) << a.Output();
@@ -590,4 +604,163 @@ TEST_F(FirebirdServer, StationStaysLiveWhileItsServerDoesNotAnswer) {
     ExpectEveryPhoneServedOnceAndRecorded({&b});
     RecordProperty("away_ms", int(away));
     RecordProperty("stop_ms", int(stopMs));
+}
+
+TEST_F(FirebirdServer, AThinLineToTheServerSendsALargeFileCampaign) {
+    // 3 MB through a line passing 150 KB/s: the content alone takes twenty seconds to read.
+    Exec("update CAMPAIGNS set CAMPAIGNS_TYPE = 0, CAMPAIGNS_FILE_NAME = 'catalogue.bin', CAMPAIGNS_USE_COUPON = 0");
+    {
+        ibx::TIBQuery q;
+        q.SetTransaction(&tr);
+        q.SetSQL("update CAMPAIGNS set CAMPAIGNS_DATA = :data");
+        q.ParamByName("data").SetAsString(std::string(3 << 20, 'c'));
+        q.ExecSQL();
+        tr.CommitRetaining();
+    }
+    tavlin::test::TcpRelay relay(server->Port());
+    Station& a = StartStation(0xA1, 0, 20, 0, relay.Server());
+    ASSERT_TRUE(WaitFor([&] { return a.Said("connected"); })) << a.Output();
+    relay.SetThrottle(150000);
+    QElapsedTimer took;
+    took.start();
+    ASSERT_TRUE(WaitFor([&] { return a.Said("sent " + SharedPhone(1) + " 0"); }, 60000)) << a.Output();
+    const qint64 firstPushMs = took.elapsed();
+    ASSERT_TRUE(WaitFor([&] { return Processed(SharedPhone(1)) == 1; })) << a.Output();
+    relay.SetThrottle(0);
+    ASSERT_TRUE(a.Stop()) << a.Output();
+    EXPECT_EQ(a.Count("outage"), 0) << a.Output();
+    EXPECT_EQ(a.Count("error"), 0) << a.Output();
+    EXPECT_EQ(Count("select count(*) from HISTORY where HISTORY_RESULT <> 0"), 0);
+    const QString inbox =
+        home.filePath("stationa1/inbox/" + QString::fromStdString(tavtest::AddressFolder(SharedPhone(1))));
+    const QStringList got = QDir(inbox).entryList(QDir::Files);
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(QFileInfo(inbox + "/" + got[0]).size(), 3 << 20);
+    RecordProperty("first_push_ms", int(firstPushMs));
+}
+
+TEST_F(FirebirdServer, AServerGoneBehindAnOpenLineHoldsNeitherTheWindowNorTheEnd) {
+    // The server ends while results are written; the line to it stays open and carries nothing
+    // more, as when a server host goes down.
+    tavlin::test::TcpRelay relay(server->Port());
+    relay.KeepStationSideOpen(true);
+    Station& a = StartStation(0xA1, 0, 200, 6000, relay.Server());
+    ASSERT_TRUE(WaitFor([&] { return a.Said("putting " + SharedPhone(1)); })) << a.Output();
+    // The server tells the station its connection is gone, then its process ends.
+    Exec("delete from MON$ATTACHMENTS where MON$ATTACHMENT_ID <> current_connection and MON$SYSTEM_FLAG = 0");
+    ASSERT_TRUE(WaitFor([&] { return a.Said("state Database connection lost, reconnecting"); }, 20000)) << a.Output();
+    StopServer();
+    ASSERT_TRUE(WaitFor([&] { return a.Said("outage"); }, 20000)) << a.Output();
+    const size_t idle = a.Find("outage");
+    QTest::qWait(3000);
+    StartServer();
+    ASSERT_TRUE(WaitFor([&] { return a.Count("sending", idle) > 0; }, 30000)) << a.Output();
+    const qint64 away = LongestAway(a);
+    EXPECT_LT(away, 10000) << a.Output();
+
+    // Closed while it sends and the server has just gone silent, it ends at once.
+    server->Freeze();
+    QTest::qWait(1000);
+    QElapsedTimer stop;
+    stop.start();
+    const bool stopped = a.Stop();
+    const qint64 stopMs = stop.elapsed();
+    server->Thaw();
+    EXPECT_TRUE(stopped) << a.Output();
+    EXPECT_LT(stopMs, 2000) << a.Output();
+    for (int i = 1; i <= kShared; ++i)
+        EXPECT_LE(a.Received(SharedPhone(i)), 1) << i;
+    RecordProperty("away_ms", int(away));
+    RecordProperty("stop_ms", int(stopMs));
+}
+
+TEST_F(FirebirdServer, AnAttachAnsweredOnlyAtFirstIsGivenUpWithinItsBound) {
+    tavtest::StationHome station;
+    tavlin::test::TcpRelay relay(server->Port());
+    WriteStationSettings(relay.Server());
+    TMessageBoxScript boxes;
+    boxes.Answer(TMsgResult::No);
+    // At start-up: the failed open's question names the reason.
+    relay.PassFirstAnswers(1);
+    QElapsedTimer took;
+    took.start();
+    EXPECT_FALSE(TfmMain().Connected);
+    EXPECT_LT(took.elapsed(), 7000);
+    ASSERT_EQ(boxes.Asked().size(), 1u);
+    EXPECT_TRUE(boxes.Asked()[0].text.contains("did not answer within 5 seconds"))
+        << boxes.Asked()[0].text.toStdString();
+    relay.PassFirstAnswers(-1);
+    TfmMain w;
+    ASSERT_TRUE(w.Connected);
+
+    // At re-attach: given up as well, and the next try attaches once the line passes everything.
+    w.Engine->SetReattachInterval(std::chrono::milliseconds(200));
+    relay.PassFirstAnswers(1);
+    w.Engine->LoseConnection("gone");
+    took.restart();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.Engine->Reattaching(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.Engine->Reattaching(); }, 7000));
+    EXPECT_LT(took.elapsed(), 7000);
+    EXPECT_TRUE(w.Engine->ConnectionLost());
+    relay.PassFirstAnswers(-1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.Engine->ConnectionLost(); }, 15000));
+}
+
+TEST_F(FirebirdServer, APushWhoseCommitAnswerIsLostIsRecordedOnceWithItsCoupon) {
+    tavtest::StationHome station;
+    tavlin::test::TcpRelay relay(server->Port());
+    WriteStationSettings(relay.Server());
+    TMessageBoxScript boxes;
+    const std::string dongle = "(00:11:22:33:44:51)";
+    for (int i : {1, 2})
+        Exec("insert into DEVICE_LOCKS (DEVICE_LOCKS_DEVICE_MAC, DEVICE_LOCKS_DONGLE_MAC, DEVICE_LOCKS_CAMPAIGNS_ID, "
+             "DEVICE_LOCKS_LOCK_TIME, DEVICE_LOCKS_COUPON) values ('" +
+             SharedPhone(i) + "', '" + dongle + "', " + std::to_string(kCampaign) + ", current_timestamp, " +
+             std::to_string(1000 + i) + ")");
+    TfmMain w;
+    ASSERT_TRUE(w.Connected);
+    w.Engine->SetReattachInterval(std::chrono::milliseconds(200));
+    auto push = [&](int i) {
+        w.Engine->RecordPushResult({QString::fromStdString(SharedPhone(i)), kCampaign, 0,
+                                    QString::fromStdString(dongle), QDateTime::currentDateTime()});
+    };
+    push(1);
+    // The second result's commit reaches the server; its answer, slowed on the way, is held from
+    // the moment the row is committed until well past the step's bound.
+    std::thread watch([&] {
+        auto db = server->Connect();
+        ibx::TIBTransaction t;
+        t.SetDefaultDatabase(db.get());
+        t.SetParams({"read_committed", "rec_version", "nowait"});
+        t.StartTransaction();
+        ibx::TIBQuery q;
+        q.SetTransaction(&t);
+        q.SetSQL("select count(*) from HISTORY");
+        for (int n = 0, polls = 0; n < 2 && polls < 3000; ++polls) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            q.Open();
+            n = q.Fields(0).AsInteger();
+            q.Close();
+        }
+        relay.Hold();
+        std::this_thread::sleep_for(std::chrono::seconds(13));
+        relay.Release();
+        t.Commit();
+    });
+    relay.SetThrottle(100);
+    push(2);
+    relay.SetThrottle(0);
+    EXPECT_TRUE(w.Engine->ConnectionLost());
+    EXPECT_EQ(w.Engine->KeptResults.Results().size(), 1u);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.Engine->ConnectionLost() && w.Engine->KeptResults.Empty(); }, 30000));
+    watch.join();
+    for (int i : {1, 2}) {
+        EXPECT_EQ(Count("select count(*) from HISTORY h join DEVICES d on d.DEVICES_ID = h.HISTORY_DEVICES_ID "
+                        "where d.DEVICES_MAC = '" +
+                        SharedPhone(i) + "'"),
+                  1)
+            << i;
+        EXPECT_EQ(Processed(SharedPhone(i)), 1) << i;
+        EXPECT_EQ(Count("select count(*) from PROCESSED where PROCESSED_COUPON = " + std::to_string(1000 + i)), 1) << i;
+    }
 }

@@ -863,11 +863,16 @@ TEST_F(SendingEngineTest, ReportsShowTheRunAndADeletedAcceptanceIsServedAgain) {
     // Opens a dialog from its menu command, works on it once it is up and closes it.
     const auto open = [&](QAction* command, const std::function<void(QDialog&)>& act) {
         bool shown = false;
-        QTimer::singleShot(0, &w, [&] {
+        // A report reads before it is worked on, in the event loop, shown or not yet.
+        QTimer poll;
+        poll.start(5);
+        QObject::connect(&poll, &QTimer::timeout, &w, [&] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!dialog)
+            const auto* report = qobject_cast<TReportDialog*>(dialog);
+            if (!dialog || shown || (report && report->Reading()))
                 return;
             shown = true;
+            poll.stop();
             act(*dialog);
             const int n = ++opened[dialog->objectName()];
             dialog->grab().save(shots + "/" + dialog->objectName() + (n > 1 ? "-" + QString::number(n) : "") + ".png");
@@ -944,4 +949,71 @@ TEST_F(SendingEngineTest, ReportsShowTheRunAndADeletedAcceptanceIsServedAgain) {
     EXPECT_EQ(Count("select count(*) from HISTORY where HISTORY_RESULT = 0"), int(GoodPhones.size()) * 3 + 1);
     ASSERT_EQ(boxes.Asked().size(), 1u);
     EXPECT_EQ(boxes.Asked()[0].text, "Are you sure you want to delete selected device?");
+}
+
+TEST_F(SendingEngineTest, AKeptResultInTheWayHoldsBackNoOtherAndItsPhoneWaitsForIt) {
+    TSendingEngine& e = CreateEngine();
+    Exec("update CAMPAIGNS set CAMPAIGNS_ENABLED = 0 where CAMPAIGNS_ID <> 1");
+    // Kept: Good1's ignored push, then Good2's successful one. Good1's earlier write is still
+    // open on another attachment (one the server has not let go, say).
+    const QDateTime t = QDateTime::currentDateTime();
+    for (int phone : {Good1, Good2})
+        e.KeptResults.Add(
+            {QString::fromStdString(PhoneText(phone)), 1, phone == Good1 ? 1 : 0, "(00:11:22:33:44:51)", t});
+    Exec("insert into DEVICES (DEVICES_MAC, DEVICES_COUNT) values ('" + PhoneText(Good1) + "', 1)");
+    auto other = testDb->Connect();
+    ibx::TIBTransaction held;
+    held.SetDefaultDatabase(other.get());
+    held.StartTransaction();
+    ibx::TIBStoredProc write;
+    write.SetTransaction(&held);
+    write.SetStoredProcName("SET_DEVICE");
+    write.ParamByName("MAC").SetAsString(PhoneText(Good1));
+    write.ParamByName("CAMPAIGN_ID").SetAsInteger(1);
+    write.ParamByName("RESULT").SetAsInteger(1);
+    write.ParamByName("PUSH_KEY").SetAsWideString(TKeptResults::PushKey(e.KeptResults.Results()[0]).toStdU16String());
+    write.ExecProc();
+    EXPECT_FALSE(e.WriteKeptResults());
+    EXPECT_EQ(History()[PhoneText(Good2)], std::multiset<std::string>{"1:0"});
+    ASSERT_EQ(e.KeptResults.Results().size(), 1u);
+
+    // Sending meanwhile: Good1 is busy and gets nothing; Good3's result does not wait behind it.
+    OnlyInRange({Good1, Good3});
+    const auto& rows = station->view.rows;
+    bool busy = false, keptBehind = false;
+    for (auto* s : {e.vyrProximitySender1.get(), e.vyrProximitySender2.get()})
+        s->OnSendComplete = [&e, &keptBehind, complete = s->OnSendComplete](auto* o, auto* d, int error) {
+            complete(o, d, error);
+            keptBehind = keptBehind || e.KeptResults.Results().size() > 1;
+        };
+    e.Start();
+    ASSERT_TRUE(WaitFor([&] {
+        busy = busy || std::any_of(rows.begin(), rows.end(), [](const QStringList& row) {
+                   return row[0].toStdString() == PhoneText(Good1) && row[4] == "Busy by other interface";
+               });
+        return busy && !History()[PhoneText(Good3)].empty();
+    }));
+    EXPECT_TRUE(Received(Good1).isEmpty());
+    EXPECT_FALSE(keptBehind);
+    // Once the earlier write is rolled back, the result goes in at the next sleep.
+    held.Rollback();
+    ASSERT_TRUE(WaitFor([&] { return e.KeptResults.Empty(); }));
+    e.Stop();
+    EXPECT_EQ(History()[PhoneText(Good1)], std::multiset<std::string>{"1:1"});
+    EXPECT_TRUE(Received(Good1).isEmpty());
+    EXPECT_TRUE(boxes.Asked().empty());
+}
+
+TEST_F(SendingEngineTest, AWishToSendKeptThroughAnOutageEndsStoppedWithoutARadio) {
+    TSendingEngine& e = CreateEngine();
+    e.LoseConnection("gone");
+    e.Start();
+    EXPECT_EQ(station->view.state, "Waiting for the database to start sending");
+    Plug(1, false);
+    Plug(3, false);
+    ASSERT_TRUE(WaitFor([&] { return !e.ConnectionLost(); }));
+    EXPECT_FALSE(e.Running);
+    EXPECT_EQ(station->view.state, "Sender is stopped");
+    ASSERT_EQ(boxes.Asked().size(), 1u);
+    EXPECT_EQ(boxes.Asked()[0].text, "Unable to enumerated Bluetooth dongles. Check your hardware.");
 }

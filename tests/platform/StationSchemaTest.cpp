@@ -259,6 +259,34 @@ TEST_F(StationSchema, ResultsAndRetriesIntoTheTemporaryBlackList) {
     EXPECT_EQ(Check("(AA:BB:CC:DD:EE:05)", camp, kDongleA), 5);
 }
 
+TEST_F(StationSchema, AResultWrittenAgainUnderItsKeyIsRecordedOnce) {
+    const int camp = AddCampaign("promo", 0, 1, 2);
+    const int other = AddCampaign("other");
+    const std::string phone = "(AA:BB:CC:DD:EE:01)";
+    auto set = [&](int result, const char* key) {
+        Call("SET_DEVICE",
+             {{"MAC", phone}, {"CAMPAIGN_ID", camp}, {"RESULT", result}, {"DONGLE", kDongleA}, {"PUSH_KEY", key}});
+    };
+    // A failed push counts one attempt however often it is written.
+    ASSERT_EQ(Check(phone, camp), 5);
+    set(1, "A 1");
+    set(1, "A 1");
+    EXPECT_EQ(Count("select IGNORED_ATTEMPT from IGNORED"), 1);
+    // A success keeps its first write's coupon, and the repeat leaves the lock taken since alone.
+    ASSERT_EQ(Check(phone, camp), 5);
+    const int coupon = Call("GEN_COUPON_CODE", {{"MAC", phone}}).ParamByName("COUPON").AsInteger();
+    set(0, "A 2");
+    ASSERT_EQ(Check(phone, other), 5);
+    set(0, "A 2");
+    EXPECT_EQ(Count("select count(*) from DEVICE_LOCKS"), 1);
+    EXPECT_EQ(Count("select count(*) from PROCESSED where PROCESSED_COUPON = " + std::to_string(coupon)), 1);
+    EXPECT_EQ(Count("select count(*) from PROCESSED"), 1);
+    // Without a key every write is recorded, as before.
+    Set(phone, camp, 2);
+    Set(phone, camp, 2);
+    EXPECT_EQ(Count("select count(*) from HISTORY"), 4);
+}
+
 TEST_F(StationSchema, TwoStationsCheckingOneDeviceAtOnce) {
     const int camp = AddCampaign("shared");
     const std::string phone = "(00:AA:00:AA:00:AA)";

@@ -24,18 +24,20 @@
 #include "qt/MessageBridge.h"
 #include "sim/air/Air.h"
 #include "sim/win32/Testing.h"
+#include "stopsignal.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <unistd.h>
 
@@ -153,18 +155,17 @@ int main(int argc, char** argv) {
         };
     }
 
-    std::string input;
-    QSocketNotifier stdinReady(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&stdinReady, &QSocketNotifier::activated, [&] {
+    // "stop" is read on a thread of its own and ends the station as a termination signal does:
+    // the event loop may be inside a database call that waits on a silent server.
+    StopOnTerminationSignals([] { QCoreApplication::quit(); });
+    std::thread([] {
+        std::string input;
         char buf[256];
-        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n > 0)
+        ssize_t n = 0;
+        while (input.find("stop") == std::string::npos && (n = ::read(STDIN_FILENO, buf, sizeof buf)) > 0)
             input.append(buf, static_cast<size_t>(n));
-        if (n <= 0 || input.find("stop") != std::string::npos) {
-            stdinReady.setEnabled(false);
-            QCoreApplication::quit();
-        }
-    });
+        ::kill(::getpid(), SIGTERM);
+    }).detach();
 
     // What the operator sees of the station's state, and what the tests wait for.
     QString state;
