@@ -857,7 +857,8 @@ void TSendingEngine::Reattach() {
     // The old connection's handles are given back without a word to the server: it has
     // forgotten them, or does not answer.
     database_->Abandon();
-    // Off the window's thread: a server that does not answer holds only the attempt.
+    // Off the window's thread: a server that does not answer holds only the attempt, and one
+    // that overstays the connect time-out is let go (it ends by itself) and counts as failed.
     try {
         attach_ = std::make_unique<ibx::TIBAttachAttempt>(*database_, [this] {
             QMetaObject::invokeMethod(
@@ -865,7 +866,16 @@ void TSendingEngine::Reattach() {
         });
     } catch (const std::exception&) {
         ReattachFailed();
+        return;
     }
+    if (database_->ConnectTimeout() <= 0 || !database_->Remote())
+        return;
+    QTimer::singleShot(std::chrono::seconds(database_->ConnectTimeout()), this, [this, attempt = ++attachTries_] {
+        if (!attach_ || attempt != attachTries_ || attach_->Finished())
+            return;
+        attach_.reset();
+        ReattachFailed();
+    });
 }
 
 void TSendingEngine::ReattachFailed() {

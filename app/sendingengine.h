@@ -207,6 +207,8 @@ private:
     QString lostMessage_;
     QTimer reattachTimer_;
     std::unique_ptr<ibx::TIBAttachAttempt> attach_;
+    // Counts the attempts, so a bound meant for one lets no later one go.
+    unsigned attachTries_ = 0;
     // When the connection last came back: a loss soon after is not announced again.
     std::chrono::steady_clock::time_point reattachedAt_{};
     bool announceLoss_ = false;

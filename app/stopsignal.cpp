@@ -1,7 +1,6 @@
 #include "stopsignal.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
 #include "ibx/IBCallBound.h"
 
@@ -54,39 +53,32 @@ void StopOnTerminationSignals(std::function<void()> stop) {
         return;
     }
     int fds[2];
-    int signalled[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (::pipe2(fds, O_CLOEXEC) != 0)
         return;
-    if (::pipe2(signalled, O_CLOEXEC) != 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        return;
-    }
     // A signal handler must never block on a full pipe; the thread does wait on it.
-    ::fcntl(signalled[1], F_SETFL, O_NONBLOCK);
+    ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
     // The event loop may be inside a database call that waits on a server gone silent: a thread
     // of its own shortens such calls' bound at once, then hands the stop to the event loop.
-    std::thread([in = signalled[0], out = fds[1]] {
-        char byte = 0;
+    std::thread([fd = fds[0]] {
+        char buffer[64];
         while (true) {
-            const ssize_t n = ::read(in, &byte, 1);
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 return;
             ibx::TIBCallBound::ProcessEnding();
-            [[maybe_unused]] const ssize_t w = ::write(out, &byte, 1);
+            if (QCoreApplication* app = QCoreApplication::instance())
+                QMetaObject::invokeMethod(
+                    app,
+                    [] {
+                        if (*stopAction)
+                            (*stopAction)();
+                    },
+                    Qt::QueuedConnection);
         }
     }).detach();
-    auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd = fds[0]] {
-        char buffer[64];
-        while (::read(fd, buffer, sizeof buffer) > 0) {
-        }
-        if (*stopAction)
-            (*stopAction)();
-    });
-    wakeFd.store(signalled[1]);
+    wakeFd.store(fds[1]);
 
     struct sigaction action {};
     action.sa_handler = OnSignal;

@@ -21,14 +21,6 @@ constexpr std::chrono::milliseconds EndingSilence{500};
 
 std::atomic<bool> processEnding{false};
 
-// Cuts a connection's client side: the call waiting on it returns at once, failing as a lost
-// connection, and so does every later call, without a word to the server.
-void Cut(unsigned int handle) {
-    ISC_STATUS_ARRAY status{};
-    isc_db_handle h = handle;
-    fb_cancel_operation(status, &h, fb_cancel_abort);
-}
-
 // One thread for the whole process, waiting for the earliest moment a call under way has to
 // be looked at: when its silence has lasted half its bound (the side probe is asked), or all
 // of it (the connection is cut).
@@ -39,13 +31,17 @@ public:
         return w;
     }
 
-    std::uint64_t Arm(TIBDatabase* db, Clock::duration silence, std::shared_ptr<TIBSideProbe> probe) {
+    // `ending`: the connection's program is ending. Under the lock, so that a process's end
+    // signalled meanwhile counts too.
+    std::uint64_t Arm(TIBDatabase* db, Clock::duration silence, bool ending, std::shared_ptr<TIBSideProbe> probe) {
         std::lock_guard lock(mutex_);
         if (!thread_.joinable())
             thread_ = std::thread([this] { Run(); });
         const std::uint64_t token = ++last_;
-        if (processEnding)
+        if (ending || processEnding) {
             silence = std::min<Clock::duration>(silence, EndingSilence);
+            probe.reset();
+        }
         const Clock::time_point now = Clock::now();
         calls_.emplace(token, Call{db, *db->Handle(), silence, now, std::move(probe), now});
         // Calls come by the thousand (a fetch each row); the thread is woken only when it would
@@ -111,7 +107,7 @@ private:
                     it = calls_.erase(it);
                     if (cut.probe)
                         cut.probe->Drop();
-                    Cut(cut.handle);
+                    TIBDatabase::Cut(cut.handle);
                     cut.db->NoteCallCut();
                     continue;
                 }
@@ -160,11 +156,7 @@ TIBCallBound::TIBCallBound(TIBDatabase* db) {
         token_ = db->boundToken_;
         return;
     }
-    const bool ending = processEnding || db->ending_;
-    std::chrono::steady_clock::duration silence = db->CallTimeout();
-    if (ending)
-        silence = std::min<std::chrono::steady_clock::duration>(silence, EndingSilence);
-    token_ = Watchdog::Instance().Arm(db, silence, ending ? nullptr : db->SideProbe());
+    token_ = Watchdog::Instance().Arm(db, db->CallTimeout(), db->ending_, db->ending_ ? nullptr : db->SideProbe());
     db->boundToken_ = token_;
 }
 
@@ -235,7 +227,7 @@ void TIBSideProbe::Ask(std::function<void()> answered) {
                 std::lock_guard lock(self->mutex_);
                 if (self->handle_ == handle) {
                     self->handle_ = 0;
-                    Cut(handle);
+                    TIBDatabase::Cut(handle);
                     TIBDatabase::Detach(handle);
                 }
             }
@@ -253,7 +245,7 @@ void TIBSideProbe::Drop() {
     // A ping waiting on a silent server returns at once, and the detach that follows says
     // nothing to the server.
     if (handle_)
-        Cut(handle_);
+        TIBDatabase::Cut(handle_);
 }
 
 } // namespace ibx

@@ -1,5 +1,6 @@
 #include "ibx/IBDatabase.h"
 
+#include "ibx/IBAttachAttempt.h"
 #include "ibx/IBCallBound.h"
 #include "ibx/IBSQL.h"
 
@@ -12,11 +13,9 @@
 #include <chrono>
 #include <cctype>
 #include <clocale>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <type_traits>
 
 static_assert(std::is_same_v<FB_API_HANDLE, unsigned int>, "handles are kept as unsigned int");
@@ -198,7 +197,9 @@ EIBError NoAnswerWithin(const std::string& name, int seconds, const EIBError* ca
     return EIBError(text, -902, isc_network_error, {isc_network_error});
 }
 
-unsigned int AttachNow(const TIBDatabase::TAttachRequest& request) {
+} // namespace
+
+unsigned int TIBDatabase::AttachUnbounded(const TAttachRequest& request) {
     PrepareClientEnvironment();
     ISC_STATUS_ARRAY status{};
     isc_db_handle h = 0;
@@ -218,54 +219,15 @@ unsigned int AttachNow(const TIBDatabase::TAttachRequest& request) {
     return h;
 }
 
-// An attach under way on a thread of its own, which the caller may stop waiting for.
-struct TPendingAttach {
-    std::mutex Mutex;
-    std::condition_variable Done;
-    bool Finished = false;
-    bool Abandoned = false;
-    unsigned int Handle = 0;
-    std::exception_ptr Error;
-};
-
-} // namespace
-
 unsigned int TIBDatabase::Attach(const TAttachRequest& request) {
     // The client's own connect time-out ends with the server's first answer; a server that
     // answers that and then nothing would hold the attach without end.
     if (request.ConnectTimeout <= 0 || !IsRemoteName(request.Name))
-        return AttachNow(request);
-    auto pending = std::make_shared<TPendingAttach>();
-    std::thread([pending, request] {
-        unsigned int handle = 0;
-        std::exception_ptr error;
-        try {
-            handle = AttachNow(request);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        std::unique_lock lock(pending->Mutex);
-        if (pending->Abandoned) {
-            // Nobody waits for it any more; what it brought is given back.
-            lock.unlock();
-            if (handle)
-                Detach(handle);
-            return;
-        }
-        pending->Handle = handle;
-        pending->Error = error;
-        pending->Finished = true;
-        pending->Done.notify_all();
-    }).detach();
-    std::unique_lock lock(pending->Mutex);
-    if (!pending->Done.wait_for(lock, std::chrono::seconds(request.ConnectTimeout),
-                                [&] { return pending->Finished; })) {
-        pending->Abandoned = true;
+        return AttachUnbounded(request);
+    TIBAttachAttempt attempt(request, nullptr);
+    if (!attempt.Wait(std::chrono::seconds(request.ConnectTimeout)))
         throw NoAnswerWithin(request.Name, request.ConnectTimeout, nullptr);
-    }
-    if (pending->Error)
-        std::rethrow_exception(pending->Error);
-    return pending->Handle;
+    return attempt.Take();
 }
 
 void TIBDatabase::Adopt(unsigned int handle, bool utf8) {
@@ -304,13 +266,17 @@ void TIBDatabase::Close() {
     CheckStatus(status, utf8_);
 }
 
+void TIBDatabase::Cut(unsigned int handle) {
+    ISC_STATUS_ARRAY status{};
+    isc_db_handle h = handle;
+    fb_cancel_operation(status, &h, fb_cancel_abort);
+}
+
 void TIBDatabase::Cut() {
     if (!Connected() || !Remote())
         return;
     DropSideProbe();
-    ISC_STATUS_ARRAY status{};
-    isc_db_handle h = handle_;
-    fb_cancel_operation(status, &h, fb_cancel_abort);
+    Cut(handle_);
 }
 
 void TIBDatabase::Abandon() {

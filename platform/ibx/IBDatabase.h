@@ -102,6 +102,9 @@ public:
     void Adopt(unsigned int handle, bool utf8);
     // Gives back an attachment nobody took.
     static void Detach(unsigned int handle);
+    // Cuts an attachment's client side (any thread): the call waiting on it returns at once,
+    // failing as a lost connection, and so does every later one, without a word to the server.
+    static void Cut(unsigned int handle);
     void SetConnected(bool value) { value ? Open() : Close(); }
 
     // Whether texts travel as UTF-8 (lc_ctype=UTF8) rather than win1251.
@@ -119,6 +122,9 @@ public:
 
 private:
     friend class TIBCallBound;
+    friend class TIBAttachAttempt;
+    // The client's attach as it is, which a server that answers only at first holds without end.
+    static unsigned int AttachUnbounded(const TAttachRequest& request);
     // The side attachment that tells a busy server from a silent one; made on first need.
     std::shared_ptr<TIBSideProbe> SideProbe();
     void DropSideProbe();
